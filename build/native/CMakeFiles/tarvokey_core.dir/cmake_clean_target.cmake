@@ -1,0 +1,3 @@
+file(REMOVE_RECURSE
+  "libtarvokey_core.a"
+)

@@ -1,0 +1,108 @@
+#include "keying/bit_clock.h"
+
+Framing framing;
+FskKeyer* clockOwner = nullptr;
+
+Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitPeriodMs) {
+  switch (framing.state) {
+    case FrameState::DataBits: {
+      const Level level = (framing.shiftReg & 1) ? Level::Mark : Level::Space;
+      framing.shiftReg >>= 1;
+      if (--framing.bitsLeft <= 0) framing.state = FrameState::StopBit;
+      return {level, bitPeriodMs};
+    }
+    case FrameState::StopBit:
+      framing.state = FrameState::Idle;
+      return {Level::Mark, bitPeriodMs * 3 / 2};
+    case FrameState::Idle:
+    default:
+      if (pendingChar != -1) {
+        framing.shiftReg = pendingChar;
+        framing.bitsLeft = static_cast<int32_t>(bitsPerChar);
+        pendingChar = -1;
+        framing.state = FrameState::DataBits;
+        return {Level::Space, bitPeriodMs};
+      }
+      framing.state = FrameState::Idle;
+      return {Level::Mark, bitPeriodMs};
+  }
+}
+
+void FskKeyer::StartClock() {
+  plat::TimeBeginPeriod(1);
+  // Armed under the lock so that the first callback cannot check timerId before
+  // it holds the new id.
+  plat::LockGuard guard(keyerLock);
+  clockOwner = this;
+  clockStopping = false;
+  timerId = plat::TimeSetOneShot(bitPeriodMs, 0, &FskKeyer::OnBitTick, this);
+}
+
+bool FskKeyer::StopClock() {
+  uint32_t armed = 0;
+  bool first;
+  {
+    KeyerGuard guard;
+    first = !clockStopping;
+    clockStopping = true;
+    armed = timerId;
+  }
+  if (first && teardownMode != Teardown::ProcessExit) {
+    // At process exit the timer thread is gone and the system drops the
+    // resolution request with the process; winmm may be half torn down.
+    plat::TimeEndPeriod(1);
+    if (armed != 0) plat::TimeKillEvent(armed);
+  }
+
+  // A tick that had already started finishes (it will not re-arm) before the
+  // instance goes on to the device link it shares with the ticks. Under the
+  // loader lock that tick may itself wait for the loader (a discovery), so the
+  // wait is bounded there; at process exit the tick's thread no longer exists.
+  const uint32_t start = plat::MonotonicMs();
+  bool quiet = true;
+  if (teardownMode != Teardown::ProcessExit) {
+    for (;;) {
+      {
+        plat::LockGuard guard(keyerLock);
+        quiet = !tickRunning;
+      }
+      if (quiet) break;
+      if (teardownMode == Teardown::ModuleUnload &&
+          plat::MonotonicMs() - start >= kUnloadTickWaitMs) {
+        return false;
+      }
+      plat::SleepMs(1);
+    }
+  }
+
+  KeyerGuard guard;
+  timerId = 0;
+  if (clockOwner == this) clockOwner = nullptr;
+  return true;
+}
+
+void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
+  auto* keyer = static_cast<FskKeyer*>(user);
+  if (keyer == nullptr) return;
+  {
+    plat::LockGuard guard(keyerLock);
+    // A callback already on its way when its clock was stopped is stale; so is
+    // one for a freed instance whose address a new one reuses. The pointer is
+    // only compared until it is known to be the running clock's.
+    if (keyer != clockOwner || firedId != keyer->timerId || keyer->clockStopping) return;
+    keyer->tickRunning = true;
+
+    plat::TimeKillEvent(keyer->timerId);
+    const Element element =
+        AdvanceFraming(keyer->pendingChar, keyer->bitsPerChar, keyer->bitPeriodMs);
+    // Re-arm before keying and the report, so a slow report delays nothing
+    // but itself. A failed arm leaves timerId 0: the clock has stopped.
+    keyer->timerId = plat::TimeSetOneShot(element.holdMs, 0, &FskKeyer::OnBitTick, keyer);
+    if (keyer->pttOn && keyer->txArmed) keyer->KeyFsk(element.level);
+  }
+
+  keyer->SendReport();
+
+  plat::LockGuard guard(keyerLock);
+  keyer->tickRunning = false;
+}

@@ -1,0 +1,32 @@
+// Character framing and the bit clock that paces it.
+#pragma once
+
+#include <cstdint>
+
+#include "shell/fsk_keyer.h"
+
+enum class FrameState : int32_t { Idle = 0, DataBits = 1, StopBit = 2 };
+
+// One set for the whole module: a character cut short by close is finished by
+// the next instance's clock.
+struct Framing {
+  FrameState state = FrameState::Idle;
+  int32_t shiftReg = 0;
+  int32_t bitsLeft = 0;
+};
+extern Framing framing;
+
+struct Element {
+  Level level;
+  uint32_t holdMs;
+};
+
+// Advances the framing by one element, taking the waiting character from
+// pendingChar (emptying it) when a new character starts. Caller holds keyerLock.
+Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitPeriodMs);
+
+// The instance whose clock runs, or none. Under keyerLock.
+extern FskKeyer* clockOwner;
+
+// How long unload waits for a tick that is still running before it gives up.
+constexpr uint32_t kUnloadTickWaitMs = 250;

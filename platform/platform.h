@@ -1,0 +1,209 @@
+// The seam between the driver's logic and the operating system.
+//
+// Every operation the driver needs from the platform is named here, and nothing
+// else. Two backends implement this header: platform/win32 forwards each call to
+// the real Win32 function (linked into tarvokey.fsk), platform/sim simulates them
+// with a virtual clock, a scripted HID bus and scripted answers (linked into the
+// native tests). The build picks one by source list; no virtual calls, no #ifdefs.
+//
+// Contracts follow the Win32 functions they stand for, with two simplifications:
+// handles are plain pointers where "none" is nullptr (a failed CreateFileA or
+// SetupDiGetClassDevsA gives nullptr, never INVALID_HANDLE_VALUE), and records are
+// our own structs laid out like the Win32 ones.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+using Handle = void*;
+
+// ---- errors -------------------------------------------------------------
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorInvalidParameter = 87;
+constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorNoMoreItems = 259;
+constexpr uint32_t kErrorDeviceNotConnected = 1167;
+constexpr uint32_t kErrorInvalidUserBuffer = 1784;
+
+uint32_t GetLastError();
+void SetLastError(uint32_t code);
+// FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FROM_SYSTEM | IGNORE_INSERTS,
+// user's default language). Returns nullptr when the system has no text.
+char* FormatSystemMessage(uint32_t code);
+void FreeSystemMessage(char* text);  // LocalFree
+
+// ---- diagnostics --------------------------------------------------------
+// Whether anyone listens to trace lines. The shipped module has no listener, so
+// the driver can skip formatting lines that would be thrown away.
+bool TraceEnabled();
+void TraceLine(const char* line);
+
+// ---- lock ---------------------------------------------------------------
+// A recursive lock (CRITICAL_SECTION on Win32). Constructible at static
+// initialisation; never destroyed, so it stays usable during module unload.
+class Lock {
+ public:
+  Lock();
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Acquire();
+  void Release();
+
+ private:
+  alignas(8) unsigned char storage_[64];
+};
+
+class LockGuard {
+ public:
+  explicit LockGuard(Lock& lock) : lock_(lock) { lock_.Acquire(); }
+  ~LockGuard() { lock_.Release(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+
+ private:
+  Lock& lock_;
+};
+
+// ---- multimedia timer ---------------------------------------------------
+// Callbacks of all timers run on one timer thread, never two at once, and
+// without any lock of the timer facility held (so they may arm and kill timers).
+using TimerProc = void (*)(uint32_t timerId, void* user);
+void TimeBeginPeriod(uint32_t ms);
+void TimeEndPeriod(uint32_t ms);
+// timeSetEvent(delay, resolution, proc, user, TIME_ONESHOT); 0 on failure.
+uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user);
+bool TimeKillEvent(uint32_t timerId);
+void SleepMs(uint32_t ms);
+uint32_t MonotonicMs();  // for bounded waits only, never for keying
+
+// ---- HID class and device setup -----------------------------------------
+struct Guid {
+  uint32_t Data1;
+  uint16_t Data2;
+  uint16_t Data3;
+  uint8_t Data4[8];
+};
+
+// SP_DEVICE_INTERFACE_DATA; cbSize must be 28 as on 32-bit Windows.
+struct DeviceInterfaceData {
+  uint32_t cbSize;
+  Guid InterfaceClassGuid;
+  uint32_t Flags;
+  uint32_t Reserved;
+};
+constexpr uint32_t kDeviceInterfaceDataSize = 28;
+
+// SP_DEVICE_INTERFACE_DETAIL_DATA_A; cbSize must be 5 (the fixed part on 32-bit
+// Windows), whatever size the record was allocated at.
+struct DeviceInterfaceDetail {
+  uint32_t cbSize;
+  char DevicePath[1];
+};
+constexpr uint32_t kDeviceInterfaceDetailSize = 5;
+
+constexpr uint32_t kDigcfPresent = 0x02;
+constexpr uint32_t kDigcfDeviceInterface = 0x10;
+
+// HIDD_ATTRIBUTES; Size must be 12.
+struct HidAttributes {
+  uint32_t Size;
+  uint16_t VendorID;
+  uint16_t ProductID;
+  uint16_t VersionNumber;
+};
+constexpr uint32_t kHidAttributesSize = 12;
+
+// HIDP_CAPS.
+struct HidCaps {
+  uint16_t Usage;
+  uint16_t UsagePage;
+  uint16_t InputReportByteLength;
+  uint16_t OutputReportByteLength;
+  uint16_t FeatureReportByteLength;
+  uint16_t Reserved[17];
+  uint16_t NumberLinkCollectionNodes;
+  uint16_t NumberInputButtonCaps;
+  uint16_t NumberInputValueCaps;
+  uint16_t NumberInputDataIndices;
+  uint16_t NumberOutputButtonCaps;
+  uint16_t NumberOutputValueCaps;
+  uint16_t NumberOutputDataIndices;
+  uint16_t NumberFeatureButtonCaps;
+  uint16_t NumberFeatureValueCaps;
+  uint16_t NumberFeatureDataIndices;
+};
+
+// OVERLAPPED, as the read side's record.
+struct Overlapped {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  uint32_t Offset;
+  uint32_t OffsetHigh;
+  Handle hEvent;
+};
+
+using PreparsedData = void*;
+
+void HidGetHidGuid(Guid* guid);
+// Returns nullptr on failure.
+Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags);
+bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
+                                 DeviceInterfaceData* data);
+bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
+                                     DeviceInterfaceDetail* detail, uint32_t detailSize,
+                                     uint32_t* requiredSize);
+bool SetupDiDestroyDeviceInfoList(Handle set);
+
+// CreateFileA(path, GENERIC_READ|GENERIC_WRITE, FILE_SHARE_READ|FILE_SHARE_WRITE,
+// nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr).
+// Returns nullptr on failure.
+Handle CreateDeviceFile(const char* path, bool overlapped);
+bool CloseHandle(Handle handle);
+// CreateEventA(nullptr, manualReset, initialState, name).
+Handle CreateEvent(bool manualReset, bool initialState, const char* name);
+// Synchronous WriteFile, no overlapped record.
+bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written);
+
+bool HidGetAttributes(Handle device, HidAttributes* attributes);
+bool HidGetPreparsedData(Handle device, PreparsedData* data);
+bool HidPGetCaps(PreparsedData data, HidCaps* caps);  // true for HIDP_STATUS_SUCCESS
+bool HidFreePreparsedData(PreparsedData data);
+bool HidGetProductString(Handle device, void* buffer, uint32_t length);
+bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length);
+
+// ---- user interface -----------------------------------------------------
+constexpr uint32_t kMbOk = 0x0;
+constexpr uint32_t kMbYesNoCancel = 0x3;
+constexpr uint32_t kMbIconQuestion = 0x20;
+constexpr uint32_t kMbIconWarning = 0x30;
+constexpr uint32_t kMbDefButton3 = 0x200;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+// MessageBoxA with no owner window. Text and caption are passed as they are.
+int MessageBox(const char* text, const char* caption, uint32_t style);
+
+// ---- system version -----------------------------------------------------
+struct OsVersion {
+  uint32_t majorVersion;
+  uint32_t minorVersion;
+  uint32_t buildNumber;
+  uint32_t platformId;
+};
+constexpr uint32_t kPlatformWin32Windows = 1;
+constexpr uint32_t kPlatformWin32Nt = 2;
+constexpr uint32_t kOsVersionInfoExSize = 156;
+constexpr uint32_t kOsVersionInfoSize = 148;
+// GetVersionExA with a record of recordSize bytes (156: OSVERSIONINFOEXA, 148:
+// OSVERSIONINFOA), cleared beforehand. False if the system refuses it.
+bool GetVersionEx(uint32_t recordSize, OsVersion* version);
+
+}  // namespace plat

@@ -1,0 +1,270 @@
+// Simulated clock, timers, lock, errors and trace.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace {
+
+struct Timer {
+  uint64_t due;  // virtual ms, or real ms since the epoch below
+  plat::TimerProc proc;
+  void* user;
+};
+
+std::mutex timerMutex;
+std::condition_variable timerWake;
+std::map<uint32_t, Timer> timers;
+uint32_t nextTimerId = 1;
+uint64_t virtualNow = 0;
+int failArms = 0;
+int resolutionRequests = 0;
+
+bool realTime = false;
+bool stopThread = false;
+std::thread timerThread;
+const auto epoch = std::chrono::steady_clock::now();
+std::atomic<uint64_t> callbacksRun{0};
+std::atomic<int> runningCallbacks{0};
+std::atomic<int> maxRunning{0};
+
+std::mutex traceMutex;
+std::vector<std::string> traceLines;
+std::atomic<bool> traceEnabled{true};
+
+thread_local uint32_t lastError = 0;
+
+uint64_t RealNowMs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - epoch)
+                                   .count());
+}
+
+uint64_t ClockNow() { return realTime ? RealNowMs() : virtualNow; }
+
+void RunCallback(uint32_t id, const Timer& timer) {
+  const int running = ++runningCallbacks;
+  int seen = maxRunning.load();
+  while (running > seen && !maxRunning.compare_exchange_weak(seen, running)) {
+  }
+  timer.proc(id, timer.user);
+  --runningCallbacks;
+  ++callbacksRun;
+}
+
+// Earliest due timer, ties broken by arming order. Caller holds timerMutex.
+std::map<uint32_t, Timer>::iterator NextDue() {
+  return std::min_element(timers.begin(), timers.end(), [](const auto& a, const auto& b) {
+    return a.second.due != b.second.due ? a.second.due < b.second.due : a.first < b.first;
+  });
+}
+
+void TimerThreadMain() {
+  std::unique_lock<std::mutex> lock(timerMutex);
+  while (!stopThread) {
+    if (timers.empty()) {
+      timerWake.wait(lock);
+      continue;
+    }
+    auto next = NextDue();
+    const uint64_t now = RealNowMs();
+    if (next->second.due > now) {
+      timerWake.wait_for(lock, std::chrono::milliseconds(next->second.due - now));
+      continue;
+    }
+    const uint32_t id = next->first;
+    const Timer timer = next->second;
+    timers.erase(next);
+    lock.unlock();  // as winmm does: callbacks may arm and kill timers
+    RunCallback(id, timer);
+    lock.lock();
+  }
+}
+
+}  // namespace
+
+namespace sim {
+
+void Reset() {
+  StopRealTime();
+  {
+    std::lock_guard<std::mutex> lock(timerMutex);
+    timers.clear();
+    nextTimerId = 1;
+    virtualNow = 0;
+    failArms = 0;
+    resolutionRequests = 0;
+  }
+  callbacksRun = 0;
+  maxRunning = 0;
+  ClearTrace();
+  traceEnabled = true;
+  lastError = 0;
+}
+
+uint32_t NowMs() {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  return static_cast<uint32_t>(ClockNow());
+}
+
+bool FireNextTimer() {
+  std::unique_lock<std::mutex> lock(timerMutex);
+  if (timers.empty()) return false;
+  auto next = NextDue();
+  const uint32_t id = next->first;
+  const Timer timer = next->second;
+  timers.erase(next);
+  virtualNow = std::max(virtualNow, timer.due);
+  lock.unlock();
+  RunCallback(id, timer);
+  return true;
+}
+
+void AdvanceMs(uint32_t ms) {
+  uint64_t target;
+  {
+    std::lock_guard<std::mutex> lock(timerMutex);
+    target = virtualNow + ms;
+  }
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(timerMutex);
+      if (timers.empty() || NextDue()->second.due > target) break;
+    }
+    FireNextTimer();
+  }
+  std::lock_guard<std::mutex> lock(timerMutex);
+  virtualNow = target;
+}
+
+size_t ArmedTimerCount() {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  return timers.size();
+}
+
+void FailTimerArms(int n) {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  failArms = n;
+}
+
+int ResolutionRequests() {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  return resolutionRequests;
+}
+
+void StartRealTime() {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  if (realTime) return;
+  realTime = true;
+  stopThread = false;
+  timers.clear();
+  timerThread = std::thread(TimerThreadMain);
+}
+
+void StopRealTime() {
+  {
+    std::lock_guard<std::mutex> lock(timerMutex);
+    if (!realTime) return;
+    stopThread = true;
+  }
+  timerWake.notify_all();
+  timerThread.join();
+  std::lock_guard<std::mutex> lock(timerMutex);
+  realTime = false;
+  timers.clear();
+}
+
+uint64_t CallbacksRun() { return callbacksRun; }
+int MaxConcurrentCallbacks() { return maxRunning; }
+
+void SetTraceEnabled(bool enabled) { traceEnabled = enabled; }
+
+std::vector<std::string> TraceLines() {
+  std::lock_guard<std::mutex> lock(traceMutex);
+  return traceLines;
+}
+
+void ClearTrace() {
+  std::lock_guard<std::mutex> lock(traceMutex);
+  traceLines.clear();
+}
+
+}  // namespace sim
+
+namespace plat {
+
+uint32_t GetLastError() { return lastError; }
+void SetLastError(uint32_t code) { lastError = code; }
+
+char* FormatSystemMessage(uint32_t code) {
+  // Like the system's table: a text with a line break for known codes.
+  const char* text = nullptr;
+  switch (code) {
+    case kErrorSuccess: text = "The operation completed successfully.\r\n"; break;
+    case kErrorInvalidHandle: text = "The handle is invalid.\r\n"; break;
+    case kErrorDeviceNotConnected: text = "The device is not connected.\r\n"; break;
+    default: return nullptr;
+  }
+  const size_t size = std::strlen(text) + 1;
+  char* copy = static_cast<char*>(std::malloc(size));
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}
+
+void FreeSystemMessage(char* text) { std::free(text); }
+
+bool TraceEnabled() { return traceEnabled; }
+
+void TraceLine(const char* line) {
+  std::lock_guard<std::mutex> lock(traceMutex);
+  traceLines.emplace_back(line);
+}
+
+Lock::Lock() {
+  static_assert(sizeof(std::recursive_mutex) <= sizeof(storage_), "lock storage");
+  new (storage_) std::recursive_mutex;
+}
+void Lock::Acquire() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->lock(); }
+void Lock::Release() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->unlock(); }
+
+void TimeBeginPeriod(uint32_t) {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  ++resolutionRequests;
+}
+
+void TimeEndPeriod(uint32_t) {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  --resolutionRequests;
+}
+
+uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t, TimerProc proc, void* user) {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  if (failArms > 0) {
+    --failArms;
+    return 0;
+  }
+  const uint32_t id = nextTimerId++;
+  timers[id] = Timer{ClockNow() + delayMs, proc, user};
+  timerWake.notify_all();
+  return id;
+}
+
+bool TimeKillEvent(uint32_t timerId) {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  return timers.erase(timerId) != 0;
+}
+
+void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+uint32_t MonotonicMs() { return static_cast<uint32_t>(RealNowMs()); }
+
+}  // namespace plat

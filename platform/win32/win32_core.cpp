@@ -1,0 +1,64 @@
+// Win32 backend: lock, multimedia timer, errors and trace.
+#include <windows.h>
+
+#include <mmsystem.h>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace {
+
+// There is one timer callback in the module; winmm calls this trampoline with
+// the instance as its user value, and the trampoline hands both on.
+plat::TimerProc volatile timerProc = nullptr;
+
+void CALLBACK TimerTrampoline(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+  plat::TimerProc proc = timerProc;
+  if (proc != nullptr) proc(id, reinterpret_cast<void*>(user));
+}
+
+}  // namespace
+
+namespace plat {
+
+uint32_t GetLastError() { return ::GetLastError(); }
+void SetLastError(uint32_t code) { ::SetLastError(code); }
+
+char* FormatSystemMessage(uint32_t code) {
+  char* text = nullptr;
+  const DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
+      nullptr);
+  return length != 0 ? text : nullptr;
+}
+
+void FreeSystemMessage(char* text) { ::LocalFree(text); }
+
+// The trace sink of the shipped module listens to nothing.
+bool TraceEnabled() { return false; }
+void TraceLine(const char*) {}
+
+Lock::Lock() {
+  static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage");
+  ::InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+}
+void Lock::Acquire() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void Lock::Release() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+
+void TimeBeginPeriod(uint32_t ms) { ::timeBeginPeriod(ms); }
+void TimeEndPeriod(uint32_t ms) { ::timeEndPeriod(ms); }
+
+uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user) {
+  timerProc = proc;
+  return ::timeSetEvent(delayMs, resolutionMs, TimerTrampoline, reinterpret_cast<DWORD_PTR>(user),
+                        TIME_ONESHOT);
+}
+
+bool TimeKillEvent(uint32_t timerId) { return ::timeKillEvent(timerId) == TIMERR_NOERROR; }
+
+void SleepMs(uint32_t ms) { ::Sleep(ms); }
+
+uint32_t MonotonicMs() { return ::GetTickCount(); }
+
+}  // namespace plat

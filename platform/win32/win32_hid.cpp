@@ -1,0 +1,99 @@
+// Win32 backend: HID class, device setup and device file operations.
+#include <windows.h>
+
+#include <hidsdi.h>
+#include <setupapi.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
+static_assert(sizeof(HIDD_ATTRIBUTES) == plat::kHidAttributesSize, "32-bit layout");
+static_assert(sizeof(HIDP_CAPS) == sizeof(plat::HidCaps), "HIDP_CAPS layout");
+static_assert(sizeof(GUID) == sizeof(plat::Guid), "GUID layout");
+static_assert(sizeof(OVERLAPPED) == sizeof(plat::Overlapped), "OVERLAPPED layout");
+
+namespace {
+HANDLE Native(plat::Handle handle) { return static_cast<HANDLE>(handle); }
+// CreateFileA and SetupDiGetClassDevsA fail with INVALID_HANDLE_VALUE; the
+// driver's fields hold none for it.
+plat::Handle FromNative(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? nullptr : static_cast<plat::Handle>(handle);
+}
+}  // namespace
+
+namespace plat {
+
+void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
+
+Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
+  return FromNative(::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
+}
+
+bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
+                                 DeviceInterfaceData* data) {
+  return ::SetupDiEnumDeviceInterfaces(Native(set), nullptr, reinterpret_cast<const GUID*>(guid),
+                                       index, reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
+}
+
+bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
+                                     DeviceInterfaceDetail* detail, uint32_t detailSize,
+                                     uint32_t* requiredSize) {
+  DWORD required = 0;
+  const BOOL ok = ::SetupDiGetDeviceInterfaceDetailA(
+      Native(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
+      reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail), detailSize, &required, nullptr);
+  if (requiredSize != nullptr) *requiredSize = required;
+  return ok != FALSE;
+}
+
+bool SetupDiDestroyDeviceInfoList(Handle set) { return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE; }
+
+Handle CreateDeviceFile(const char* path, bool overlapped) {
+  return FromNative(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+}
+
+bool CloseHandle(Handle handle) { return ::CloseHandle(Native(handle)) != FALSE; }
+
+Handle CreateEvent(bool manualReset, bool initialState, const char* name) {
+  return static_cast<Handle>(::CreateEventA(nullptr, manualReset, initialState, name));
+}
+
+bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written) {
+  DWORD count = 0;
+  const BOOL ok = ::WriteFile(Native(handle), data, length, &count, nullptr);
+  *written = count;
+  return ok != FALSE;
+}
+
+bool HidGetAttributes(Handle device, HidAttributes* attributes) {
+  return ::HidD_GetAttributes(Native(device), reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) != FALSE;
+}
+
+bool HidGetPreparsedData(Handle device, PreparsedData* data) {
+  PHIDP_PREPARSED_DATA preparsed = nullptr;
+  const BOOLEAN ok = ::HidD_GetPreparsedData(Native(device), &preparsed);
+  *data = ok ? static_cast<PreparsedData>(preparsed) : nullptr;
+  return ok != FALSE;
+}
+
+bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
+  return ::HidP_GetCaps(static_cast<PHIDP_PREPARSED_DATA>(data), reinterpret_cast<HIDP_CAPS*>(caps)) ==
+         HIDP_STATUS_SUCCESS;
+}
+
+bool HidFreePreparsedData(PreparsedData data) {
+  return ::HidD_FreePreparsedData(static_cast<PHIDP_PREPARSED_DATA>(data)) != FALSE;
+}
+
+bool HidGetProductString(Handle device, void* buffer, uint32_t length) {
+  return ::HidD_GetProductString(Native(device), buffer, length) != FALSE;
+}
+
+bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
+  return ::HidD_GetManufacturerString(Native(device), buffer, length) != FALSE;
+}
+
+}  // namespace plat
