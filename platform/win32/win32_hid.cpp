@@ -1,8 +1,12 @@
 // Win32 backend: HID class, device setup and device file operations.
 #include <windows.h>
 
-#include <hidsdi.h>
 #include <setupapi.h>
+
+// The HID headers lack C linkage guards in this SDK.
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstring>
 
