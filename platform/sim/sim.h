@@ -37,4 +37,11 @@ void SetTraceEnabled(bool enabled);
 std::vector<std::string> TraceLines();
 void ClearTrace();
 
+// Each part of the simulated platform resets its own state; Reset calls them.
+namespace detail {
+void ResetHid();
+void ResetPrompts();
+void ResetVersion();
+}  // namespace detail
+
 }  // namespace sim

@@ -109,6 +109,9 @@ void Reset() {
   ClearTrace();
   traceEnabled = true;
   lastError = 0;
+  detail::ResetHid();
+  detail::ResetPrompts();
+  detail::ResetVersion();
 }
 
 uint32_t NowMs() {

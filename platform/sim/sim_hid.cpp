@@ -1,5 +1,10 @@
 // Simulated HID bus. For now: no HID devices present.
 #include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace sim::detail {
+void ResetHid() {}
+}  // namespace sim::detail
 
 namespace plat {
 

@@ -28,7 +28,8 @@ file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/platform/sim/*.cpp")
 set(OLD_GLOB
   "/work/main/platform/sim/sim_core.cpp"
   "/work/main/platform/sim/sim_hid.cpp"
-  "/work/main/platform/sim/sim_ui.cpp"
+  "/work/main/platform/sim/sim_prompt.cpp"
+  "/work/main/platform/sim/sim_version.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")

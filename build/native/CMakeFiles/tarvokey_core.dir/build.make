@@ -181,19 +181,33 @@ CMakeFiles/tarvokey_core.dir/platform/sim/sim_hid.cpp.s: cmake_force
 	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/tarvokey_core.dir/platform/sim/sim_hid.cpp.s"
 	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/platform/sim/sim_hid.cpp -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_hid.cpp.s
 
-CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o: CMakeFiles/tarvokey_core.dir/flags.make
-CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o: /work/main/platform/sim/sim_ui.cpp
-CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o: CMakeFiles/tarvokey_core.dir/compiler_depend.ts
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_9) "Building CXX object CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o"
-	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o -MF CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o.d -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o -c /work/main/platform/sim/sim_ui.cpp
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o: CMakeFiles/tarvokey_core.dir/flags.make
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o: /work/main/platform/sim/sim_prompt.cpp
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o: CMakeFiles/tarvokey_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_9) "Building CXX object CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o -MF CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o.d -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o -c /work/main/platform/sim/sim_prompt.cpp
 
-CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.i: cmake_force
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.i"
-	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/platform/sim/sim_ui.cpp > CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.i
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/platform/sim/sim_prompt.cpp > CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.i
 
-CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.s: cmake_force
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.s"
-	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/platform/sim/sim_ui.cpp -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.s
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/platform/sim/sim_prompt.cpp -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.s
+
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o: CMakeFiles/tarvokey_core.dir/flags.make
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o: /work/main/platform/sim/sim_version.cpp
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o: CMakeFiles/tarvokey_core.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_10) "Building CXX object CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o -MF CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o.d -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o -c /work/main/platform/sim/sim_version.cpp
+
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.i"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/platform/sim/sim_version.cpp > CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.i
+
+CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.s"
+	/usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/platform/sim/sim_version.cpp -o CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.s
 
 # Object files for target tarvokey_core
 tarvokey_core_OBJECTS = \
@@ -205,7 +219,8 @@ tarvokey_core_OBJECTS = \
 "CMakeFiles/tarvokey_core.dir/shell/fsk_keyer.cpp.o" \
 "CMakeFiles/tarvokey_core.dir/platform/sim/sim_core.cpp.o" \
 "CMakeFiles/tarvokey_core.dir/platform/sim/sim_hid.cpp.o" \
-"CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o"
+"CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o" \
+"CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o"
 
 # External object files for target tarvokey_core
 tarvokey_core_EXTERNAL_OBJECTS =
@@ -218,10 +233,11 @@ libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/shell/exports.cpp.o
 libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/shell/fsk_keyer.cpp.o
 libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/platform/sim/sim_core.cpp.o
 libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/platform/sim/sim_hid.cpp.o
-libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/platform/sim/sim_ui.cpp.o
+libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/platform/sim/sim_prompt.cpp.o
+libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/platform/sim/sim_version.cpp.o
 libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/build.make
 libtarvokey_core.a: CMakeFiles/tarvokey_core.dir/link.txt
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_10) "Linking CXX static library libtarvokey_core.a"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_11) "Linking CXX static library libtarvokey_core.a"
 	$(CMAKE_COMMAND) -P CMakeFiles/tarvokey_core.dir/cmake_clean_target.cmake
 	$(CMAKE_COMMAND) -E cmake_link_script CMakeFiles/tarvokey_core.dir/link.txt --verbose=$(VERBOSE)
 

@@ -1,9 +1,12 @@
-// Simulated message boxes and version query.
+// Simulated version query.
 #include "platform/platform.h"
+#include "platform/sim/sim.h"
+
+namespace sim::detail {
+void ResetVersion() {}
+}  // namespace sim::detail
 
 namespace plat {
-
-int MessageBox(const char*, const char*, uint32_t) { return kIdCancel; }
 
 bool GetVersionEx(uint32_t, OsVersion* version) {
   *version = OsVersion{10, 0, 19045, kPlatformWin32Nt};
