@@ -8,6 +8,7 @@ set(CMAKE_DEPENDS_LANGUAGES
 
 # The set of dependency files which are needed:
 set(CMAKE_DEPENDS_DEPENDENCY_FILES
+  "/work/main/tests/native/concurrency_test.cpp" "tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o" "gcc" "tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o.d"
   "/work/main/tests/native/keying_test.cpp" "tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o" "gcc" "tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o.d"
   )
 

@@ -69,10 +69,24 @@ include tests/native/CMakeFiles/native_tests.dir/progress.make
 # Include the compile flags for this target's objects.
 include tests/native/CMakeFiles/native_tests.dir/flags.make
 
+tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o: tests/native/CMakeFiles/native_tests.dir/flags.make
+tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o: /work/main/tests/native/concurrency_test.cpp
+tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o: tests/native/CMakeFiles/native_tests.dir/compiler_depend.ts
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_1) "Building CXX object tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o"
+	cd /work/main/build/native/tests/native && /usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o -MF CMakeFiles/native_tests.dir/concurrency_test.cpp.o.d -o CMakeFiles/native_tests.dir/concurrency_test.cpp.o -c /work/main/tests/native/concurrency_test.cpp
+
+tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.i: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Preprocessing CXX source to CMakeFiles/native_tests.dir/concurrency_test.cpp.i"
+	cd /work/main/build/native/tests/native && /usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -E /work/main/tests/native/concurrency_test.cpp > CMakeFiles/native_tests.dir/concurrency_test.cpp.i
+
+tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.s: cmake_force
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green "Compiling CXX source to assembly CMakeFiles/native_tests.dir/concurrency_test.cpp.s"
+	cd /work/main/build/native/tests/native && /usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -S /work/main/tests/native/concurrency_test.cpp -o CMakeFiles/native_tests.dir/concurrency_test.cpp.s
+
 tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o: tests/native/CMakeFiles/native_tests.dir/flags.make
 tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o: /work/main/tests/native/keying_test.cpp
 tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o: tests/native/CMakeFiles/native_tests.dir/compiler_depend.ts
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_1) "Building CXX object tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_2) "Building CXX object tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o"
 	cd /work/main/build/native/tests/native && /usr/bin/c++ $(CXX_DEFINES) $(CXX_INCLUDES) $(CXX_FLAGS) -MD -MT tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o -MF CMakeFiles/native_tests.dir/keying_test.cpp.o.d -o CMakeFiles/native_tests.dir/keying_test.cpp.o -c /work/main/tests/native/keying_test.cpp
 
 tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.i: cmake_force
@@ -85,18 +99,20 @@ tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.s: cmake_force
 
 # Object files for target native_tests
 native_tests_OBJECTS = \
+"CMakeFiles/native_tests.dir/concurrency_test.cpp.o" \
 "CMakeFiles/native_tests.dir/keying_test.cpp.o"
 
 # External object files for target native_tests
 native_tests_EXTERNAL_OBJECTS =
 
+tests/native/native_tests: tests/native/CMakeFiles/native_tests.dir/concurrency_test.cpp.o
 tests/native/native_tests: tests/native/CMakeFiles/native_tests.dir/keying_test.cpp.o
 tests/native/native_tests: tests/native/CMakeFiles/native_tests.dir/build.make
 tests/native/native_tests: libtarvokey_core.a
 tests/native/native_tests: /usr/lib/x86_64-linux-gnu/libgtest_main.a
 tests/native/native_tests: /usr/lib/x86_64-linux-gnu/libgtest.a
 tests/native/native_tests: tests/native/CMakeFiles/native_tests.dir/link.txt
-	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_2) "Linking CXX executable native_tests"
+	@$(CMAKE_COMMAND) -E cmake_echo_color --switch=$(COLOR) --green --bold --progress-dir=/work/main/build/native/CMakeFiles --progress-num=$(CMAKE_PROGRESS_3) "Linking CXX executable native_tests"
 	cd /work/main/build/native/tests/native && $(CMAKE_COMMAND) -E cmake_link_script CMakeFiles/native_tests.dir/link.txt --verbose=$(VERBOSE)
 	cd /work/main/build/native/tests/native && /usr/bin/cmake -D TEST_TARGET=native_tests -D TEST_EXECUTABLE=/work/main/build/native/tests/native/native_tests -D TEST_EXECUTOR= -D TEST_WORKING_DIR=/work/main/build/native/tests/native -D TEST_EXTRA_ARGS= -D "TEST_PROPERTIES=TIMEOUT;120" -D TEST_PREFIX= -D TEST_SUFFIX= -D TEST_FILTER= -D NO_PRETTY_TYPES=FALSE -D NO_PRETTY_VALUES=FALSE -D TEST_LIST=native_tests_TESTS -D CTEST_FILE=/work/main/build/native/tests/native/native_tests[1]_tests.cmake -D TEST_DISCOVERY_TIMEOUT=60 -D TEST_XML_OUTPUT_DIR= -P /usr/share/cmake-3.25/Modules/GoogleTestAddTests.cmake
 

@@ -1,4 +1,6 @@
 file(REMOVE_RECURSE
+  "CMakeFiles/native_tests.dir/concurrency_test.cpp.o"
+  "CMakeFiles/native_tests.dir/concurrency_test.cpp.o.d"
   "CMakeFiles/native_tests.dir/keying_test.cpp.o"
   "CMakeFiles/native_tests.dir/keying_test.cpp.o.d"
   "native_tests"

@@ -1,0 +1,107 @@
+// The host's threads against real ticks on the simulated timer thread. Run
+// under ThreadSanitizer by the tsan preset.
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "fixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The worker thread's loop, as the host runs it: wait while busy, then hand
+// over the next character.
+void FeedCharacters(const std::atomic<bool>& stop) {
+  int character = 0;
+  while (!stop) {
+    if (extfskIsTxBusy() == 1) {
+      SleepMs(1);
+      continue;
+    }
+    extfskPutChar(character++ & 0x1F);
+    SleepMs(10);
+  }
+}
+
+}  // namespace
+
+TEST_F(DriverTest, PttOffIsNeverUndoneByARunningTick) {
+  sim::StartRealTime();
+  ASSERT_EQ(extfskOpen(0), 1);
+  std::atomic<bool> stop{false};
+  std::thread worker(FeedCharacters, std::cref(stop));
+
+  const auto end = Clock::now() + std::chrono::milliseconds(1500);
+  int rounds = 0;
+  while (Clock::now() < end) {
+    const int on = extfskSetPTT(1);
+    EXPECT_EQ(on & 0x02, 0) << "PTT line shorted";
+    SleepMs(rounds % 7);
+    EXPECT_EQ(extfskSetPTT(0), 0x0F);
+    // Ticks keep running with characters in flight; none may key again.
+    SleepMs(25);
+    EXPECT_EQ(PortBits(), 0x0F) << "round " << rounds;
+    ++rounds;
+  }
+  stop = true;
+  worker.join();
+  EXPECT_GT(sim::CallbacksRun(), 30u) << "ticks ran meanwhile";
+}
+
+TEST_F(DriverTest, OpenAndCloseWhileTicksRunNeverLeaveATick) {
+  sim::StartRealTime();
+  ASSERT_EQ(extfskOpen(0), 1);
+  std::atomic<bool> stop{false};
+  std::thread worker(FeedCharacters, std::cref(stop));
+  std::thread ptt([&stop] {
+    while (!stop) {
+      extfskSetPTT(1);
+      SleepMs(3);
+      extfskSetPTT(0);
+    }
+  });
+
+  for (int i = 0; i < 40; ++i) {
+    if (i % 3 == 0) extfskClose();
+    ASSERT_EQ(extfskOpen(0), 1);
+    SleepMs(i % 25);  // sometimes mid-tick, sometimes between ticks
+  }
+  stop = true;
+  worker.join();
+  ptt.join();
+
+  extfskClose();
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+  const uint64_t ran = sim::CallbacksRun();
+  SleepMs(100);
+  EXPECT_EQ(sim::CallbacksRun(), ran) << "a tick ran after destruction";
+  EXPECT_EQ(sim::MaxConcurrentCallbacks(), 1);
+}
+
+TEST_F(DriverTest, CloseFromOneThreadWhileAnotherOpens) {
+  sim::StartRealTime();
+  std::atomic<bool> stop{false};
+  std::thread closer([&stop] {
+    while (!stop) {
+      extfskClose();
+      SleepMs(2);
+    }
+  });
+  for (int i = 0; i < 30; ++i) {
+    extfskOpen(0);
+    EXPECT_LE(sim::ResolutionRequests(), 1) << "two instances at once";
+    extfskIsTxBusy();
+    extfskPutChar(i);
+    SleepMs(5);
+  }
+  stop = true;
+  closer.join();
+  extfskClose();
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+}
