@@ -3,6 +3,11 @@
 Framing framing;
 FskKeyer* clockOwner = nullptr;
 
+namespace {
+// The id of the latest timer whose callback reached this module. Under keyerLock.
+uint32_t lastEnteredTimerId = 0;
+}  // namespace
+
 Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitPeriodMs) {
   switch (framing.state) {
     case FrameState::DataBits: {
@@ -47,32 +52,35 @@ bool FskKeyer::StopClock() {
     clockStopping = true;
     armed = timerId;
   }
+  // A one-shot that can no longer be killed has fired: its callback is on its
+  // way into this module and is seen out too, so that a FreeLibrary right
+  // after close cannot unmap the code under it.
+  uint32_t inFlight = 0;
   if (first && teardownMode != Teardown::ProcessExit) {
     // At process exit the timer thread is gone and the system drops the
     // resolution request with the process; winmm may be half torn down.
     plat::TimeEndPeriod(1);
-    if (armed != 0) plat::TimeKillEvent(armed);
+    if (armed != 0 && !plat::TimeKillEvent(armed)) inFlight = armed;
   }
-
   // A tick that had already started finishes (it will not re-arm) before the
   // instance goes on to the device link it shares with the ticks. Under the
   // loader lock that tick may itself wait for the loader (a discovery), so the
-  // wait is bounded there; at process exit the tick's thread no longer exists.
+  // wait is bounded there. The wait for an in-flight callback is bounded
+  // always: if the timer facility broke its word, nothing here depends on it.
   const uint32_t start = plat::MonotonicMs();
-  bool quiet = true;
-  if (teardownMode != Teardown::ProcessExit) {
-    for (;;) {
-      {
-        plat::LockGuard guard(keyerLock);
-        quiet = !tickRunning;
-      }
-      if (quiet) break;
-      if (teardownMode == Teardown::ModuleUnload &&
-          plat::MonotonicMs() - start >= kUnloadTickWaitMs) {
-        return false;
-      }
-      plat::SleepMs(1);
+  while (teardownMode != Teardown::ProcessExit) {
+    bool running;
+    {
+      plat::LockGuard guard(keyerLock);
+      running = tickRunning;
+      if (inFlight != 0 && lastEnteredTimerId == inFlight) inFlight = 0;
     }
+    const uint32_t waited = plat::MonotonicMs() - start;
+    if (running && teardownMode == Teardown::ModuleUnload && waited >= kUnloadTickWaitMs) {
+      return false;
+    }
+    if (!running && (inFlight == 0 || waited >= kInFlightWaitMs)) break;
+    plat::SleepMs(1);
   }
 
   KeyerGuard guard;
@@ -86,6 +94,7 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
   if (keyer == nullptr) return;
   {
     plat::LockGuard guard(keyerLock);
+    lastEnteredTimerId = firedId;
     // A callback already on its way when its clock was stopped is stale; so is
     // one for a freed instance whose address a new one reuses. The pointer is
     // only compared until it is known to be the running clock's.

@@ -30,3 +30,6 @@ extern FskKeyer* clockOwner;
 
 // How long unload waits for a tick that is still running before it gives up.
 constexpr uint32_t kUnloadTickWaitMs = 250;
+// How long destruction waits for the callback of a timer that fired as the
+// clock was stopped.
+constexpr uint32_t kInFlightWaitMs = 200;

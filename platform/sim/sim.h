@@ -19,6 +19,14 @@ void AdvanceMs(uint32_t ms);
 // Advances to the next armed timer and fires it; false if none is armed.
 bool FireNextTimer();
 size_t ArmedTimerCount();
+// Takes the next timer off the list without running it, as the timer thread
+// does just before it calls back: the caller runs (or drops) the callback.
+struct FiredTimer {
+  uint32_t id;
+  void (*proc)(uint32_t, void*);
+  void* user;
+};
+bool TakeNextTimer(FiredTimer* fired);
 // The next n calls to arm a timer fail (return 0).
 void FailTimerArms(int n);
 // timeBeginPeriod calls minus timeEndPeriod calls.

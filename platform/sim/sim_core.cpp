@@ -119,16 +119,20 @@ uint32_t NowMs() {
   return static_cast<uint32_t>(ClockNow());
 }
 
-bool FireNextTimer() {
-  std::unique_lock<std::mutex> lock(timerMutex);
+bool TakeNextTimer(FiredTimer* fired) {
+  std::lock_guard<std::mutex> lock(timerMutex);
   if (timers.empty()) return false;
   auto next = NextDue();
-  const uint32_t id = next->first;
-  const Timer timer = next->second;
+  *fired = FiredTimer{next->first, next->second.proc, next->second.user};
+  virtualNow = std::max(virtualNow, next->second.due);
   timers.erase(next);
-  virtualNow = std::max(virtualNow, timer.due);
-  lock.unlock();
-  RunCallback(id, timer);
+  return true;
+}
+
+bool FireNextTimer() {
+  FiredTimer fired;
+  if (!TakeNextTimer(&fired)) return false;
+  RunCallback(fired.id, Timer{0, fired.proc, fired.user});
   return true;
 }
 

@@ -1,4 +1,7 @@
 // The line byte and the bit clock on virtual time.
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "fixture.h"
@@ -211,4 +214,20 @@ TEST_F(DriverTest, StaleCallbacksNeverTouchAnInstance) {
   // The same address may come back; a stale id must not start a second chain.
   FskKeyer::OnBitTick(oldId, activeKeyer);
   EXPECT_EQ(sim::ArmedTimerCount(), 1u);
+}
+
+TEST_F(DriverTest, CloseSeesOutACallbackAlreadyOnItsWay) {
+  ASSERT_EQ(extfskOpen(0), 1);
+  sim::FiredTimer fired;
+  ASSERT_TRUE(sim::TakeNextTimer(&fired));  // fired, not yet called back
+  std::atomic<bool> callingBack{false};
+  std::thread timerThread([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    callingBack = true;
+    fired.proc(fired.id, fired.user);
+  });
+  extfskClose();
+  EXPECT_TRUE(callingBack) << "close returned while the callback was still to come";
+  timerThread.join();
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
 }
