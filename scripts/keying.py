@@ -1,0 +1,237 @@
+#!/usr/bin/python3
+"""Reads what the simulated box received (a timeline written by mmtty_send),
+turns the FSK line into RTTY audio, decodes that with minimodem, measures the
+element timing, and draws the keying.
+
+    keying.py timeline.csv --wav out.wav [--png out.png] [--bench]
+"""
+import argparse
+import re
+import subprocess
+import sys
+import wave
+
+import numpy as np
+
+MARK_HZ, SPACE_HZ = 2125.0, 2295.0  # RTTY tones: mark is the lower one
+RATE = 48000
+NOMINAL_MS = {"start": 22.0, "data": 22.0, "stop": 33.0, "idle": 22.0}
+CHAR_MS = 165.0  # 7.5 bits of 22 ms
+
+# ITA2, bit 0 first; US teleprinter figures. Only for labels in the picture.
+LETTERS = "\0E\nA SIU\rDRJNFCKTZLWHYPQOBG\0MXV\0"
+FIGURES = "\0" "3\n- \a87\r$4',!:(5\")2#6019?&\0./;\0"
+
+
+class Element:
+    def __init__(self, ms, line, kind, level, hold):
+        self.ms, self.line, self.kind = float(ms), int(line), kind
+        self.level, self.hold = int(level), float(hold)
+
+
+def read_timeline(path):
+    meta, elements = {}, []
+    with open(path, encoding="ascii") as f:
+        for row in f:
+            row = row.rstrip("\n")
+            if row.startswith("#"):
+                key, _, value = row[1:].strip().partition("=")
+                meta[key] = value
+            elif row and not row.startswith("ms,"):
+                elements.append(Element(*row.split(",")))
+    return meta, elements
+
+
+def synthesize(elements, path):
+    """Phase-continuous FSK: each report's level holds until the next report;
+    silence while PTT is off (the transmitter is off)."""
+    first = next(e for e in elements if e.kind != "off")
+    t0 = first.ms - 300.0
+    t1 = elements[-1].ms + 300.0
+    n = int((t1 - t0) * RATE / 1000.0)
+    freq = np.full(n, MARK_HZ)
+    amp = np.zeros(n)
+    for i, e in enumerate(elements):
+        a = max(0, int((e.ms - t0) * RATE / 1000.0))
+        b = int((elements[i + 1].ms - t0) * RATE / 1000.0) if i + 1 < len(elements) else n
+        if e.kind == "off":
+            continue
+        freq[a:b] = MARK_HZ if e.level else SPACE_HZ
+        amp[a:b] = 1.0
+    phase = 2.0 * np.pi * np.cumsum(freq) / RATE
+    samples = (amp * np.sin(phase) * 0.5 * 32767).astype("<i2")
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(RATE)
+        w.writeframes(samples.tobytes())
+
+
+def minimodem(path):
+    run = subprocess.run(
+        ["minimodem", "--rx", "rtty", "-M", str(MARK_HZ), "-S", str(SPACE_HZ), "-f", path],
+        capture_output=True, text=True, check=False)
+    bps = [float(b) for b in re.findall(r"bps=([0-9.]+)", run.stderr)]
+    confidence = [float(c) for c in re.findall(r"confidence=([0-9.]+)", run.stderr)]
+    return run.stdout, bps, confidence
+
+
+def edit_distance(a, b):
+    row = list(range(len(b) + 1))
+    for i, ca in enumerate(a, 1):
+        prev, row[0] = row[0], i
+        for j, cb in enumerate(b, 1):
+            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (ca != cb))
+    return row[-1]
+
+
+def timing(elements):
+    """Error of each element's length at the box against its nominal length,
+    and the character periods of back-to-back characters."""
+    errors = {k: [] for k in ("start", "data", "stop")}
+    for e in elements[:-1]:
+        if e.kind in errors:
+            errors[e.kind].append(e.hold - NOMINAL_MS[e.kind])
+    starts = [i for i, e in enumerate(elements) if e.kind == "start"]
+    periods = [elements[b].ms - elements[a].ms for a, b in zip(starts, starts[1:]) if b - a == 7]
+    return errors, periods
+
+
+def summary(values):
+    a = np.abs(np.array(values))
+    return np.median(a), np.percentile(a, 99), a.max()
+
+
+def character_labels(codes):
+    labels, figures = [], False
+    for c in codes:
+        if c == 0x1F:
+            labels.append("LTRS")
+            figures = False
+        elif c == 0x1B:
+            labels.append("FIGS")
+            figures = True
+        else:
+            ch = (FIGURES if figures else LETTERS)[c]
+            labels.append({" ": "SP", "\r": "CR", "\n": "LF"}.get(ch, ch))
+            if c == 0x04:
+                figures = False  # unshift on space
+    return labels
+
+
+def draw(elements, codes, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    t0 = next(e for e in elements if e.kind != "off").ms - 100.0
+    fig, (whole, zoom) = plt.subplots(2, 1, figsize=(14, 8), gridspec_kw={"height_ratios": [1, 1.4]})
+
+    def steps(ax, parts, scale):
+        times = [(e.ms - t0) * scale for e in parts]
+        times.append(times[-1] + parts[-1].hold * scale if parts[-1].hold else times[-1])
+        ptt = [0 if e.kind == "off" else 1 for e in parts]
+        fsk = [e.level for e in parts]
+        ax.step(times, [2.2 + 0.8 * p for p in ptt] + [2.2 + 0.8 * ptt[-1]], where="post",
+                color="tab:red", lw=1.5)
+        ax.step(times, [0.8 * f for f in fsk] + [0.8 * fsk[-1]], where="post", color="tab:blue",
+                lw=1.5)
+        ax.set_yticks([0, 0.8, 2.2, 3.0])
+        ax.set_yticklabels(["FSK space (open)", "FSK mark (shorted)", "PTT off (open)",
+                            "PTT on (shorted)"])
+        ax.set_ylim(-0.5, 3.8)
+        ax.grid(axis="x", alpha=0.3)
+
+    steps(whole, elements, 1 / 1000.0)
+    whole.set_xlabel("time (s)")
+    whole.set_title("tarvokey.fsk under Wine: what the box received (every report is one element)")
+
+    starts = [i for i, e in enumerate(elements) if e.kind == "start"]
+    first = starts[0]
+    lo = max(0, first - 2)
+    part = elements[lo:min(len(elements), first + 7 * 3 + 1)]  # three characters
+    steps(zoom, part, 1.0)
+    kind_color = {"start": "tab:green", "data": "black", "stop": "tab:purple", "idle": "gray"}
+    labels = character_labels(codes)
+    char = 0
+    for e in part[:-1]:
+        x = e.ms - t0
+        y = 0.8 * e.level
+        zoom.text(x + e.hold / 2, y + 0.12, f"{e.hold:.1f}", ha="center", fontsize=8,
+                  color=kind_color.get(e.kind, "gray"))
+        zoom.axvline(x, color="lightgray", lw=0.5, zorder=0)
+        if e.kind == "start" and char < len(labels) and e is not part[-1]:
+            zoom.text(x + CHAR_MS / 2, 1.35, labels[char], ha="center", fontsize=11, weight="bold")
+            zoom.annotate("", xy=(x + CHAR_MS, 1.2), xytext=(x, 1.2),
+                          arrowprops={"arrowstyle": "<->", "color": "gray"})
+            char += 1
+    zoom.set_xlabel("time (ms); numbers: element length in ms at the box "
+                    "(green start, black data, purple stop 1.5 bits, gray idle)")
+    zoom.set_title("the first characters, element by element (nominal 22 ms, stop 33 ms)")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("timeline")
+    parser.add_argument("--wav", required=True)
+    parser.add_argument("--png")
+    parser.add_argument("--bench", action="store_true", help="check the timing targets")
+    args = parser.parse_args()
+
+    meta, elements = read_timeline(args.timeline)
+    if not any(e.kind != "off" for e in elements):
+        print(f"the box received no keyed report ({len(elements)} reports in all)")
+        return 1
+    sent = meta["text"]
+    codes = [int(c, 16) for c in meta["codes"].split()]
+    received = [int(c, 16) for c in meta["received_codes"].split()]
+    synthesize(elements, args.wav)
+    decoded_raw, bps, confidence = minimodem(args.wav)
+    decoded = " ".join(decoded_raw.split())
+    errors = edit_distance(sent, decoded)
+    cer = errors / max(1, len(sent))
+
+    timings, periods = timing(elements)
+    print(f"sent:     {sent}")
+    print(f"decoded:  {decoded}   (minimodem --rx rtty)")
+    print(f"box:      {len(received)} characters framed, "
+          f"{'the same codes as sent' if received == codes else 'NOT the codes sent'}; "
+          f"failed writes {meta.get('failed_writes')}, contract faults {meta.get('faults')}")
+    if bps:
+        print(f"minimodem: {bps[-1]:.2f} bps measured (45.45 nominal), confidence {confidence[-1]:.2f}")
+    print(f"character error rate: {cer:.2%} ({errors} of {len(sent)})")
+    print("element length at the box, error against nominal (ms):")
+    print("  element    count   median     p99     max")
+    everything = []
+    for kind, values in timings.items():
+        if values:
+            med, p99, mx = summary(values)
+            everything += values
+            print(f"  {kind:8} {len(values):7} {med:8.2f} {p99:7.2f} {mx:7.2f}")
+    med, p99, mx = summary(everything)
+    print(f"  {'all':8} {len(everything):7} {med:8.2f} {p99:7.2f} {mx:7.2f}")
+    mean_period = float(np.mean(periods)) if periods else float("nan")
+    print(f"character period: mean {mean_period:.2f} ms over {len(periods)} back-to-back "
+          f"characters (165 nominal, {100 * (mean_period - CHAR_MS) / CHAR_MS:+.2f}%)")
+    if args.png:
+        draw(elements, codes, args.png)
+        print(f"picture:  {args.png}")
+
+    ok = received == codes and decoded == sent
+    if args.bench:
+        targets = [
+            ("median element error <= 1 ms", med <= 1.0),
+            ("p99 element error <= 3 ms", p99 <= 3.0),
+            ("mean character period within 1% of 165 ms", abs(mean_period - CHAR_MS) <= 1.65),
+            ("no decode errors", errors == 0 and received == codes),
+        ]
+        for name, met in targets:
+            print(f"  {'met ' if met else 'MISS'}  {name}")
+        ok = all(met for _, met in targets)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

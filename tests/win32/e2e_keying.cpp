@@ -1,0 +1,151 @@
+// What the box receives while the host keys: the line byte report by report,
+// and its timing against the 45.45 baud element lengths.
+#include "host/ita2.h"
+#include "host/mmtty.h"
+#include "host/scenario.h"
+#include "host/timeline.h"
+
+namespace {
+
+// Element timing is checked with room for a busy machine; sequences and
+// bytes are checked exactly.
+constexpr double kSlackMs = 8;
+
+void CheckCharacterTiming(const std::vector<box::Event>& element) {
+  for (size_t i = 0; i + 1 < element.size(); ++i) {
+    const double want = i == 6 ? 33 : 22;  // the stop element is 1.5 bits
+    CHECK_NEAR(element[i + 1].ms - element[i].ms, want, kSlackMs);
+  }
+}
+
+}  // namespace
+
+// An idle instance: a report every 22 ms from the timer thread, all lines open.
+SCENARIO(idle_reports) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  Plugin plugin(env.plugin);
+  CHECK_EQ(plugin.Open(), 1);
+  NextReports(12);
+  const std::vector<box::Event> reports = box::Reports();
+  REQUIRE(reports.size() >= 13);
+  const DWORD timerThread = reports[1].threadId;
+  CHECK(timerThread != GetCurrentThreadId());
+  for (size_t i = 0; i < 13; ++i) {
+    CHECK_EQ(Hex(reports[i].bytes), Hex(ReportBytes(0x0F)));
+    CHECK(reports[i].ok);
+    if (i >= 1) CHECK_EQ(reports[i].threadId, timerThread);
+    if (i >= 2) CHECK_NEAR(reports[i].ms - reports[i - 1].ms, 22, kSlackMs);
+  }
+  CHECK_NEAR((reports[12].ms - reports[1].ms) / 11, 22, 3);
+  plugin.Close();
+}
+
+// PTT before the host has polled, then a character's road to the box, bit by
+// bit, and PTT off.
+SCENARIO(character_road) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  Plugin plugin(env.plugin);
+  CHECK_EQ(plugin.Open(), 1);
+  NextReports(2);
+
+  // PTT on before any extfskIsTxBusy: PTT shorted, the FSK line left open.
+  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
+  for (uint8_t line : Lines(NextReports(3))) CHECK_EQ(line, 0x0D);
+
+  // The first poll arms keying: idle is mark, FSK shorted.
+  CHECK_EQ(plugin.IsTxBusy(), 0);
+  NextReports(1);
+  for (uint8_t line : Lines(NextReports(2))) CHECK_EQ(line, 0x0C);
+
+  // 0x13 = 10011: space (start), 1, 1, 0, 0, 1 (bit 0 first), mark stop.
+  double notBusy = 0;
+  std::vector<box::Event> road = SendOne(plugin, 0x13, 0x0C, &notBusy);
+  const std::vector<uint8_t> want = {0x0D, 0x0C, 0x0C, 0x0D, 0x0D, 0x0C, 0x0C, 0x0C};
+  CHECK_EQ(Hex(Lines(road)), Hex(want));
+  for (const box::Event& r : road) CHECK_EQ(Hex(r.bytes), Hex(ReportBytes(r.line())));
+  CheckCharacterTiming(road);
+  // The slot empties at the start-bit tick, while the character is still
+  // going out: the host may hand over the next one.
+  CHECK(notBusy > road[0].ms - 15 && notBusy < road[2].ms);
+
+  // Only the low five bits reach the line.
+  road = SendOne(plugin, 0xF3, 0x0C);
+  CHECK_EQ(Hex(Lines(road)), Hex(want));
+  CheckCharacterTiming(road);
+
+  // -1 stores 255: five marks.
+  road = SendOne(plugin, -1, 0x0C);
+  CHECK_EQ(Hex(Lines(road)), Hex(std::vector<uint8_t>{0x0D, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C}));
+
+  // PTT off releases PTT and FSK; the clock goes on but keys nothing.
+  CHECK_EQ(plugin.SetPtt(0) & 0xFF, 0x0F);
+  CHECK_EQ(plugin.PutChar(0x00), 0x00);
+  for (uint8_t line : Lines(NextReports(10))) CHECK_EQ(line, 0x0F);
+  CHECK_EQ(plugin.IsTxBusy(), 0);
+  plugin.Close();
+}
+
+// A whole transmission as MMTTY makes it, read back as a teleprinter would:
+// every character, back to back, each element on time.
+SCENARIO(mmtty_transmission) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  Plugin plugin(env.plugin);
+  CHECK_EQ(plugin.Open(Plugin::kMmttyOpenArgument), 1);
+  Sleep(100);
+
+  const std::string text = "RYRY CQ DE TARVOKEY 599 73";
+  const std::vector<uint8_t> codes = ita2::Encode(text);
+  const size_t from = box::ReportCount();
+  const Transmission tx = TransmitLikeMmtty(plugin, codes);
+  CHECK_EQ(tx.pttOnResult & 0xFF, 0x0D);
+  CHECK_EQ(tx.pttOffResult & 0xFF, 0x0F);
+  NextReports(2);
+  plugin.Close();
+  plugin.Unload();
+
+  const timeline::Keying keying = timeline::Decode(ReportsFrom(from), timeline::Wiring{});
+  std::vector<uint8_t> received;
+  for (const timeline::Character& c : keying.characters) received.push_back(static_cast<uint8_t>(c.code));
+  CHECK_EQ(Hex(received), Hex(codes));
+
+  // Back to back: each stop element is followed at once by the next start.
+  for (size_t c = 0; c + 1 < keying.characters.size(); ++c) {
+    CHECK_EQ(keying.characters[c + 1].startElement, keying.characters[c].startElement + 7);
+  }
+  for (const timeline::Element& e : keying.elements) {
+    if (e.kind == timeline::Kind::Start || e.kind == timeline::Kind::Data) {
+      CHECK_NEAR(e.holdMs, 22, kSlackMs);
+    } else if (e.kind == timeline::Kind::Stop) {
+      CHECK_NEAR(e.holdMs, 33, kSlackMs);
+    }
+    CHECK(e.kind != timeline::Kind::Error);
+  }
+  // The line is released after PTT off, and by the close.
+  const std::vector<box::Event> reports = box::Reports();
+  CHECK_EQ(Hex(reports.back().bytes), Hex(ReportBytes(0x0F)));
+  CHECK_EQ(std::string(timeline::Name(keying.elements.back().kind)), "off");
+}
+
+// The report is exactly as long as the device declares: 00 01 portBits, cut
+// short or zero-filled.
+SCENARIO(report_lengths) {
+  WriteDefaultSettings();
+  Plugin plugin(env.plugin);
+  for (uint16_t length : {1, 2, 3, 9, 65}) {
+    box::Device device;
+    device.outputReportLength = length;
+    const int slot = box::Plug(device);
+    CHECK_EQ(plugin.Open(), 1);
+    CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
+    for (const box::Event& r : NextReports(3)) {
+      CHECK_EQ(r.slot, slot);
+      CHECK_EQ(Hex(r.bytes), Hex(ReportBytes(0x0D, length)));
+    }
+    plugin.Close();
+    CHECK_EQ(Hex(box::Reports().back().bytes), Hex(ReportBytes(0x0F, length)));
+    box::Unplug(slot);
+  }
+}

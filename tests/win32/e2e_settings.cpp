@@ -1,0 +1,145 @@
+// The wiring choices: tarvokey.ini in the host's current folder, and the two
+// first-use prompts, byte for byte in Shift_JIS. The expected bytes are made
+// by the build with iconv from the UTF-8 texts in texts/.
+#include "host/scenario.h"
+
+namespace {
+
+constexpr UINT kPromptStyle = MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON3;
+
+std::string Expected(const Env& env, const char* name) {
+  const std::string bytes = ReadFileBytes(env.data + "\\" + name + ".sjis");
+  if (bytes.empty()) check::Fail(__FILE__, __LINE__, std::string("no expected bytes for ") + name);
+  return bytes;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// The settings file as the module writes it back: two lines, CR LF.
+std::string SettingsFile(const Env& env, int rev, int pin) {
+  char line[256];
+  std::string file;
+  std::snprintf(line, sizeof line, Expected(env, "settings_rev_line").c_str(), rev);
+  file += line;
+  file += "\r\n";
+  std::snprintf(line, sizeof line, Expected(env, "settings_pin_line").c_str(), pin);
+  file += line;
+  file += "\r\n";
+  return file;
+}
+
+void CheckPrompt(const Env& env, const box::Prompt& prompt, const char* text) {
+  CHECK_EQ(Hex(Bytes(prompt.text)), Hex(Bytes(Expected(env, text))));
+  CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "prompt_caption"))));
+  CHECK_EQ(prompt.style, kPromptStyle);
+  CHECK(prompt.owner == nullptr);
+  CHECK_EQ(prompt.threadId, GetCurrentThreadId());  // the host's thread, inside extfskOpen
+}
+
+}  // namespace
+
+// Polarity and pin from the file: all four wirings, keyed and read back at
+// the box, and the file written back in the module's own words.
+SCENARIO(settings_wiring) {
+  box::Plug(box::Device{});
+  Plugin plugin(env.plugin);
+  struct Wiring {
+    int rev;
+    int pin;
+    uint8_t pttOn;  // PTT on, FSK not yet driven
+    uint8_t mark;
+    uint8_t space;
+  };
+  const Wiring wirings[] = {
+      {0, 1, 0x0D, 0x0C, 0x0D},
+      {1, 1, 0x0D, 0x0D, 0x0C},
+      {0, 3, 0x05, 0x01, 0x05},
+      {1, 3, 0x05, 0x05, 0x01},
+  };
+  for (const Wiring& w : wirings) {
+    char file[64];
+    std::snprintf(file, sizeof file, "FskRev=%d // x\r\nFskPin=%d // y\r\n", w.rev, w.pin);
+    WriteSettingsFile(file);
+    CHECK_EQ(plugin.Open(), 1);
+    CHECK_EQ(plugin.SetPtt(1) & 0xFF, w.pttOn);
+    for (uint8_t line : Lines(NextReports(2))) CHECK_EQ(line, w.pttOn);
+    CHECK_EQ(plugin.IsTxBusy(), 0);
+    NextReports(1);
+    for (uint8_t line : Lines(NextReports(2))) CHECK_EQ(line, w.mark);
+
+    // 0x13: start, 1, 1, 0, 0, 1, stop, idle.
+    const uint8_t m = w.mark;
+    const uint8_t s = w.space;
+    CHECK_EQ(Hex(Lines(SendOne(plugin, 0x13, w.mark))), Hex({s, m, m, s, s, m, m, m}));
+    CHECK_EQ(plugin.SetPtt(0) & 0xFF, 0x0F);
+    plugin.Close();
+    CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, w.rev, w.pin))));
+  }
+  CHECK(box::Prompts().empty());
+}
+
+// No file: both prompts, polarity first, while the clock already runs; the
+// answers key the box and are written down; Cancel (or a failed box) asks
+// again next time.
+SCENARIO(settings_prompts) {
+  RemoveFile("tarvokey.ini");
+  box::Plug(box::Device{});
+  Plugin plugin(env.plugin);
+  REQUIRE(plugin.imports("MessageBoxA"));
+
+  box::SetPromptDelay(120);
+  box::AnswerPrompts({IDYES, IDYES});
+  CHECK_EQ(plugin.Open(), 1);
+  std::vector<box::Prompt> prompts = box::Prompts();
+  REQUIRE(prompts.size() == 2);
+  CheckPrompt(env, prompts[0], "polarity_prompt");
+  CheckPrompt(env, prompts[1], "pin_prompt");
+  size_t during = 0;
+  for (const box::Event& r : box::Reports()) {
+    during += r.ms > prompts[0].startMs && r.ms < prompts[0].endMs ? 1 : 0;
+  }
+  CHECK(during >= 3);  // ~5 ticks in 120 ms
+  // Yes, Yes: reverse polarity on pin 3.
+  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x05);
+  CHECK_EQ(plugin.IsTxBusy(), 0);
+  NextReports(1);
+  CHECK_EQ(NextReports(1).at(0).line(), 0x05);
+  plugin.Close();
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 1, 3))));
+
+  // Answered once: no question at the next open.
+  box::SetPromptDelay(0);
+  box::AnswerPrompts({});
+  CHECK_EQ(plugin.Open(), 1);
+  plugin.Close();
+  CHECK_EQ(box::Prompts().size(), 2u);
+
+  // Cancel keeps the default and records -1, so the question comes again.
+  RemoveFile("tarvokey.ini");
+  box::AnswerPrompts({IDCANCEL, IDNO});
+  CHECK_EQ(plugin.Open(), 1);
+  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);  // normal, pin 1
+  plugin.Close();
+  prompts = box::Prompts();
+  REQUIRE(prompts.size() == 4);
+  CheckPrompt(env, prompts[2], "polarity_prompt");
+  CheckPrompt(env, prompts[3], "pin_prompt");
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, -1, 1))));
+
+  // A box that could not be shown (result 0) counts as Cancel too.
+  box::AnswerPrompts({0});
+  CHECK_EQ(plugin.Open(), 1);
+  plugin.Close();
+  prompts = box::Prompts();
+  REQUIRE(prompts.size() == 5);
+  CheckPrompt(env, prompts[4], "polarity_prompt");
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, -1, 1))));
+
+  box::AnswerPrompts({IDNO});
+  CHECK_EQ(plugin.Open(), 1);
+  plugin.Close();
+  CHECK_EQ(box::Prompts().size(), 6u);
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 0, 1))));
+}

@@ -1,0 +1,46 @@
+// The plug-in as MMTTY sees it: a module loaded by path, five functions found
+// by their plain names and called with the Win32 API convention.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Plugin {
+ public:
+  // The argument MMTTY passes to extfskOpen: 45 baud << 16, 5 bits << 2, stop code 2.
+  static constexpr int32_t kMmttyOpenArgument = 0x002D0016;
+
+  // Loads the module, finds its exports and puts the simulated box in place of
+  // its device, prompt and HID calls. `missingImports` receives the functions
+  // the module does not import.
+  explicit Plugin(const std::string& path);
+  ~Plugin();  // unloads, if still loaded
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  const std::vector<std::string>& missingImports() const { return missingImports_; }
+  bool imports(const char* function) const;
+
+  // Each call checks that the callee removed its own arguments from the stack.
+  int32_t Open(int32_t argument = kMmttyOpenArgument);
+  void Close();
+  int32_t IsTxBusy();
+  int32_t PutChar(int32_t character);
+  int32_t SetPtt(int32_t transmit);
+
+  // FreeLibrary; the module's unload notification runs inside it.
+  void Unload();
+
+ private:
+  int32_t Call(int index, const std::vector<uint32_t>& args);
+
+  HMODULE module_ = nullptr;
+  void* functions_[5] = {};
+  std::vector<std::string> missingImports_;
+};
+
+// Turns a path as the build passes it (Unix style) into one Windows accepts.
+std::string WindowsPath(const std::string& path);

@@ -1,0 +1,91 @@
+#include "scenario.h"
+
+#include <cstdio>
+
+void WriteSettingsFile(const std::string& content) {
+  FILE* file = std::fopen("tarvokey.ini", "wb");
+  REQUIRE(file != nullptr);
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+}
+
+void WriteDefaultSettings() { WriteSettingsFile("FskRev=0\r\nFskPin=1\r\n"); }
+
+std::string ReadFileBytes(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return "";
+  std::string content;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
+  std::fclose(file);
+  return content;
+}
+
+void RemoveFile(const std::string& path) { std::remove(path.c_str()); }
+
+std::vector<uint8_t> ReportBytes(uint8_t line, size_t length) {
+  std::vector<uint8_t> bytes(length, 0);
+  const uint8_t head[3] = {0x00, 0x01, line};
+  for (size_t i = 0; i < length && i < 3; ++i) bytes[i] = head[i];
+  return bytes;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  char part[4];
+  for (uint8_t b : bytes) {
+    std::snprintf(part, sizeof part, "%02X ", b);
+    text += part;
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+std::vector<box::Event> ReportsFrom(size_t from) {
+  std::vector<box::Event> reports = box::Reports();
+  if (from >= reports.size()) return {};
+  return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(from), reports.end());
+}
+
+std::vector<box::Event> NextReports(size_t count, DWORD timeoutMs) {
+  const size_t from = box::ReportCount();
+  if (!box::WaitForReports(from + count, timeoutMs)) {
+    check::Fail(__FILE__, __LINE__, "timed out waiting for " + std::to_string(count) + " reports");
+  }
+  std::vector<box::Event> reports = ReportsFrom(from);
+  if (reports.size() > count) reports.resize(count);
+  return reports;
+}
+
+double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs) {
+  const double deadline = box::NowMs() + timeoutMs;
+  while (plugin.IsTxBusy() != 0) {
+    if (box::NowMs() > deadline) return -1;
+    Sleep(1);
+  }
+  return box::NowMs();
+}
+
+std::vector<uint8_t> Lines(const std::vector<box::Event>& reports) {
+  std::vector<uint8_t> lines;
+  for (const box::Event& r : reports) lines.push_back(r.line());
+  return lines;
+}
+
+std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleLine,
+                                double* notBusyMs) {
+  const size_t from = box::ReportCount();
+  CHECK_EQ(plugin.PutChar(character), character & 0xFF);
+  CHECK_EQ(plugin.IsTxBusy(), 1);
+  const double taken = WaitUntilNotBusy(plugin);
+  CHECK(taken >= 0);
+  if (notBusyMs != nullptr) *notBusyMs = taken;
+  box::WaitForReports(from + 12, 2000);
+  std::vector<box::Event> reports = ReportsFrom(from);
+  size_t start = 0;
+  while (start < reports.size() && reports[start].line() == idleLine) ++start;
+  REQUIRE(start + 8 <= reports.size());
+  return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(start),
+                                 reports.begin() + static_cast<std::ptrdiff_t>(start + 8));
+}

@@ -1,0 +1,57 @@
+// End-to-end scenarios of the shipped module: each runs in a process of its
+// own (a fresh load of the module), chosen by name on the command line:
+//   <program> <path of tarvokey.fsk> <scenario> [data folder]
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "plugin.h"
+#include "sim_box.h"
+
+struct Env {
+  std::string plugin;  // path of tarvokey.fsk
+  std::string data;    // folder of expected bytes made by the build, if any
+};
+
+using ScenarioFn = void (*)(const Env&);
+struct ScenarioRegistration {
+  ScenarioRegistration(const char* name, ScenarioFn run);
+};
+
+#define SCENARIO(name)                                                 \
+  static void name(const Env& env);                                    \
+  static const ScenarioRegistration name##_registration(#name, &name); \
+  static void name([[maybe_unused]] const Env& env)
+
+// ---- helpers ----------------------------------------------------------------
+
+// Writes tarvokey.ini into the current folder, byte for byte.
+void WriteSettingsFile(const std::string& content);
+// Normal polarity, FSK on pin 1: the plug-in has no question to ask.
+void WriteDefaultSettings();
+std::string ReadFileBytes(const std::string& path);
+void RemoveFile(const std::string& path);
+
+// A report as the box receives it: 00 01 `line`, zero-filled to `length`.
+std::vector<uint8_t> ReportBytes(uint8_t line, size_t length = 9);
+std::string Hex(const std::vector<uint8_t>& bytes);
+
+// Reports from index `from` on.
+std::vector<box::Event> ReportsFrom(size_t from);
+// Waits for `count` more reports than there are now; returns them.
+std::vector<box::Event> NextReports(size_t count, DWORD timeoutMs = 2000);
+// Polls extfskIsTxBusy until it says 0; returns the box time it did, or -1.
+double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs = 2000);
+
+std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
+// Hands over one character while the keyer idles on `idleLine` (PTT on,
+// keying armed) and returns the eight reports from its start bit on: start,
+// five data bits, stop, and the idle element after it. *notBusyMs receives
+// the box time at which extfskIsTxBusy turned to 0.
+std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleLine,
+                                double* notBusyMs = nullptr);

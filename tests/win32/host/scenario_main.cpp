@@ -1,0 +1,44 @@
+// Runs one scenario by name, then checks what every scenario must leave behind.
+#include <cstdio>
+#include <map>
+
+#include "scenario.h"
+
+namespace {
+std::map<std::string, ScenarioFn>& Registry() {
+  static std::map<std::string, ScenarioFn> registry;
+  return registry;
+}
+}  // namespace
+
+ScenarioRegistration::ScenarioRegistration(const char* name, ScenarioFn run) {
+  Registry()[name] = run;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3 || Registry().count(argv[2]) == 0) {
+    std::fprintf(stderr, "usage: %s <tarvokey.fsk> <scenario> [data folder]\nscenarios:", argv[0]);
+    for (const auto& entry : Registry()) std::fprintf(stderr, " %s", entry.first.c_str());
+    std::fprintf(stderr, "\n");
+    return 2;
+  }
+  const Env env{argv[1], argc > 3 ? WindowsPath(argv[3]) : ""};
+  try {
+    Registry()[argv[2]](env);
+  } catch (const check::Abort&) {
+    // Already counted; the checks below still tell what was left behind.
+  }
+
+  // Whatever a scenario did, it ends with the module closed or unloaded: the
+  // box must hold none of its resources and must have seen no contract breach.
+  for (const std::string& fault : box::Faults()) check::Fail(__FILE__, __LINE__, "fault: " + fault);
+  CHECK_EQ(box::OpenDeviceHandles(), 0);
+  CHECK_EQ(box::OpenInfoSets(), 0);
+  CHECK_EQ(box::LivePreparsedData(), 0);
+  CHECK_EQ(box::OpenEvents(), 0);
+
+  const int failures = check::Failures();
+  std::printf("%s %s: %d reports, %d discoveries, %d failed checks\n", failures == 0 ? "PASS" : "FAIL",
+              argv[2], static_cast<int>(box::ReportCount()), box::Discoveries(), failures);
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,117 @@
+// A simulated TARVOKEY box (and the HID bus it sits on) inside the test host.
+//
+// Install() rewrites the plug-in's import table so that its calls into hid.dll
+// and setupapi.dll, its CreateFileA/WriteFile/CloseHandle on device paths and
+// its MessageBoxA reach this box instead of the system. Everything else the
+// plug-in uses (multimedia timers, events, the settings file) stays real.
+//
+// The box checks the calls against the Win32 contracts the plug-in relies on
+// (record sizes, flags, handle lifetimes, report lengths) and collects every
+// breach as a fault, so a scenario fails on a call that real Windows would
+// reject even when the plug-in happens to survive it here.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace box {
+
+constexpr uint16_t kVendorId = 0x0BFE;
+constexpr uint16_t kProductId = 0x0E00;
+
+// One HID device as the system lists it.
+struct Device {
+  uint16_t vendorId = kVendorId;
+  uint16_t productId = kProductId;
+  // Generation digits at positions 13 and 15: "3" and "1", generation 31.
+  std::wstring product = L"TARVOKEY Gen.3 1";
+  std::wstring manufacturer = L"TARVOKEY";
+  uint16_t outputReportLength = 9;
+  bool stringsReadable = true;
+};
+
+enum class EventKind {
+  Enumerate,   // SetupDiGetClassDevsA: a discovery starts
+  Open,        // CreateFileA on a device path
+  OpenFailed,  // the same, refused (device gone)
+  Close,       // CloseHandle of a device handle
+  Write,       // WriteFile on a device handle, succeeded or not
+};
+
+struct Event {
+  EventKind kind;
+  double ms;        // box time when the call returned (QueryPerformanceCounter)
+  DWORD threadId;   // the calling thread
+  int slot;         // device slot, -1 for none
+  uintptr_t handle; // device handle, 0 for none
+  bool overlapped;  // Open: opened with FILE_FLAG_OVERLAPPED
+  bool ok;          // Write: the write succeeded
+  std::vector<uint8_t> bytes;  // Write: the report as given
+
+  uint8_t line() const { return bytes.size() > 2 ? bytes[2] : 0xFF; }
+};
+
+struct Prompt {
+  double startMs;
+  double endMs;
+  DWORD threadId;
+  HWND owner;
+  std::string text;     // bytes as passed (Shift_JIS)
+  std::string caption;
+  UINT style;
+  int answer;
+};
+
+// Box time in milliseconds since the process started using the box.
+double NowMs();
+
+// Patches the plug-in's imports. Returns the names of the functions the
+// module does not import (those calls could not be redirected).
+std::vector<std::string> Install(HMODULE plugin);
+
+// ---- the bus --------------------------------------------------------------
+// Adds a device at the end of the enumeration order; returns its slot.
+int Plug(const Device& device);
+// The device disappears: it is no longer listed, and its open handles fail
+// every write with ERROR_DEVICE_NOT_CONNECTED from now on.
+void Unplug(int slot);
+// The device returns in its old place in the enumeration order, as a new
+// device instance (old handles stay dead).
+void Replug(int slot);
+// The next `count` writes fail with `error` (the link may drop on them).
+void FailNextWrites(int count, DWORD error = ERROR_GEN_FAILURE);
+// The next `count` writes take `ms` before they return.
+void StallNextWrites(int count, DWORD ms);
+
+// ---- prompts --------------------------------------------------------------
+// Answers for the next prompts, in order. A prompt with no answer left is a
+// fault and is answered IDCANCEL.
+void AnswerPrompts(const std::vector<int>& answers);
+// How long each prompt stays open before it is answered (a user reading it).
+void SetPromptDelay(DWORD ms);
+std::vector<Prompt> Prompts();
+
+// ---- what happened --------------------------------------------------------
+std::vector<Event> Events();
+// Only the Write events.
+std::vector<Event> Reports();
+size_t ReportCount();
+// Waits until at least `count` reports have been written (successfully or
+// not); false on timeout.
+bool WaitForReports(size_t count, DWORD timeoutMs);
+int Discoveries();  // SetupDiGetClassDevsA calls
+
+// Resources the plug-in holds right now.
+int OpenDeviceHandles();
+int OpenInfoSets();
+int LivePreparsedData();
+int OpenEvents();   // events from the plug-in's CreateEventA not yet closed
+int EventsCreated();
+
+// Contract breaches seen so far (empty when all is well).
+std::vector<std::string> Faults();
+
+}  // namespace box
