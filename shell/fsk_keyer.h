@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -55,6 +56,11 @@ class FskKeyer {
   plat::Overlapped readOverlapped{};
   uint32_t requiredSize = 0;
   plat::Handle ReadHandle = nullptr;
+
+  // Output report buffer (hidlink/), sized when a box is accepted so that the
+  // ticks never allocate.
+  std::unique_ptr<uint8_t[]> reportBuffer;
+  uint32_t reportBufferSize = 0;
 
   // Clock bookkeeping, under keyerLock: set by StopClock so no tick re-arms,
   // and held by a tick while it runs so destruction can wait it out.

@@ -5,6 +5,7 @@
 
 #include "keying/bit_clock.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/sim_hid.h"
 #include "shell/exports.h"
 #include "shell/fsk_keyer.h"
 
@@ -14,6 +15,9 @@ class DriverTest : public ::testing::Test {
   void TearDown() override {
     extfskClose();
     sim::StopRealTime();
+    // A closed driver holds nothing of the platform's and never misused it.
+    EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+    EXPECT_EQ(sim::HidMisuses(), std::vector<std::string>{});
   }
 
   // As if the module had just been loaded into a fresh process.
