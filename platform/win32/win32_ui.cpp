@@ -1,5 +1,7 @@
 // Win32 backend: message boxes and the version query.
 #include <windows.h>
+// The seam's name, not the macro that windows.h makes of it.
+#undef MessageBox
 
 #include <cstring>
 
