@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+// <windows.h> maps these names onto the ANSI functions; in plat they are our own.
+#undef MessageBox
+#undef GetVersionEx
+
 #include "platform/platform.h"
 
 namespace plat {
