@@ -151,7 +151,8 @@ def check(path):
             strings[key] = text.rstrip("\0")
     for key, wanted in WANTED_STRINGS.items():
         expect(key in strings, "%s missing" % key)
-        expect(strings.get(key, wanted) == wanted, "%s is %r, wanted %r" % (key, strings.get(key), wanted))
+        expect(strings.get(key, wanted) == wanted,
+               "%s is %r, wanted %r" % (key, strings.get(key), wanted))
     extra = sorted(set(strings) - set(WANTED_STRINGS))
     expect(not extra, "strings that do not belong: %s" % extra)
 
@@ -167,7 +168,8 @@ def main():
     for failure in failures:
         print(failure)
     if not failures:
-        print("version record: 0.0.4.1, Japanese/Unicode, %d strings as wanted" % len(WANTED_STRINGS))
+        print("version record: 0.0.4.1, Japanese/Unicode, %d strings as wanted"
+              % len(WANTED_STRINGS))
     return 1 if failures else 0
 
 
