@@ -51,7 +51,9 @@ void ResetPrompts() {
 namespace plat {
 
 int MessageBox(const char* text, const char* caption, uint32_t style) {
-  Script script{kIdCancel, nullptr};
+  // Unscripted, the box is dismissed: Cancel where there is one, else OK.
+  constexpr uint32_t kButtonsMask = 0x0F;
+  Script script{(style & kButtonsMask) == kMbOk ? kIdOk : kIdCancel, nullptr};
   {
     std::lock_guard<std::mutex> lock(promptMutex);
     if (!scripts.empty()) {

@@ -12,7 +12,7 @@ namespace sim {
 // Queues the answer of the next box not yet answered. whileOpen, if given, runs
 // on the showing thread while the box is open, before the answer is returned,
 // as the host's messages would (it may call the exports or move the clock).
-// A box with nothing queued is answered kIdCancel, like closing it.
+// A box with nothing queued is dismissed: kIdCancel, or kIdOk for an OK-only box.
 void ScriptPrompt(int answer, std::function<void()> whileOpen = nullptr);
 size_t ScriptedPromptsLeft();
 
