@@ -1,5 +1,99 @@
-// Device link: finding the box and writing output reports to it.
+// Device link: finding the box among the HID devices and writing output reports to it.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 #include "shell/fsk_keyer.h"
+
+namespace {
+
+constexpr uint16_t kVendorId = 0x0BFE;
+constexpr uint16_t kProductId = 0x0E00;
+constexpr uint32_t kStringBufferBytes = 256;
+// Far beyond any path the system can open (32767 characters); a larger
+// reported size is not believed.
+constexpr uint32_t kMaxDetailSize = 64 * 1024;
+
+// Fetches the detail record of the interface just enumerated into
+// keyer.detailData. False, with nothing allocated, when the record cannot be
+// had: no believable size, or no memory for it.
+bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
+  keyer.requiredSize = 0;
+  plat::SetupDiGetDeviceInterfaceDetail(keyer.deviceInfoSet, &interfaceData, nullptr, 0,
+                                        &keyer.requiredSize);
+  if (keyer.requiredSize < plat::kDeviceInterfaceDetailSize ||
+      keyer.requiredSize > kMaxDetailSize) {
+    return false;
+  }
+  // Zeroed, with one byte more than the system fills, so the path always ends
+  // in a zero even when the record's does not or the second call fails.
+  void* record = std::calloc(keyer.requiredSize + 1, 1);
+  if (record == nullptr) return false;
+  keyer.detailData = static_cast<plat::DeviceInterfaceDetail*>(record);
+  keyer.detailData->cbSize = plat::kDeviceInterfaceDetailSize;
+  plat::SetupDiGetDeviceInterfaceDetail(keyer.deviceInfoSet, &interfaceData, keyer.detailData,
+                                        keyer.requiredSize, nullptr);
+  return true;
+}
+
+void ReleaseDetail(FskKeyer& keyer) {
+  std::free(keyer.detailData);
+  keyer.detailData = nullptr;
+}
+
+// hidCaps keeps what it held when the capabilities cannot be read.
+void ReadCaps(FskKeyer& keyer) {
+  plat::PreparsedData preparsed = nullptr;
+  const bool havePreparsed = plat::HidGetPreparsedData(keyer.DeviceHandle, &preparsed);
+  TraceLastError("HidD_GetPreparsedData: ");
+  plat::HidCaps caps{};
+  if (havePreparsed && plat::HidPGetCaps(preparsed, &caps)) keyer.hidCaps = caps;
+  TraceLastError("HidP_GetCaps: ");
+  if (havePreparsed) plat::HidFreePreparsedData(preparsed);
+  TraceLastError("HidD_FreePreparsedData: ");
+}
+
+void OpenReadSide(FskKeyer& keyer) {
+  keyer.ReadHandle = plat::CreateDeviceFile(keyer.detailData->DevicePath, true);
+  TraceLastError("CreateFile (ReadHandle): ");
+  if (keyer.readEvent != nullptr) return;
+  keyer.readEvent = plat::CreateEvent(true, true, "");
+  TraceLastError("CreateEvent: ");
+  keyer.readOverlapped.Offset = 0;
+  keyer.readOverlapped.OffsetHigh = 0;
+  keyer.readOverlapped.hEvent = keyer.readEvent;
+}
+
+// The HID class returns UTF-16LE: a code unit's low eight bits come first.
+uint8_t Low8(const uint8_t* utf16, size_t position) { return utf16[2 * position]; }
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+// The product string carries the generation as two digits at positions 13
+// and 15 ("3.1"); boxes without them are known by their maker's initial.
+int32_t GenerationOf(const uint8_t* product, const uint8_t* manufacturer) {
+  const uint8_t tens = Low8(product, 13);
+  const uint8_t ones = Low8(product, 15);
+  if (IsDigit(tens) && IsDigit(ones)) return 10 * (tens - '0') + (ones - '0');
+  if (Low8(manufacturer, 0) == 'J') return 10;
+  return 99;
+}
+
+// Sized once per box, so that the ticks never allocate.
+bool SizeReportBuffer(FskKeyer& keyer) {
+  const uint32_t needed =
+      std::max<uint32_t>(keyer.hidCaps.OutputReportByteLength, sizeof keyer.outReport);
+  if (keyer.reportBufferSize >= needed) return true;
+  uint8_t* buffer = new (std::nothrow) uint8_t[needed];
+  if (buffer == nullptr) return false;
+  keyer.reportBuffer.reset(buffer);
+  keyer.reportBufferSize = needed;
+  return true;
+}
+
+}  // namespace
 
 void FskKeyer::SendReport() {
   Trace("***HID Test Report***");
@@ -8,9 +102,89 @@ void FskKeyer::SendReport() {
   if (deviceOpen) WriteReport();
 }
 
-void FskKeyer::WriteReport() {}
+void FskKeyer::WriteReport() {
+  uint8_t leading[sizeof outReport];
+  {
+    KeyerGuard guard;
+    std::memcpy(leading, outReport, sizeof leading);
+  }
+  // Exactly the length the box declares: as much of the leading bytes as
+  // fits, zeros after them.
+  const uint32_t length = hidCaps.OutputReportByteLength;
+  const uint32_t head = std::min<uint32_t>(length, sizeof leading);
+  uint8_t* report = reportBuffer.get();
+  std::memcpy(report, leading, head);
+  std::memset(report + head, 0, length - head);
+
+  uint32_t written = 0;
+  if (!plat::WriteFile(DeviceHandle, report, length, &written)) {
+    CloseIfOpen(DeviceHandle);
+    CloseIfOpen(ReadHandle);
+    Trace("Can't write to device");
+    deviceOpen = false;
+  }
+  TraceLastError("WriteFile: ");
+  if (plat::TraceEnabled()) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%s%d", "Bytes Written: ", static_cast<int>(written));
+    Trace(line);
+  }
+}
 
 bool FskKeyer::FindDevice() {
-  Trace("Device not detected");
-  return false;
+  detailData = nullptr;
+  requiredSize = 0;
+  DeviceHandle = nullptr;
+  ReadHandle = nullptr;
+
+  plat::HidGetHidGuid(&hidGuid);
+  deviceInfoSet =
+      plat::SetupDiGetClassDevs(&hidGuid, plat::kDigcfPresent | plat::kDigcfDeviceInterface);
+
+  bool matched = false;
+  for (uint32_t index = 0; deviceInfoSet != nullptr; ++index) {
+    plat::DeviceInterfaceData interfaceData{};
+    interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
+    if (!plat::SetupDiEnumDeviceInterfaces(deviceInfoSet, &hidGuid, index, &interfaceData)) break;
+    // An interface whose record cannot be had is passed over: it may have
+    // gone between the enumeration and the query, and the box may follow it.
+    if (!FetchDetail(*this, interfaceData)) continue;
+
+    DeviceHandle = plat::CreateDeviceFile(detailData->DevicePath, false);
+    TraceLastError("CreateFile: ");
+    plat::HidAttributes attributes{};
+    attributes.Size = plat::kHidAttributesSize;
+    plat::HidGetAttributes(DeviceHandle, &attributes);
+    TraceLastError("HidD_GetAttributes: ");
+
+    if (attributes.VendorID == kVendorId && attributes.ProductID == kProductId) {
+      matched = true;
+      Trace("Device detected");
+      ReadCaps(*this);
+      OpenReadSide(*this);
+      uint8_t product[kStringBufferBytes] = {};
+      uint8_t manufacturer[kStringBufferBytes] = {};
+      plat::HidGetProductString(DeviceHandle, product, sizeof product);
+      plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
+      hwGeneration = GenerationOf(product, manufacturer);
+      ReleaseDetail(*this);
+      break;
+    }
+    CloseIfOpen(DeviceHandle);
+    ReleaseDetail(*this);
+  }
+
+  bool result = matched;
+  // A box the ticks could not write to without allocating is not taken.
+  if (hwGeneration == 0 || hwGeneration == 99 || (matched && !SizeReportBuffer(*this))) {
+    result = false;
+    CloseIfOpen(DeviceHandle);
+    CloseIfOpen(ReadHandle);
+  }
+  Trace(result ? "Device detected" : "Device not detected");
+
+  if (deviceInfoSet != nullptr) plat::SetupDiDestroyDeviceInfoList(deviceInfoSet);
+  TraceLastError("SetupDiDestroyDeviceInfoList");
+  deviceInfoSet = nullptr;
+  return result;
 }

@@ -119,7 +119,7 @@ def character_labels(codes):
     return labels
 
 
-def draw(elements, codes, path):
+def draw(elements, received, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
@@ -146,18 +146,19 @@ def draw(elements, codes, path):
     whole.set_xlabel("time (s)")
     whole.set_title("tarvokey.fsk under Wine: what the box received (every report is one element)")
 
+    # From PTT on to the end of the third character framed.
+    on = next(i for i, e in enumerate(elements) if e.kind != "off")
     starts = [i for i, e in enumerate(elements) if e.kind == "start"]
-    first = starts[0]
-    lo = max(0, first - 2)
-    part = elements[lo:min(len(elements), first + 7 * 3 + 1)]  # three characters
+    end = starts[min(3, len(starts) - 1)] if len(starts) > 3 else len(elements) - 1
+    part = elements[max(0, on - 1):end + 1]
     steps(zoom, part, 1.0)
-    kind_color = {"start": "tab:green", "data": "black", "stop": "tab:purple", "idle": "gray"}
-    labels = character_labels(codes)
+    kind_color = {"start": "tab:green", "data": "black", "stop": "tab:purple"}
+    labels = character_labels(received)
     char = 0
     for e in part[:-1]:
         x = e.ms - t0
         y = 0.8 * e.level
-        zoom.text(x + e.hold / 2, y + 0.12, f"{e.hold:.1f}", ha="center", fontsize=8,
+        zoom.text(x + e.hold / 2, y + 0.12, f"{e.hold:.1f}", ha="center", fontsize=7,
                   color=kind_color.get(e.kind, "gray"))
         zoom.axvline(x, color="lightgray", lw=0.5, zorder=0)
         if e.kind == "start" and char < len(labels) and e is not part[-1]:
@@ -165,9 +166,15 @@ def draw(elements, codes, path):
             zoom.annotate("", xy=(x + CHAR_MS, 1.2), xytext=(x, 1.2),
                           arrowprops={"arrowstyle": "<->", "color": "gray"})
             char += 1
+    lead = [i for i, e in enumerate(part) if e.kind == "lead"]
+    if lead and lead[-1] + 1 < len(part):
+        e = part[lead[-1] + 1]
+        zoom.text(e.ms - t0 + 3 * 22, 1.35, "opening shift, unframed:\nno mark before its start bit",
+                  ha="center", fontsize=9, color="gray")
     zoom.set_xlabel("time (ms); numbers: element length in ms at the box "
-                    "(green start, black data, purple stop 1.5 bits, gray idle)")
-    zoom.set_title("the first characters, element by element (nominal 22 ms, stop 33 ms)")
+                    "(green start, black data, purple stop 1.5 bits, gray idle or not framed)")
+    zoom.set_title("from PTT on: FSK not driven until the host's first poll (open = space), "
+                   "then the characters framed (nominal 22 ms, stop 33 ms)")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
@@ -196,8 +203,12 @@ def main():
     timings, periods = timing(elements)
     print(f"sent:     {sent}")
     print(f"decoded:  {decoded}   (minimodem --rx rtty)")
-    print(f"box:      {len(received)} characters framed, "
-          f"{'the same codes as sent' if received == codes else 'NOT the codes sent'}; "
+    # PTT comes on before the host's first extfskIsTxBusy, so the FSK line is
+    # not driven yet (space with normal polarity) and the opening LTRS follows
+    # that space with no mark between: no receiver can frame it.
+    framed = received == codes or (received == codes[1:] and codes[0] in (0x1B, 0x1F))
+    print(f"box:      {len(received)} of {len(codes)} codes framed, "
+          f"{'as sent' if received == codes else 'as sent after the opening shift' if framed else 'NOT as sent'}; "
           f"failed writes {meta.get('failed_writes')}, contract faults {meta.get('faults')}")
     if bps:
         print(f"minimodem: {bps[-1]:.2f} bps measured (45.45 nominal), confidence {confidence[-1]:.2f}")
@@ -216,16 +227,16 @@ def main():
     print(f"character period: mean {mean_period:.2f} ms over {len(periods)} back-to-back "
           f"characters (165 nominal, {100 * (mean_period - CHAR_MS) / CHAR_MS:+.2f}%)")
     if args.png:
-        draw(elements, codes, args.png)
+        draw(elements, received, args.png)
         print(f"picture:  {args.png}")
 
-    ok = received == codes and decoded == sent
+    ok = framed and decoded == sent
     if args.bench:
         targets = [
             ("median element error <= 1 ms", med <= 1.0),
             ("p99 element error <= 3 ms", p99 <= 3.0),
             ("mean character period within 1% of 165 ms", abs(mean_period - CHAR_MS) <= 1.65),
-            ("no decode errors", errors == 0 and received == codes),
+            ("no decode errors", errors == 0 and framed),
         ]
         for name, met in targets:
             print(f"  {'met ' if met else 'MISS'}  {name}")

@@ -1,9 +1,78 @@
 // Settings file and first-use prompts.
+#include <cstdio>
+
+#include "settings/settings_reader.h"
+#include "settings/settings_text.h"
 #include "shell/fsk_keyer.h"
 
+namespace {
+
+// By bare name: the host's current directory, which is its own folder.
+constexpr char kFileName[] = "tarvokey.ini";
+
+// Streams the file through the reader in fixed chunks, so a file of any size
+// or content costs no more memory than a small one. Binary mode gives every
+// build the same bytes; CR is a blank to the reader.
+SettingsValues ReadFile() {
+  SettingsReader reader;
+  if (std::FILE* file = std::fopen(kFileName, "rb")) {
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) reader.Feed(chunk, got);
+    std::fclose(file);
+  }
+  reader.Finish();
+  return reader.values();
+}
+
+// Yes, No, or 0 for Cancel and anything else the box may return.
+int Ask(const char* text) {
+  const int answer = plat::MessageBox(
+      text, kSettingsCaption, plat::kMbYesNoCancel | plat::kMbIconQuestion | plat::kMbDefButton3);
+  return answer == plat::kIdYes || answer == plat::kIdNo ? answer : 0;
+}
+
+// A file that cannot be written is passed over: the choices then hold for this
+// instance only, and what it did not record is asked again at the next open.
+void WriteFile(int32_t rev, int32_t pin) {
+  std::FILE* file = std::fopen(kFileName, "wb");
+  if (file == nullptr) return;
+  std::fprintf(file, kRevLineFormat, static_cast<int>(rev));
+  std::fprintf(file, kPinLineFormat, static_cast<int>(pin));
+  std::fclose(file);
+}
+
+}  // namespace
+
+// The clock already runs: fskReverse and fskOnPin3 are set under keyerLock in
+// short steps, and neither the file nor a prompt is ever waited on with it held.
 bool FskKeyer::LoadSettings() {
-  plat::LockGuard guard(keyerLock);
-  fskReverse = false;
-  fskOnPin3 = false;
+  const SettingsValues read = ReadFile();
+  int32_t rev = read.rev;
+  int32_t pin = read.pin;
+  {
+    plat::LockGuard guard(keyerLock);
+    fskReverse = read.reverse;
+    fskOnPin3 = read.pin3;
+  }
+
+  if (rev == -1) {
+    if (const int answer = Ask(kPolarityPrompt)) {
+      const bool yes = answer == plat::kIdYes;
+      rev = yes ? 1 : 0;
+      plat::LockGuard guard(keyerLock);
+      fskReverse = yes;
+    }
+  }
+  if (pin == -1) {
+    if (const int answer = Ask(kPinPrompt)) {
+      const bool yes = answer == plat::kIdYes;
+      pin = yes ? 3 : 1;
+      plat::LockGuard guard(keyerLock);
+      fskOnPin3 = yes;
+    }
+  }
+
+  WriteFile(rev, pin);
   return true;
 }

@@ -6,7 +6,7 @@
 
 FskKeyer* activeKeyer = nullptr;
 plat::Lock keyerLock;
-Teardown teardownMode = Teardown::Normal;
+std::atomic<Teardown> teardownMode{Teardown::Normal};
 
 FskKeyer::FskKeyer() {
   portBits() = 0x0F;

@@ -1,7 +1,9 @@
 // The driver instance: all per-instance state and the work done on it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -56,6 +58,11 @@ class FskKeyer {
   uint32_t requiredSize = 0;
   plat::Handle ReadHandle = nullptr;
 
+  // Output report buffer (hidlink/), sized when a box is accepted so that the
+  // ticks never allocate.
+  std::unique_ptr<uint8_t[]> reportBuffer;
+  uint32_t reportBufferSize = 0;
+
   // Clock bookkeeping, under keyerLock: set by StopClock so no tick re-arms,
   // and held by a tick while it runs so destruction can wait it out.
   bool clockStopping = false;
@@ -84,13 +91,14 @@ extern plat::Lock keyerLock;
 void Trace(const char* line);
 void TraceLastError(const char* label);
 
-// How destruction behaves. Set only by the module's unload path.
+// How destruction behaves. Set only by the module's unload path, and read by a
+// tick on the timer thread (no discovery once unload has begun).
 enum class Teardown {
   Normal,        // host call: wait out a running tick
   ModuleUnload,  // FreeLibrary under the loader lock: bounded wait, no discovery
   ProcessExit,   // the other threads are gone: no wait, no lock, no discovery
 };
-extern Teardown teardownMode;
+extern std::atomic<Teardown> teardownMode;
 
 // keyerLock, except when the process is exiting: then the other threads are
 // gone (one may have died holding the lock) and nobody is left to race with.

@@ -8,15 +8,37 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include <cstring>
+#include <cstddef>
 
 #include "platform/platform.h"
 
+// The SDK maps these names to their ANSI or wide variants by macro, which would
+// rename the seam's functions below; the bodies call the ANSI ones by name.
+#undef CreateEvent
+#undef SetupDiGetClassDevs
+#undef SetupDiGetDeviceInterfaceDetail
+
+// Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
+// The detail record's size field holds the packed fixed part, not the allocation.
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == plat::kDeviceInterfaceDetailSize,
+              "32-bit layout");
+static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) ==
+                  offsetof(plat::DeviceInterfaceDetail, DevicePath),
+              "device path place");
+static_assert(DIGCF_PRESENT == plat::kDigcfPresent, "flag value");
+static_assert(DIGCF_DEVICEINTERFACE == plat::kDigcfDeviceInterface, "flag value");
 static_assert(sizeof(HIDD_ATTRIBUTES) == plat::kHidAttributesSize, "32-bit layout");
+static_assert(offsetof(HIDD_ATTRIBUTES, ProductID) == offsetof(plat::HidAttributes, ProductID),
+              "HIDD_ATTRIBUTES layout");
 static_assert(sizeof(HIDP_CAPS) == sizeof(plat::HidCaps), "HIDP_CAPS layout");
+static_assert(offsetof(HIDP_CAPS, OutputReportByteLength) ==
+                  offsetof(plat::HidCaps, OutputReportByteLength),
+              "HIDP_CAPS layout");
 static_assert(sizeof(GUID) == sizeof(plat::Guid), "GUID layout");
 static_assert(sizeof(OVERLAPPED) == sizeof(plat::Overlapped), "OVERLAPPED layout");
+static_assert(offsetof(OVERLAPPED, hEvent) == offsetof(plat::Overlapped, hEvent),
+              "OVERLAPPED layout");
 
 namespace {
 HANDLE Native(plat::Handle handle) { return static_cast<HANDLE>(handle); }
@@ -32,13 +54,15 @@ namespace plat {
 void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
 
 Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
-  return FromNative(::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
+  return FromNative(
+      ::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
 }
 
 bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
                                  DeviceInterfaceData* data) {
   return ::SetupDiEnumDeviceInterfaces(Native(set), nullptr, reinterpret_cast<const GUID*>(guid),
-                                       index, reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
+                                       index,
+                                       reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
 }
 
 bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
@@ -52,11 +76,14 @@ bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
   return ok != FALSE;
 }
 
-bool SetupDiDestroyDeviceInfoList(Handle set) { return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE; }
+bool SetupDiDestroyDeviceInfoList(Handle set) {
+  return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE;
+}
 
 Handle CreateDeviceFile(const char* path, bool overlapped) {
-  return FromNative(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+  return FromNative(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
 }
 
 bool CloseHandle(Handle handle) { return ::CloseHandle(Native(handle)) != FALSE; }
@@ -73,7 +100,8 @@ bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* writt
 }
 
 bool HidGetAttributes(Handle device, HidAttributes* attributes) {
-  return ::HidD_GetAttributes(Native(device), reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) != FALSE;
+  return ::HidD_GetAttributes(Native(device), reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) !=
+         FALSE;
 }
 
 bool HidGetPreparsedData(Handle device, PreparsedData* data) {
@@ -84,8 +112,8 @@ bool HidGetPreparsedData(Handle device, PreparsedData* data) {
 }
 
 bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
-  return ::HidP_GetCaps(static_cast<PHIDP_PREPARSED_DATA>(data), reinterpret_cast<HIDP_CAPS*>(caps)) ==
-         HIDP_STATUS_SUCCESS;
+  return ::HidP_GetCaps(static_cast<PHIDP_PREPARSED_DATA>(data),
+                        reinterpret_cast<HIDP_CAPS*>(caps)) == HIDP_STATUS_SUCCESS;
 }
 
 bool HidFreePreparsedData(PreparsedData data) {

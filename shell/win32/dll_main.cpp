@@ -1,19 +1,17 @@
-// The module's entry point.
+// The module's entry point: the platform's reasons mapped onto shell/module_entry.
 #include <windows.h>
 
-#include "shell/exports.h"
-#include "shell/fsk_keyer.h"
+#include "shell/module_entry.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
-      activeKeyer = nullptr;
-      return TRUE;
+      return ModuleAttach() ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
       // A non-null reserved argument means the process is exiting.
-      CloseAtUnload(reserved != nullptr);
+      ModuleDetach(reserved != nullptr);
       return TRUE;
-    default:
+    default:  // thread attach and detach
       return TRUE;
   }
 }

@@ -1,6 +1,6 @@
 // The wiring choices: tarvokey.ini in the host's current folder, and the two
 // first-use prompts, byte for byte in Shift_JIS. The expected bytes are made
-// by the build with iconv from the UTF-8 texts in texts/.
+// by the build with iconv from the UTF-8 texts in tests/data.
 #include "host/scenario.h"
 
 namespace {
@@ -21,10 +21,10 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 std::string SettingsFile(const Env& env, int rev, int pin) {
   char line[256];
   std::string file;
-  std::snprintf(line, sizeof line, Expected(env, "settings_rev_line").c_str(), rev);
+  std::snprintf(line, sizeof line, Expected(env, "rev_line").c_str(), rev);
   file += line;
   file += "\r\n";
-  std::snprintf(line, sizeof line, Expected(env, "settings_pin_line").c_str(), pin);
+  std::snprintf(line, sizeof line, Expected(env, "pin_line").c_str(), pin);
   file += line;
   file += "\r\n";
   return file;
@@ -32,7 +32,7 @@ std::string SettingsFile(const Env& env, int rev, int pin) {
 
 void CheckPrompt(const Env& env, const box::Prompt& prompt, const char* text) {
   CHECK_EQ(Hex(Bytes(prompt.text)), Hex(Bytes(Expected(env, text))));
-  CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "prompt_caption"))));
+  CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "caption"))));
   CHECK_EQ(prompt.style, kPromptStyle);
   CHECK(prompt.owner == nullptr);
   CHECK_EQ(prompt.threadId, GetCurrentThreadId());  // the host's thread, inside extfskOpen

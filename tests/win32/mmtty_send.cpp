@@ -68,6 +68,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  check::ReportCrashes();
   try {
     return Run(argc, argv);
   } catch (const check::Abort&) {

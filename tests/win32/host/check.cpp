@@ -5,7 +5,17 @@
 namespace check {
 namespace {
 volatile LONG failures = 0;
+
+LONG WINAPI Crashed(EXCEPTION_POINTERS* info) {
+  std::fprintf(stderr, "CRASH: exception %08lx at %p\n", info->ExceptionRecord->ExceptionCode,
+               info->ExceptionRecord->ExceptionAddress);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
 }  // namespace
+
+void ReportCrashes() { SetUnhandledExceptionFilter(&Crashed); }
 
 int Failures() { return failures; }
 

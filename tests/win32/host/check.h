@@ -11,6 +11,9 @@ namespace check {
 
 int Failures();
 void Fail(const char* file, int line, const std::string& what);
+// A crash on any thread (say a timer callback into an unloaded module) ends
+// the process at once with a line saying so, rather than in a debugger.
+void ReportCrashes();
 
 // Thrown by REQUIRE: the rest of the scenario makes no sense after it.
 struct Abort : std::runtime_error {

@@ -16,6 +16,7 @@ ScenarioRegistration::ScenarioRegistration(const char* name, ScenarioFn run) {
 }
 
 int main(int argc, char** argv) {
+  check::ReportCrashes();
   if (argc < 3 || Registry().count(argv[2]) == 0) {
     std::fprintf(stderr, "usage: %s <tarvokey.fsk> <scenario> [data folder]\nscenarios:", argv[0]);
     for (const auto& entry : Registry()) std::fprintf(stderr, " %s", entry.first.c_str());

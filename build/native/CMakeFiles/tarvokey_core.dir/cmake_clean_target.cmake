@@ -1,3 +1,0 @@
-file(REMOVE_RECURSE
-  "libtarvokey_core.a"
-)

@@ -1,0 +1,6 @@
+# Text shown to the user is Japanese in Shift_JIS (code page 932), as the ANSI
+# Windows functions show it. The sources holding it stay readable UTF-8 and are
+# named *_text.cpp; they alone are compiled to code page 932.
+file(GLOB SJIS_TEXT_SOURCES CONFIGURE_DEPENDS
+  shell/*_text.cpp shell/win32/*_text.cpp settings/*_text.cpp)
+set_source_files_properties(${SJIS_TEXT_SOURCES} PROPERTIES COMPILE_OPTIONS -fexec-charset=CP932)

@@ -1,0 +1,270 @@
+// Module load and unload on the simulated platform.
+#include <iconv.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fixture.h"
+#include "platform/sim/sim_prompt.h"
+#include "platform/sim/sim_version.h"
+#include "shell/module_entry.h"
+
+namespace {
+
+// The system's converter, not hand-written bytes, says what Shift_JIS is.
+std::string ToCp932(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << "no CP932 converter";
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string in = utf8;
+  std::string out(in.size() * 2, '\0');
+  char* inPtr = in.data();
+  size_t inLeft = in.size();
+  char* outPtr = out.data();
+  size_t outLeft = out.size();
+  const size_t converted = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  EXPECT_NE(converted, static_cast<size_t>(-1)) << "not convertible to CP932";
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+constexpr plat::OsVersion kWindows95{4, 0, 950, plat::kPlatformWin32Windows};
+constexpr plat::OsVersion kNt4{4, 0, 1381, plat::kPlatformWin32Nt};
+
+const std::vector<uint32_t> kExtendedOnly = {plat::kOsVersionInfoExSize};
+const std::vector<uint32_t> kExtendedThenBasic = {plat::kOsVersionInfoExSize,
+                                                  plat::kOsVersionInfoSize};
+
+// Runs f on another thread; false if it has not returned within the bound,
+// after calling unstick so that it can.
+template <typename F, typename U>
+bool ReturnsWithin(std::chrono::milliseconds bound, F f, U unstick) {
+  auto done = std::async(std::launch::async, f);
+  if (done.wait_for(bound) == std::future_status::ready) return true;
+  unstick();
+  done.wait();
+  return false;
+}
+
+// Trace lines from the first-th on, each cut to its label (error texts vary).
+std::vector<std::string> TraceLabelsSince(size_t first) {
+  const auto lines = sim::TraceLines();
+  std::vector<std::string> labels;
+  for (size_t i = first; i < lines.size(); ++i) {
+    const size_t colon = lines[i].find(": ");
+    labels.push_back(colon == std::string::npos ? lines[i] : lines[i].substr(0, colon + 2));
+  }
+  return labels;
+}
+
+}  // namespace
+
+class ModuleTest : public DriverTest {
+ public:
+  void SetUp() override {
+    DriverTest::SetUp();
+  }
+
+  static FskKeyer* OpenAndRun() {
+    EXPECT_EQ(extfskOpen(0x002D0016), 1);
+    extfskSetPTT(1);
+    extfskIsTxBusy();
+    extfskPutChar(0x13);
+    sim::AdvanceMs(50);
+    plat::LockGuard guard(keyerLock);
+    return activeKeyer;
+  }
+};
+
+TEST_F(ModuleTest, WarnsOnWindows95AloneAndLoadsEverywhere) {
+  struct Case {
+    const char* name;
+    plat::OsVersion version;
+    bool extendedRecord;
+    bool warns;
+  };
+  const Case cases[] = {
+      {"Windows 95", kWindows95, false, true},
+      {"Windows 95 with the extended record", kWindows95, true, true},
+      {"Windows 98", {4, 10, 1998, plat::kPlatformWin32Windows}, false, false},
+      {"Windows Me", {4, 90, 3000, plat::kPlatformWin32Windows}, false, false},
+      {"NT 4.0 before SP6", kNt4, false, false},
+      {"NT 4.0 SP6", kNt4, true, false},
+      {"Windows 10", {10, 0, 19045, plat::kPlatformWin32Nt}, true, false},
+      {"4.0 on platform 0", {4, 0, 0, 0}, true, false},
+  };
+  static int notAnInstance;
+  FskKeyer* const stale = reinterpret_cast<FskKeyer*>(&notAnInstance);  // never dereferenced
+  for (const Case& c : cases) {
+    ResetModule();
+    sim::SetVersion(c.version, c.extendedRecord);
+    activeKeyer = stale;
+
+    EXPECT_TRUE(ModuleAttach()) << c.name;
+    const bool cleared = activeKeyer == nullptr;
+    activeKeyer = nullptr;
+    EXPECT_TRUE(cleared) << c.name;
+    EXPECT_EQ(sim::PromptsShown().size(), c.warns ? 1u : 0u) << c.name;
+    EXPECT_EQ(sim::VersionQuerySizes(), c.extendedRecord ? kExtendedOnly : kExtendedThenBasic)
+        << c.name;
+  }
+}
+
+TEST_F(ModuleTest, Windows95WarningIsShiftJisWithOkAndWarningIcon) {
+  sim::SetVersion(kWindows95, false);
+  ASSERT_TRUE(ModuleAttach());
+  const std::vector<sim::Prompt> boxes = sim::PromptsShown();
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::string expected = ToCp932(u8"TARVOKEYはWindows95では動作しません。");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(boxes[0].text, expected);
+  EXPECT_EQ(boxes[0].caption, "EXTFSK");
+  EXPECT_EQ(boxes[0].style, plat::kMbOk | plat::kMbIconWarning);
+  EXPECT_EQ(boxes[0].style, 0x30u) << "MB_OK | MB_ICONWARNING";
+}
+
+TEST_F(ModuleTest, RefusesTheLoadWhenNoVersionQuerySucceeds) {
+  sim::SetVersion(kWindows95, false);
+  sim::FailVersionQueries();
+  EXPECT_FALSE(ModuleAttach());
+  EXPECT_EQ(sim::VersionQuerySizes(), kExtendedThenBasic);
+  EXPECT_TRUE(sim::PromptsShown().empty());
+
+  // The loader follows a refused attach with a detach: nothing is open.
+  sim::ClearTrace();
+  ModuleDetach(false);
+  EXPECT_TRUE(sim::TraceLines().empty());
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+}
+
+TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
+  for (const bool processExiting : {false, true}) {
+    SCOPED_TRACE(processExiting ? "process exit" : "FreeLibrary");
+    ResetModule();
+    sim::AttachBox(9);
+    ASSERT_TRUE(ModuleAttach());
+    ASSERT_NE(OpenAndRun(), nullptr);
+    ASSERT_NE(sim::HidReports().back().bytes[2], 0x0F) << "the lines are keyed";
+    const size_t before = sim::TraceLines().size();
+
+    ModuleDetach(processExiting);
+
+    EXPECT_EQ(activeKeyer, nullptr);
+    // The release report goes out if the box is open, then both handles are
+    // closed; no discovery is started at unload.
+    const std::vector<std::string> expected = {
+        "***HID Test Report***",       "WriteFile: ",
+        "Bytes Written: ",             "CloseHandle(DeviceHandle): ",
+        "CloseHandle(ReadHandle): "};
+    EXPECT_EQ(TraceLabelsSince(before), expected);
+    const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(sim::HidReports().back().bytes, release);
+    EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+    if (processExiting) {
+      // winmm is not called: the system drops timer and resolution with the process.
+      EXPECT_EQ(sim::ResolutionRequests(), 1);
+      EXPECT_EQ(sim::ArmedTimerCount(), 1u);
+    } else {
+      EXPECT_EQ(sim::ResolutionRequests(), 0);
+      EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+    }
+  }
+  // The unload mode does not outlive the unload.
+  ResetModule();
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskClose();
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+}
+
+TEST_F(ModuleTest, ProcessExitNeitherWaitsForADeadTickNorTakesItsLock) {
+  FskKeyer* keyer = OpenAndRun();
+  ASSERT_NE(keyer, nullptr);
+  // The timer thread was ended in the middle of a tick, holding the lock.
+  {
+    plat::LockGuard guard(keyerLock);
+    keyer->tickRunning = true;
+  }
+  std::promise<void> held, release;
+  std::thread dead([&] {
+    plat::LockGuard guard(keyerLock);
+    held.set_value();
+    release.get_future().wait();
+  });
+  held.get_future().wait();
+
+  const bool returned = ReturnsWithin(
+      std::chrono::seconds(10), [] { ModuleDetach(true); }, [&] { release.set_value(); });
+  if (returned) release.set_value();
+  dead.join();
+
+  EXPECT_TRUE(returned) << "process exit waited for a thread that no longer exists";
+  EXPECT_EQ(activeKeyer, nullptr);
+  EXPECT_EQ(sim::ResolutionRequests(), 1) << "no winmm call at process exit";
+}
+
+TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
+  FskKeyer* keyer = OpenAndRun();
+  ASSERT_NE(keyer, nullptr);
+  {
+    plat::LockGuard guard(keyerLock);
+    keyer->tickRunning = true;  // e.g. waiting for the loader lock we hold
+  }
+  const size_t before = sim::TraceLines().size();
+  const auto start = std::chrono::steady_clock::now();
+
+  const bool returned = ReturnsWithin(
+      std::chrono::seconds(10), [] { ModuleDetach(false); },
+      [&] {
+        plat::LockGuard guard(keyerLock);
+        keyer->tickRunning = false;
+      });
+  const auto waited = std::chrono::steady_clock::now() - start;
+
+  EXPECT_TRUE(returned) << "FreeLibrary hung on a tick that never ends";
+  // The module counts whole milliseconds: allow for where in one it started.
+  EXPECT_GE(waited, std::chrono::milliseconds(kUnloadTickWaitMs - 2))
+      << "the tick was not waited for";
+  EXPECT_EQ(activeKeyer, nullptr);
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "the tick must not re-arm";
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+  // The device link still belongs to the tick: it is not touched.
+  EXPECT_TRUE(TraceLabelsSince(before).empty());
+
+  // The tick ends after all; the instance it kept is freed here.
+  if (returned) {
+    {
+      plat::LockGuard guard(keyerLock);
+      keyer->tickRunning = false;
+    }
+    delete keyer;
+  }
+}
+
+TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
+  sim::StartRealTime();
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskSetPTT(1);
+  extfskIsTxBusy();
+  extfskPutChar(0x13);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (sim::CallbacksRun() < 4 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_GE(sim::CallbacksRun(), 4u);
+
+  ModuleDetach(false);
+
+  EXPECT_EQ(activeKeyer, nullptr);
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "a tick re-armed after unload";
+  const auto labels = TraceLabelsSince(0);
+  ASSERT_FALSE(labels.empty());
+  EXPECT_EQ(labels.back(), "CloseHandle(ReadHandle): ") << "a tick ran after the teardown";
+  EXPECT_EQ(sim::MaxConcurrentCallbacks(), 1);
+}
