@@ -75,7 +75,8 @@ SCENARIO(settings_wiring) {
     CHECK_EQ(Hex(Lines(SendOne(plugin, 0x13, w.mark))), Hex({s, m, m, s, s, m, m, m}));
     CHECK_EQ(plugin.SetPtt(0) & 0xFF, 0x0F);
     plugin.Close();
-    CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, w.rev, w.pin))));
+    CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))),
+             Hex(Bytes(SettingsFile(env, w.rev, w.pin))));
   }
   CHECK(box::Prompts().empty());
 }

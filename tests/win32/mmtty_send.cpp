@@ -31,7 +31,8 @@ int Run(int argc, char** argv) {
   Transmission tx;
   {
     Plugin plugin(argv[1]);
-    if (plugin.Open(Plugin::kMmttyOpenArgument) != 1) check::Fail(__FILE__, __LINE__, "open failed");
+    if (plugin.Open(Plugin::kMmttyOpenArgument) != 1)
+      check::Fail(__FILE__, __LINE__, "open failed");
     Sleep(200);
     tx = TransmitLikeMmtty(plugin, codes);
     Sleep(200);
@@ -53,11 +54,13 @@ int Run(int argc, char** argv) {
   }
   std::fprintf(out, "# received_codes=%s\n", Hex(received).c_str());
   std::fprintf(out, "# ptt_on_ms=%.3f\n# ptt_off_ms=%.3f\n", tx.pttOnMs, tx.pttOffMs);
-  std::fprintf(out, "# failed_writes=%d\n", static_cast<int>(reports.size() - keying.elements.size()));
+  std::fprintf(out, "# failed_writes=%d\n",
+               static_cast<int>(reports.size() - keying.elements.size()));
   std::fprintf(out, "# faults=%d\n", static_cast<int>(box::Faults().size()));
   std::fprintf(out, "ms,line,kind,level,hold_ms\n");
   for (const timeline::Element& e : keying.elements) {
-    std::fprintf(out, "%.3f,%u,%s,%d,%.3f\n", e.ms, e.line, timeline::Name(e.kind), e.bit, e.holdMs);
+    std::fprintf(out, "%.3f,%u,%s,%d,%.3f\n", e.ms, e.line, timeline::Name(e.kind), e.bit,
+                 e.holdMs);
   }
   std::fclose(out);
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 
 namespace check {
 
@@ -34,32 +35,31 @@ std::string Show(const T& value) {
 
 }  // namespace check
 
-#define CHECK(cond)                                                          \
-  ((cond) ? true : (check::Fail(__FILE__, __LINE__, "CHECK(" #cond ")"), false))
+#define CHECK(cond) ((cond) ? true : (check::Fail(__FILE__, __LINE__, "CHECK(" #cond ")"), false))
 
-#define CHECK_EQ(a, b)                                                                   \
-  [&] {                                                                                  \
-    const auto& va_ = (a);                                                               \
-    const auto& vb_ = (b);                                                               \
-    if (va_ == vb_) return true;                                                         \
-    check::Fail(__FILE__, __LINE__,                                                      \
+#define CHECK_EQ(a, b)                                                                        \
+  [&] {                                                                                       \
+    const auto& va_ = (a);                                                                    \
+    const auto& vb_ = (b);                                                                    \
+    if (va_ == vb_) return true;                                                              \
+    check::Fail(__FILE__, __LINE__,                                                           \
                 "CHECK_EQ(" #a ", " #b "): " + check::Show(va_) + " vs " + check::Show(vb_)); \
-    return false;                                                                        \
+    return false;                                                                             \
   }()
 
-#define CHECK_NEAR(value, want, tolerance)                                                  \
-  [&] {                                                                                     \
-    const double v_ = (value);                                                              \
-    if (v_ >= (want) - (tolerance) && v_ <= (want) + (tolerance)) return true;              \
-    check::Fail(__FILE__, __LINE__,                                                         \
-                "CHECK_NEAR(" #value ", " #want ", " #tolerance "): " + check::Show(v_));   \
-    return false;                                                                           \
+#define CHECK_NEAR(value, want, tolerance)                                                \
+  [&] {                                                                                   \
+    const double v_ = (value);                                                            \
+    if (v_ >= (want) - (tolerance) && v_ <= (want) + (tolerance)) return true;            \
+    check::Fail(__FILE__, __LINE__,                                                       \
+                "CHECK_NEAR(" #value ", " #want ", " #tolerance "): " + check::Show(v_)); \
+    return false;                                                                         \
   }()
 
-#define REQUIRE(cond)                                                          \
-  do {                                                                         \
-    if (!(cond)) {                                                             \
-      check::Fail(__FILE__, __LINE__, "REQUIRE(" #cond ")");                   \
-      throw check::Abort("requirement failed");                                \
-    }                                                                          \
+#define REQUIRE(cond)                                        \
+  do {                                                       \
+    if (!(cond)) {                                           \
+      check::Fail(__FILE__, __LINE__, "REQUIRE(" #cond ")"); \
+      throw check::Abort("requirement failed");              \
+    }                                                        \
   } while (0)

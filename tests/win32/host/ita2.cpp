@@ -7,7 +7,9 @@ namespace {
 
 // Index = code, bit 0 sent first. US teleprinter figures, as minimodem reads them.
 const char kLetters[33] = "\0E\nA SIU\rDRJNFCKTZLWHYPQOBG\0MXV\0";
-const char kFigures[33] = "\0" "3\n- \a87\r$4',!:(5\")2#6019?&\0./;\0";
+const char kFigures[33] =
+    "\0"
+    "3\n- \a87\r$4',!:(5\")2#6019?&\0./;\0";
 
 enum class Shift { Letters, Figures };
 

@@ -69,9 +69,9 @@ Plugin::Plugin(const std::string& path) {
   }
   missingImports_ = box::Install(module_);
   // Without these the plug-in would reach the real bus or the real write.
-  for (const char* required : {"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces",
-                               "SetupDiGetDeviceInterfaceDetailA", "CreateFileA", "WriteFile",
-                               "CloseHandle", "HidD_GetAttributes"}) {
+  for (const char* required :
+       {"SetupDiGetClassDevsA", "SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailA",
+        "CreateFileA", "WriteFile", "CloseHandle", "HidD_GetAttributes"}) {
     if (!imports(required)) {
       check::Fail(__FILE__, __LINE__, std::string("the module does not import ") + required);
     }

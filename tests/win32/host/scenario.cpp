@@ -45,7 +45,8 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 std::vector<box::Event> ReportsFrom(size_t from) {
   std::vector<box::Event> reports = box::Reports();
   if (from >= reports.size()) return {};
-  return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(from), reports.end());
+  return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(from),
+                                 reports.end());
 }
 
 std::vector<box::Event> NextReports(size_t count, DWORD timeoutMs) {

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   CHECK_EQ(box::OpenEvents(), 0);
 
   const int failures = check::Failures();
-  std::printf("%s %s: %d reports, %d discoveries, %d failed checks\n", failures == 0 ? "PASS" : "FAIL",
-              argv[2], static_cast<int>(box::ReportCount()), box::Discoveries(), failures);
+  std::printf("%s %s: %d reports, %d discoveries, %d failed checks\n",
+              failures == 0 ? "PASS" : "FAIL", argv[2], static_cast<int>(box::ReportCount()),
+              box::Discoveries(), failures);
   return failures == 0 ? 0 : 1;
 }

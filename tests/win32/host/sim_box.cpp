@@ -19,7 +19,8 @@ extern "C" {
 namespace box {
 namespace {
 
-const GUID kHidGuid = {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+const GUID kHidGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
 
 struct Slot {
   Device device;
@@ -47,7 +48,7 @@ struct State {
   uintptr_t nextId = 0;
 
   std::vector<Slot> slots;
-  std::map<uintptr_t, DeviceHandle> handles;  // open device handles
+  std::map<uintptr_t, DeviceHandle> handles;   // open device handles
   std::map<uintptr_t, std::vector<int>> sets;  // open enumeration sets: listed slots
   std::map<uintptr_t, int> preparsed;          // live preparsed data: its slot
   std::set<HANDLE> events;                     // real events not yet closed
@@ -153,8 +154,9 @@ bool Alive(const DeviceHandle& handle) {
 
 // ---- kernel32 ---------------------------------------------------------------
 
-HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                              DWORD disposition, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share,
+                              LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                              HANDLE templateFile) {
   int slot = -1;
   {
     Locked locked;
@@ -215,8 +217,8 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
       bytes.assign(first, first + length);
     }
     if (length != declared) {
-      S().faults.push_back("report of " + std::to_string(length) + " bytes to a device that declares " +
-                           std::to_string(declared));
+      S().faults.push_back("report of " + std::to_string(length) +
+                           " bytes to a device that declares " + std::to_string(declared));
       error = ERROR_INVALID_PARAMETER;
     } else if (!Alive(*handle)) {
       error = ERROR_DEVICE_NOT_CONNECTED;
@@ -274,8 +276,14 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
 // ---- user32 -------------------------------------------------------------------
 
 int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  Prompt prompt{NowMs(), 0, GetCurrentThreadId(), owner, text != nullptr ? text : "",
-                caption != nullptr ? caption : "", style, IDCANCEL};
+  Prompt prompt{NowMs(),
+                0,
+                GetCurrentThreadId(),
+                owner,
+                text != nullptr ? text : "",
+                caption != nullptr ? caption : "",
+                style,
+                IDCANCEL};
   DWORD delay;
   {
     Locked locked;
@@ -364,7 +372,8 @@ BOOL WINAPI FakeSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERF
   bool known = false;
   for (int s : *listed) known = known || s == slot;
   if (data == nullptr || data->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) || !known) {
-    S().faults.push_back("SetupDiGetDeviceInterfaceDetailA with an interface record not from the set");
+    S().faults.push_back(
+        "SetupDiGetDeviceInterfaceDetailA with an interface record not from the set");
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -389,7 +398,8 @@ BOOL WINAPI FakeSetupDiGetDeviceInterfaceDetailA(HDEVINFO set, PSP_DEVICE_INTERF
     return FALSE;
   }
   if (detailSize < needed) {
-    S().faults.push_back("SetupDiGetDeviceInterfaceDetailA with a buffer smaller than it asked for");
+    S().faults.push_back(
+        "SetupDiGetDeviceInterfaceDetailA with a buffer smaller than it asked for");
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }

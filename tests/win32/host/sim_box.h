@@ -43,12 +43,12 @@ enum class EventKind {
 
 struct Event {
   EventKind kind;
-  double ms;        // box time when the call returned (QueryPerformanceCounter)
-  DWORD threadId;   // the calling thread
-  int slot;         // device slot, -1 for none
-  uintptr_t handle; // device handle, 0 for none
-  bool overlapped;  // Open: opened with FILE_FLAG_OVERLAPPED
-  bool ok;          // Write: the write succeeded
+  double ms;                   // box time when the call returned (QueryPerformanceCounter)
+  DWORD threadId;              // the calling thread
+  int slot;                    // device slot, -1 for none
+  uintptr_t handle;            // device handle, 0 for none
+  bool overlapped;             // Open: opened with FILE_FLAG_OVERLAPPED
+  bool ok;                     // Write: the write succeeded
   std::vector<uint8_t> bytes;  // Write: the report as given
 
   uint8_t line() const { return bytes.size() > 2 ? bytes[2] : 0xFF; }
@@ -59,7 +59,7 @@ struct Prompt {
   double endMs;
   DWORD threadId;
   HWND owner;
-  std::string text;     // bytes as passed (Shift_JIS)
+  std::string text;  // bytes as passed (Shift_JIS)
   std::string caption;
   UINT style;
   int answer;
@@ -108,7 +108,7 @@ int Discoveries();  // SetupDiGetClassDevsA calls
 int OpenDeviceHandles();
 int OpenInfoSets();
 int LivePreparsedData();
-int OpenEvents();   // events from the plug-in's CreateEventA not yet closed
+int OpenEvents();  // events from the plug-in's CreateEventA not yet closed
 int EventsCreated();
 
 // Contract breaches seen so far (empty when all is well).

@@ -4,13 +4,20 @@ namespace timeline {
 
 const char* Name(Kind kind) {
   switch (kind) {
-    case Kind::Off: return "off";
-    case Kind::Lead: return "lead";
-    case Kind::Idle: return "idle";
-    case Kind::Start: return "start";
-    case Kind::Data: return "data";
-    case Kind::Stop: return "stop";
-    case Kind::Error: return "error";
+    case Kind::Off:
+      return "off";
+    case Kind::Lead:
+      return "lead";
+    case Kind::Idle:
+      return "idle";
+    case Kind::Start:
+      return "start";
+    case Kind::Data:
+      return "data";
+    case Kind::Stop:
+      return "stop";
+    case Kind::Error:
+      return "error";
   }
   return "?";
 }
