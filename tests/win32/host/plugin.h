@@ -14,8 +14,8 @@ class Plugin {
   static constexpr int32_t kMmttyOpenArgument = 0x002D0016;
 
   // Loads the module, finds its exports and puts the simulated box in place of
-  // its device, prompt and HID calls. `missingImports` receives the functions
-  // the module does not import.
+  // its device, prompt and HID calls; missingImports() then lists the
+  // functions the module does not import.
   explicit Plugin(const std::string& path);
   ~Plugin();  // unloads, if still loaded
   Plugin(const Plugin&) = delete;
