@@ -40,7 +40,7 @@ bool ModuleAttach() {
 // to wait for. So an instance the host left open is torn down in one of two
 // modes (see CloseAtUnload and StopClock):
 // - FreeLibrary: the other threads live on. A tick in progress is waited for
-//   at most kUnloadTickWaitMs, since it may itself be waiting for the loader
+//   at most kUnloadWaitMs, since it may itself be waiting for the loader
 //   lock inside a discovery; if it does not end, the instance is left to it
 //   (a hang is the one outcome we rule out). No new discovery is started, for
 //   the same reason: the release report goes out only if the box is open.
