@@ -1,17 +1,12 @@
 // Module load and unload.
-//
-// This file is compiled with -fexec-charset=CP932: its narrow strings are
-// Shift_JIS, as the ANSI message box shows them on a Japanese system.
 #include "shell/module_entry.h"
 
 #include "platform/platform.h"
 #include "shell/exports.h"
 #include "shell/fsk_keyer.h"
+#include "shell/module_text.h"
 
 namespace {
-
-const char kWindows95Warning[] = "TARVOKEYはWindows95では動作しません。";
-const char kWarningCaption[] = "EXTFSK";
 
 bool IsWindows95(const plat::OsVersion& version) {
   return version.platformId == plat::kPlatformWin32Windows && version.majorVersion == 4 &&
