@@ -76,7 +76,7 @@ bool FskKeyer::StopClock() {
       if (inFlight != 0 && lastEnteredTimerId == inFlight) inFlight = 0;
     }
     const uint32_t waited = plat::MonotonicMs() - start;
-    if (running && teardownMode == Teardown::ModuleUnload && waited >= kUnloadTickWaitMs) {
+    if (running && teardownMode == Teardown::ModuleUnload && waited >= kUnloadWaitMs) {
       return false;
     }
     if (!running && (inFlight == 0 || waited >= kInFlightWaitMs)) break;

@@ -53,6 +53,7 @@ class Lock {
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
   void Acquire();
+  bool TryAcquire();
   void Release();
 
  private:

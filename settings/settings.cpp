@@ -25,11 +25,16 @@ SettingsValues ReadFile() {
   return reader.values();
 }
 
-// Yes, No, or 0 for Cancel and anything else the box may return.
-int Ask(const char* text) {
+// One question. Yes and No set the value and the flag (under keyerLock: the
+// clock reads it); Cancel, and anything else the box may return, leaves both.
+void Ask(const char* text, int32_t yesValue, int32_t noValue, int32_t& value, bool& flag) {
   const int answer = plat::MessageBox(
       text, kSettingsCaption, plat::kMbYesNoCancel | plat::kMbIconQuestion | plat::kMbDefButton3);
-  return answer == plat::kIdYes || answer == plat::kIdNo ? answer : 0;
+  if (answer != plat::kIdYes && answer != plat::kIdNo) return;
+  const bool yes = answer == plat::kIdYes;
+  value = yes ? yesValue : noValue;
+  plat::LockGuard guard(keyerLock);
+  flag = yes;
 }
 
 // A file that cannot be written is passed over: the choices then hold for this
@@ -56,22 +61,8 @@ bool FskKeyer::LoadSettings() {
     fskOnPin3 = read.pin3;
   }
 
-  if (rev == -1) {
-    if (const int answer = Ask(kPolarityPrompt)) {
-      const bool yes = answer == plat::kIdYes;
-      rev = yes ? 1 : 0;
-      plat::LockGuard guard(keyerLock);
-      fskReverse = yes;
-    }
-  }
-  if (pin == -1) {
-    if (const int answer = Ask(kPinPrompt)) {
-      const bool yes = answer == plat::kIdYes;
-      pin = yes ? 3 : 1;
-      plat::LockGuard guard(keyerLock);
-      fskOnPin3 = yes;
-    }
-  }
+  if (rev == -1) Ask(kPolarityPrompt, 1, 0, rev, fskReverse);
+  if (pin == -1) Ask(kPinPrompt, 3, 1, pin, fskOnPin3);
 
   WriteFile(rev, pin);
   return true;

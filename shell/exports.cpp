@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "keying/bit_clock.h"
 #include "shell/fsk_keyer.h"
 
 namespace {
@@ -27,6 +28,15 @@ void CloseActive() {
   // left to its tick rather than freed under it.
   if (teardownMode != Teardown::Normal && !keyer->StopClock()) return;
   delete keyer;
+}
+
+bool AcquireWithin(plat::Lock& lock, uint32_t ms) {
+  const uint32_t start = plat::MonotonicMs();
+  while (!lock.TryAcquire()) {
+    if (plat::MonotonicMs() - start >= ms) return false;
+    plat::SleepMs(1);
+  }
+  return true;
 }
 
 int32_t OpenNew() {
@@ -99,9 +109,11 @@ void CloseAtUnload(bool processExiting) {
   if (processExiting) {
     // Another thread may have died holding the lifecycle lock.
     CloseActive();
-  } else {
-    plat::LockGuard life(lifecycleLock);
+  } else if (AcquireWithin(lifecycleLock, kUnloadWaitMs)) {
     CloseActive();
+    lifecycleLock.Release();
   }
+  // Otherwise another thread is inside an open or close while the host
+  // unloads the module: the instance is left to it rather than waited for.
   teardownMode = Teardown::Normal;
 }

@@ -1,17 +1,12 @@
 // Module load and unload.
-//
-// This file is compiled with -fexec-charset=CP932: its narrow strings are
-// Shift_JIS, as the ANSI message box shows them on a Japanese system.
 #include "shell/module_entry.h"
 
 #include "platform/platform.h"
 #include "shell/exports.h"
 #include "shell/fsk_keyer.h"
+#include "shell/module_text.h"
 
 namespace {
-
-const char kWindows95Warning[] = "TARVOKEYはWindows95では動作しません。";
-const char kWarningCaption[] = "EXTFSK";
 
 bool IsWindows95(const plat::OsVersion& version) {
   return version.platformId == plat::kPlatformWin32Windows && version.majorVersion == 4 &&
@@ -40,7 +35,7 @@ bool ModuleAttach() {
 // to wait for. So an instance the host left open is torn down in one of two
 // modes (see CloseAtUnload and StopClock):
 // - FreeLibrary: the other threads live on. A tick in progress is waited for
-//   at most kUnloadTickWaitMs, since it may itself be waiting for the loader
+//   at most kUnloadWaitMs, since it may itself be waiting for the loader
 //   lock inside a discovery; if it does not end, the instance is left to it
 //   (a hang is the one outcome we rule out). No new discovery is started, for
 //   the same reason: the release report goes out only if the box is open.

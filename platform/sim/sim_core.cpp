@@ -241,6 +241,9 @@ Lock::Lock() {
   new (storage_) std::recursive_mutex;
 }
 void Lock::Acquire() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->lock(); }
+bool Lock::TryAcquire() {
+  return std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->try_lock();
+}
 void Lock::Release() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->unlock(); }
 
 void TimeBeginPeriod(uint32_t) {

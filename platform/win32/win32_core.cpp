@@ -44,6 +44,9 @@ Lock::Lock() {
   ::InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
 }
 void Lock::Acquire() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+bool Lock::TryAcquire() {
+  return ::TryEnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)) != FALSE;
+}
 void Lock::Release() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 
 void TimeBeginPeriod(uint32_t ms) { ::timeBeginPeriod(ms); }

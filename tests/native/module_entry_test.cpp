@@ -227,7 +227,7 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
 
   EXPECT_TRUE(returned) << "FreeLibrary hung on a tick that never ends";
   // The module counts whole milliseconds: allow for where in one it started.
-  EXPECT_GE(waited, std::chrono::milliseconds(kUnloadTickWaitMs - 2))
+  EXPECT_GE(waited, std::chrono::milliseconds(kUnloadWaitMs - 2))
       << "the tick was not waited for";
   EXPECT_EQ(activeKeyer, nullptr);
   EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "the tick must not re-arm";
@@ -267,4 +267,28 @@ TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
   ASSERT_FALSE(labels.empty());
   EXPECT_EQ(labels.back(), "CloseHandle(ReadHandle): ") << "a tick ran after the teardown";
   EXPECT_EQ(sim::MaxConcurrentCallbacks(), 1);
+}
+
+TEST_F(ModuleTest, FreeLibraryDoesNotWaitForAnotherThreadInsideOpen) {
+  std::promise<void> promptOpen;
+  std::promise<void> answer;
+  std::shared_future<void> answered = answer.get_future().share();
+  sim::ScriptPrompt(plat::kIdNo, [&] {
+    promptOpen.set_value();
+    answered.wait();
+  });
+  std::thread host([] { extfskOpen(0); });
+  promptOpen.get_future().wait();
+
+  const auto start = std::chrono::steady_clock::now();
+  ModuleDetach(false);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  {
+    plat::LockGuard guard(keyerLock);
+    EXPECT_NE(activeKeyer, nullptr) << "the instance belongs to the open in progress";
+  }
+  answer.set_value();
+  host.join();
+  extfskClose();
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
 }

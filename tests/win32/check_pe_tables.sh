@@ -22,7 +22,7 @@ allowed='^(KERNEL32|USER32|WINMM|HID|SETUPAPI|msvcrt)\.dll$'
 while read -r dll; do
   grep -qiE "$allowed" <<<"$dll" || { echo "non-system import: $dll"; fail=1; }
 done < <(sed -nE 's/^[[:space:]]*DLL Name: (.*)$/\1/p' <<<"$dump")
-for dll in KERNEL32 WINMM HID SETUPAPI; do
+for dll in KERNEL32 USER32 WINMM HID SETUPAPI; do
   grep -qiE "DLL Name: $dll\.dll" <<<"$dump" || { echo "no import of $dll.dll"; fail=1; }
 done
 
