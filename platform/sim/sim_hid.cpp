@@ -80,6 +80,24 @@ std::string PathOf(int id) {
   return path;
 }
 
+// The set behind an info-set handle, or nullptr with the misuse recorded and
+// the last error set.
+Object* FindInfoSet(plat::Handle set, const char* call) {
+  Object* object = Find(set);
+  if (object != nullptr && object->kind == Kind::InfoSet) return object;
+  Misuse(call, set);
+  plat::SetLastError(plat::kErrorInvalidHandle);
+  return nullptr;
+}
+
+// Whether an interface record is one the real call takes (cbSize 28 on 32-bit
+// Windows); sets the last error if not.
+bool ValidInterfaceData(const plat::DeviceInterfaceData* data) {
+  if (data != nullptr && data->cbSize == plat::kDeviceInterfaceDataSize) return true;
+  plat::SetLastError(plat::kErrorInvalidUserBuffer);
+  return false;
+}
+
 // The device behind a device or read handle, if it can still be reached.
 // Sets the last error and returns nullptr otherwise.
 Device* Reach(plat::Handle handle, const char* call) {
@@ -249,16 +267,8 @@ Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
 bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
                                  DeviceInterfaceData* data) {
   std::lock_guard<std::mutex> lock(hidMutex);
-  Object* object = Find(set);
-  if (object == nullptr || object->kind != Kind::InfoSet) {
-    Misuse("SetupDiEnumDeviceInterfaces", set);
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
-  if (data == nullptr || data->cbSize != kDeviceInterfaceDataSize) {
-    SetLastError(kErrorInvalidUserBuffer);
-    return false;
-  }
+  Object* object = FindInfoSet(set, "SetupDiEnumDeviceInterfaces");
+  if (object == nullptr || !ValidInterfaceData(data)) return false;
   if (guid == nullptr || !SameGuid(*guid, kHidGuid) || index >= object->members.size()) {
     SetLastError(kErrorNoMoreItems);
     return false;
@@ -275,16 +285,8 @@ bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
                                      DeviceInterfaceDetail* detail, uint32_t detailSize,
                                      uint32_t* requiredSize) {
   std::lock_guard<std::mutex> lock(hidMutex);
-  Object* object = Find(set);
-  if (object == nullptr || object->kind != Kind::InfoSet) {
-    Misuse("SetupDiGetDeviceInterfaceDetail", set);
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
-  if (data == nullptr || data->cbSize != kDeviceInterfaceDataSize) {
-    SetLastError(kErrorInvalidUserBuffer);
-    return false;
-  }
+  Object* object = FindInfoSet(set, "SetupDiGetDeviceInterfaceDetail");
+  if (object == nullptr || !ValidInterfaceData(data)) return false;
   if (data->Reserved == 0 || data->Reserved > object->members.size()) {
     SetLastError(kErrorInvalidParameter);
     return false;
@@ -330,12 +332,7 @@ bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
 
 bool SetupDiDestroyDeviceInfoList(Handle set) {
   std::lock_guard<std::mutex> lock(hidMutex);
-  Object* object = Find(set);
-  if (object == nullptr || object->kind != Kind::InfoSet) {
-    Misuse("SetupDiDestroyDeviceInfoList", set);
-    SetLastError(kErrorInvalidHandle);
-    return false;
-  }
+  if (FindInfoSet(set, "SetupDiDestroyDeviceInfoList") == nullptr) return false;
   objects.erase(reinterpret_cast<uintptr_t>(set));
   SetLastError(kErrorSuccess);
   return true;

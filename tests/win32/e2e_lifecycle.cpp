@@ -4,20 +4,11 @@
 
 namespace {
 
-size_t CountEvents(const std::vector<box::Event>& events, box::EventKind kind, size_t from = 0) {
-  size_t n = 0;
-  for (size_t i = from; i < events.size(); ++i) n += events[i].kind == kind ? 1 : 0;
-  return n;
-}
-
 // Index of the first event of `kind` at or after `from`; events.size() if none.
 size_t Find(const std::vector<box::Event>& events, box::EventKind kind, size_t from = 0) {
   while (from < events.size() && events[from].kind != kind) ++from;
   return from;
 }
-
-// Enough ticks for the clock to be running steadily.
-void SettleClock() { NextReports(3); }
 
 }  // namespace
 
@@ -119,7 +110,7 @@ SCENARIO(open_close_and_reopen) {
   REQUIRE(release < events.size());
   CHECK_EQ(Hex(events[release].bytes), Hex(ReportBytes(0x0F)));
   CHECK_EQ(events[release].threadId, host);
-  CHECK_EQ(CountEvents(events, box::EventKind::Close, release), 2u);
+  CHECK_EQ(Count(Slice(events, release), box::EventKind::Close), 2u);
   CHECK_EQ(box::OpenDeviceHandles(), 0);
   CHECK_EQ(box::OpenEvents(), 0);
 
@@ -131,7 +122,7 @@ SCENARIO(open_close_and_reopen) {
 
   // Reopen: a new instance, PTT released again.
   CHECK_EQ(plugin.Open(), 1);
-  SettleClock();
+  NextReports(3);  // the clock runs steadily
   for (const box::Event& r : ReportsFrom(box::ReportCount() - 3)) CHECK_EQ(r.line(), 0x0F);
 
   // Open on an open instance: the old one releases the lines and closes its
@@ -149,9 +140,7 @@ SCENARIO(open_close_and_reopen) {
   }
   REQUIRE(oldRelease < newSearch);
   CHECK_EQ(Hex(events[oldRelease].bytes), Hex(ReportBytes(0x0F)));
-  CHECK_EQ(CountEvents(std::vector<box::Event>(events.begin(), events.begin() + newSearch),
-                       box::EventKind::Close, oldRelease),
-           2u);
+  CHECK_EQ(Count(Slice(events, oldRelease, newSearch), box::EventKind::Close), 2u);
   const size_t newFirst = Find(events, box::EventKind::Write, newSearch);
   REQUIRE(newFirst < events.size());
   CHECK_EQ(Hex(events[newFirst].bytes), Hex(ReportBytes(0x0F)));
@@ -165,10 +154,7 @@ SCENARIO(reopen_finishes_an_interrupted_character) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
-  CHECK_EQ(plugin.Open(), 1);
-  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
-  CHECK_EQ(plugin.IsTxBusy(), 0);
-  SettleClock();
+  OpenKeyed(plugin);
 
   // 0x00: five space data bits, so what is left of it is easy to see.
   plugin.PutChar(0x00);
@@ -204,9 +190,7 @@ SCENARIO(unload_without_close) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
-  CHECK_EQ(plugin.Open(), 1);
-  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
-  CHECK_EQ(plugin.IsTxBusy(), 0);
+  OpenKeyed(plugin, 0);
   plugin.PutChar(0x13);
   NextReports(4);
 

@@ -6,32 +6,12 @@ namespace {
 
 constexpr double kSlackMs = 8;
 
-std::vector<box::Event> EventsFrom(size_t from) {
-  std::vector<box::Event> events = box::Events();
-  if (from >= events.size()) return {};
-  return std::vector<box::Event>(events.begin() + static_cast<std::ptrdiff_t>(from), events.end());
-}
-
-size_t Count(const std::vector<box::Event>& events, box::EventKind kind, int slot = -2) {
-  size_t n = 0;
-  for (const box::Event& e : events) n += e.kind == kind && (slot == -2 || e.slot == slot) ? 1 : 0;
-  return n;
-}
-
 // Index of the first failed write; events.size() if none.
 size_t FirstFailedWrite(const std::vector<box::Event>& events) {
   for (size_t i = 0; i < events.size(); ++i) {
     if (events[i].kind == box::EventKind::Write && !events[i].ok) return i;
   }
   return events.size();
-}
-
-// The keyer open on the box, PTT on and armed: idle reports carry 0x0C.
-void OpenKeyed(Plugin& plugin) {
-  CHECK_EQ(plugin.Open(), 1);
-  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
-  CHECK_EQ(plugin.IsTxBusy(), 0);
-  NextReports(3);
 }
 
 }  // namespace
@@ -50,7 +30,7 @@ SCENARIO(unplug_and_replug) {
   CHECK(WaitUntilNotBusy(plugin, 500) >= 0);  // framing goes on without the box
   Sleep(200);
 
-  std::vector<box::Event> outage = EventsFrom(mark);
+  std::vector<box::Event> outage = Slice(box::Events(), mark);
   const size_t failed = FirstFailedWrite(outage);
   REQUIRE(failed < outage.size());
   const std::vector<box::Event> after(outage.begin() + static_cast<std::ptrdiff_t>(failed) + 1,
@@ -84,7 +64,7 @@ SCENARIO(failed_write_recovers) {
   const size_t mark = box::Events().size();
   box::FailNextWrites(1);
   NextReports(3);
-  const std::vector<box::Event> events = EventsFrom(mark);
+  const std::vector<box::Event> events = Slice(box::Events(), mark);
   const size_t failed = FirstFailedWrite(events);
   REQUIRE(failed + 6 < events.size());
   CHECK(events[failed + 1].kind == box::EventKind::Close);
@@ -155,7 +135,7 @@ SCENARIO(refused_boxes) {
     const size_t mark = box::Events().size();
     CHECK_EQ(plugin.Open(), 1);
     Sleep(130);
-    const std::vector<box::Event> events = EventsFrom(mark);
+    const std::vector<box::Event> events = Slice(box::Events(), mark);
     const size_t writes = Count(events, box::EventKind::Write, slot);
     const size_t opens = Count(events, box::EventKind::Open, slot);
     if (c.accepted) {

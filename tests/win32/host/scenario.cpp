@@ -1,5 +1,6 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <cstdio>
 
 void WriteSettingsFile(const std::string& content) {
@@ -89,4 +90,24 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
   REQUIRE(start + 8 <= reports.size());
   return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(start),
                                  reports.begin() + static_cast<std::ptrdiff_t>(start + 8));
+}
+
+std::vector<box::Event> Slice(const std::vector<box::Event>& events, size_t from, size_t to) {
+  to = std::min(to, events.size());
+  if (from >= to) return {};
+  return std::vector<box::Event>(events.begin() + static_cast<std::ptrdiff_t>(from),
+                                 events.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+size_t Count(const std::vector<box::Event>& events, box::EventKind kind, int slot) {
+  size_t n = 0;
+  for (const box::Event& e : events) n += e.kind == kind && (slot == kAnySlot || e.slot == slot);
+  return n;
+}
+
+void OpenKeyed(Plugin& plugin, size_t settleTicks) {
+  CHECK_EQ(plugin.Open(), 1);
+  CHECK_EQ(plugin.SetPtt(1) & 0xFF, 0x0D);
+  CHECK_EQ(plugin.IsTxBusy(), 0);
+  if (settleTicks > 0) NextReports(settleTicks);
 }

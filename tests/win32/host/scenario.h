@@ -49,6 +49,16 @@ std::vector<box::Event> NextReports(size_t count, DWORD timeoutMs = 2000);
 double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs = 2000);
 
 std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
+
+// Events [from, to) of a list, clipped to its end.
+std::vector<box::Event> Slice(const std::vector<box::Event>& events, size_t from,
+                              size_t to = SIZE_MAX);
+// Events of `kind`, on the box in `slot` or on any.
+constexpr int kAnySlot = -2;
+size_t Count(const std::vector<box::Event>& events, box::EventKind kind, int slot = kAnySlot);
+// Opens the keyer on default wiring with PTT on and keying armed (idle reports
+// then carry 0x0C), and lets `settleTicks` reports go by.
+void OpenKeyed(Plugin& plugin, size_t settleTicks = 3);
 // Hands over one character while the keyer idles on `idleLine` (PTT on,
 // keying armed) and returns the eight reports from its start bit on: start,
 // five data bits, stop, and the idle element after it. *notBusyMs receives
