@@ -5,12 +5,13 @@
 #include <cstring>
 #include <new>
 
+#include "platform/box_identity.h"
+#include "platform/handles.h"
+#include "platform/trace.h"
 #include "shell/fsk_keyer.h"
 
 namespace {
 
-constexpr uint16_t kVendorId = 0x0BFE;
-constexpr uint16_t kProductId = 0x0E00;
 constexpr uint32_t kStringBufferBytes = 256;
 // Far beyond any path the system can open (32767 characters); a larger
 // reported size is not believed.
@@ -21,8 +22,7 @@ constexpr uint32_t kMaxDetailSize = 64 * 1024;
 // had: no believable size, or no memory for it.
 bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
   keyer.requiredSize = 0;
-  plat::SetupDiGetDeviceInterfaceDetail(keyer.deviceInfoSet, &interfaceData, nullptr, 0,
-                                        &keyer.requiredSize);
+  plat::GetInterfaceDetail(keyer.deviceInfoSet, &interfaceData, nullptr, 0, &keyer.requiredSize);
   if (keyer.requiredSize < plat::kDeviceInterfaceDetailSize ||
       keyer.requiredSize > kMaxDetailSize) {
     return false;
@@ -33,8 +33,8 @@ bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
   if (record == nullptr) return false;
   keyer.detailData = static_cast<plat::DeviceInterfaceDetail*>(record);
   keyer.detailData->cbSize = plat::kDeviceInterfaceDetailSize;
-  plat::SetupDiGetDeviceInterfaceDetail(keyer.deviceInfoSet, &interfaceData, keyer.detailData,
-                                        keyer.requiredSize, nullptr);
+  plat::GetInterfaceDetail(keyer.deviceInfoSet, &interfaceData, keyer.detailData,
+                           keyer.requiredSize, nullptr);
   return true;
 }
 
@@ -59,7 +59,7 @@ void OpenReadSide(FskKeyer& keyer) {
   keyer.ReadHandle = plat::CreateDeviceFile(keyer.detailData->DevicePath, true);
   TraceLastError("CreateFile (ReadHandle): ");
   if (keyer.readEvent != nullptr) return;
-  keyer.readEvent = plat::CreateEvent(true, true, "");
+  keyer.readEvent = plat::CreateEventObject(true, true, "");
   TraceLastError("CreateEvent: ");
   keyer.readOverlapped.Offset = 0;
   keyer.readOverlapped.OffsetHigh = 0;
@@ -74,8 +74,8 @@ bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 // The product string carries the generation as two digits at positions 13
 // and 15 ("3.1"); boxes without them are known by their maker's initial.
 int32_t GenerationOf(const uint8_t* product, const uint8_t* manufacturer) {
-  const uint8_t tens = Low8(product, 13);
-  const uint8_t ones = Low8(product, 15);
+  const uint8_t tens = Low8(product, tarvokey::kGenerationTensAt);
+  const uint8_t ones = Low8(product, tarvokey::kGenerationOnesAt);
   if (IsDigit(tens) && IsDigit(ones)) return 10 * (tens - '0') + (ones - '0');
   if (Low8(manufacturer, 0) == 'J') return 10;
   return 99;
@@ -95,17 +95,17 @@ bool SizeReportBuffer(FskKeyer& keyer) {
 
 }  // namespace
 
-void FskKeyer::SendReport() {
+void FskKeyer::SendReport(Teardown mode) {
   Trace("***HID Test Report***");
   // Under the loader lock a discovery could wait on the loader itself.
-  if (!deviceOpen && teardownMode == Teardown::Normal) deviceOpen = FindDevice();
-  if (deviceOpen) WriteReport();
+  if (!deviceOpen && mode == Teardown::Normal) deviceOpen = FindDevice();
+  if (deviceOpen) WriteReport(mode);
 }
 
-void FskKeyer::WriteReport() {
+void FskKeyer::WriteReport(Teardown mode) {
   uint8_t leading[sizeof outReport];
   {
-    KeyerGuard guard;
+    KeyerGuard guard(mode);
     std::memcpy(leading, outReport, sizeof leading);
   }
   // Exactly the length the box declares: as much of the leading bytes as
@@ -139,13 +139,13 @@ bool FskKeyer::FindDevice() {
 
   plat::HidGetHidGuid(&hidGuid);
   deviceInfoSet =
-      plat::SetupDiGetClassDevs(&hidGuid, plat::kDigcfPresent | plat::kDigcfDeviceInterface);
+      plat::OpenInterfaceSet(&hidGuid, plat::kDigcfPresent | plat::kDigcfDeviceInterface);
 
   bool matched = false;
   for (uint32_t index = 0; deviceInfoSet != nullptr; ++index) {
     plat::DeviceInterfaceData interfaceData{};
     interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
-    if (!plat::SetupDiEnumDeviceInterfaces(deviceInfoSet, &hidGuid, index, &interfaceData)) break;
+    if (!plat::NextInterface(deviceInfoSet, &hidGuid, index, &interfaceData)) break;
     // An interface whose record cannot be had is passed over: it may have
     // gone between the enumeration and the query, and the box may follow it.
     if (!FetchDetail(*this, interfaceData)) continue;
@@ -157,7 +157,8 @@ bool FskKeyer::FindDevice() {
     plat::HidGetAttributes(DeviceHandle, &attributes);
     TraceLastError("HidD_GetAttributes: ");
 
-    if (attributes.VendorID == kVendorId && attributes.ProductID == kProductId) {
+    if (attributes.VendorID == tarvokey::kVendorId &&
+        attributes.ProductID == tarvokey::kProductId) {
       matched = true;
       Trace("Device detected");
       ReadCaps(*this);
@@ -183,7 +184,7 @@ bool FskKeyer::FindDevice() {
   }
   Trace(result ? "Device detected" : "Device not detected");
 
-  if (deviceInfoSet != nullptr) plat::SetupDiDestroyDeviceInfoList(deviceInfoSet);
+  if (deviceInfoSet != nullptr) plat::CloseInterfaceSet(deviceInfoSet);
   TraceLastError("SetupDiDestroyDeviceInfoList");
   deviceInfoSet = nullptr;
   return result;

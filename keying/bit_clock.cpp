@@ -37,63 +37,72 @@ void FskKeyer::StartClock() {
   plat::TimeBeginPeriod(1);
   // Armed under the lock so that the first callback cannot check timerId before
   // it holds the new id.
-  plat::LockGuard guard(keyerLock);
+  KeyerGuard guard;
   clockOwner = this;
-  clockStopping = false;
   timerId = plat::TimeSetOneShot(bitPeriodMs, 0, &FskKeyer::OnBitTick, this);
 }
 
-bool FskKeyer::StopClock() {
+void FskKeyer::StopClock(Teardown mode) {
   uint32_t armed = 0;
-  bool first;
   {
-    KeyerGuard guard;
-    first = !clockStopping;
+    KeyerGuard guard(mode);
+    if (clockStopping) return;
     clockStopping = true;
+    stopMode = mode;
     armed = timerId;
+    // At process exit the timer thread is gone and the system drops the
+    // resolution request with the process; winmm may be half torn down.
+    if (mode == Teardown::ProcessExit) {
+      ForgetClock();
+      return;
+    }
   }
+  plat::TimeEndPeriod(1);
   // A one-shot that can no longer be killed has fired: its callback is on its
   // way into this module and is seen out too, so that a FreeLibrary right
   // after close cannot unmap the code under it.
-  uint32_t inFlight = 0;
-  if (first && teardownMode != Teardown::ProcessExit) {
-    // At process exit the timer thread is gone and the system drops the
-    // resolution request with the process; winmm may be half torn down.
-    plat::TimeEndPeriod(1);
-    if (armed != 0 && !plat::TimeKillEvent(armed)) inFlight = armed;
+  if (armed != 0 && !plat::TimeKillEvent(armed)) {
+    KeyerGuard guard;
+    inFlightTimerId = armed;
   }
+}
+
+bool FskKeyer::AwaitStoppedClock(uint32_t tickBoundMs) {
   // A tick that had already started finishes (it will not re-arm) before the
-  // instance goes on to the device link it shares with the ticks. Under the
-  // loader lock that tick may itself wait for the loader (a discovery), so the
-  // wait is bounded there. The wait for an in-flight callback is bounded
-  // always: if the timer facility broke its word, nothing here depends on it.
+  // instance goes on to the device link it shares with the ticks. The wait for
+  // an in-flight callback is bounded always: if the timer facility broke its
+  // word, nothing here depends on it.
   const uint32_t start = plat::MonotonicMs();
-  while (teardownMode != Teardown::ProcessExit) {
+  for (;;) {
     bool running;
+    bool inFlight;
     {
-      plat::LockGuard guard(keyerLock);
+      KeyerGuard guard;
+      if (inFlightTimerId != 0 && lastEnteredTimerId == inFlightTimerId) inFlightTimerId = 0;
       running = tickRunning;
-      if (inFlight != 0 && lastEnteredTimerId == inFlight) inFlight = 0;
+      inFlight = inFlightTimerId != 0;
     }
     const uint32_t waited = plat::MonotonicMs() - start;
-    if (running && teardownMode == Teardown::ModuleUnload && waited >= kUnloadWaitMs) {
-      return false;
-    }
-    if (!running && (inFlight == 0 || waited >= kInFlightWaitMs)) break;
+    if (running && tickBoundMs != kNoBound && waited >= tickBoundMs) return false;
+    if (!running && (!inFlight || waited >= kInFlightWaitMs)) break;
     plat::SleepMs(1);
   }
 
   KeyerGuard guard;
+  ForgetClock();
+  return true;
+}
+
+void FskKeyer::ForgetClock() {
   timerId = 0;
   if (clockOwner == this) clockOwner = nullptr;
-  return true;
 }
 
 void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
   auto* keyer = static_cast<FskKeyer*>(user);
   if (keyer == nullptr) return;
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     lastEnteredTimerId = firedId;
     // A callback already on its way when its clock was stopped is stale; so is
     // one for a freed instance whose address a new one reuses. The pointer is
@@ -110,8 +119,9 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
     if (keyer->pttOn && keyer->txArmed) keyer->KeyFsk(element.level);
   }
 
-  keyer->SendReport();
+  // No discovery once an unload has begun stopping the clock.
+  keyer->SendReport(keyer->stopMode.load());
 
-  plat::LockGuard guard(keyerLock);
+  KeyerGuard guard;
   keyer->tickRunning = false;
 }

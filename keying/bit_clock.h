@@ -28,9 +28,6 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
 // The instance whose clock runs, or none. Under keyerLock.
 extern FskKeyer* clockOwner;
 
-// How long unload waits for a running tick, or for another thread's open or
-// close, before it gives up on the instance rather than hang the host.
-constexpr uint32_t kUnloadWaitMs = 250;
-// How long destruction waits for the callback of a timer that fired as the
-// clock was stopped.
+// How long a stopped clock waits for the callback of a timer that fired as it
+// stopped.
 constexpr uint32_t kInFlightWaitMs = 200;

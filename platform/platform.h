@@ -9,7 +9,8 @@
 // Contracts follow the Win32 functions they stand for, with two simplifications:
 // handles are plain pointers where "none" is nullptr (a failed CreateFileA or
 // SetupDiGetClassDevsA gives nullptr, never INVALID_HANDLE_VALUE), and records are
-// our own structs laid out like the Win32 ones.
+// our own structs laid out like the Win32 ones. The seam's functions carry names
+// of their own, never a Win32 name that the SDK turns into an A/W macro.
 #pragma once
 
 #include <cstddef>
@@ -152,14 +153,18 @@ struct Overlapped {
 using PreparsedData = void*;
 
 void HidGetHidGuid(Guid* guid);
-// Returns nullptr on failure.
-Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags);
-bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
-                                 DeviceInterfaceData* data);
-bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
-                                     DeviceInterfaceDetail* detail, uint32_t detailSize,
-                                     uint32_t* requiredSize);
-bool SetupDiDestroyDeviceInfoList(Handle set);
+// The set of present interfaces of a class: SetupDiGetClassDevsA(guid, no
+// enumerator, no window, flags). Returns nullptr on failure.
+Handle OpenInterfaceSet(const Guid* guid, uint32_t flags);
+// SetupDiEnumDeviceInterfaces(set, no device, guid, index, data): false at the
+// end of the list.
+bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data);
+// SetupDiGetDeviceInterfaceDetailA(set, data, detail, detailSize, requiredSize,
+// no device record); requiredSize may be nullptr.
+bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
+                        uint32_t detailSize, uint32_t* requiredSize);
+// SetupDiDestroyDeviceInfoList.
+bool CloseInterfaceSet(Handle set);
 
 // CreateFileA(path, GENERIC_READ|GENERIC_WRITE, FILE_SHARE_READ|FILE_SHARE_WRITE,
 // nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr).
@@ -167,7 +172,7 @@ bool SetupDiDestroyDeviceInfoList(Handle set);
 Handle CreateDeviceFile(const char* path, bool overlapped);
 bool CloseHandle(Handle handle);
 // CreateEventA(nullptr, manualReset, initialState, name).
-Handle CreateEvent(bool manualReset, bool initialState, const char* name);
+Handle CreateEventObject(bool manualReset, bool initialState, const char* name);
 // Synchronous WriteFile, no overlapped record.
 bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written);
 
@@ -190,7 +195,7 @@ constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 // MessageBoxA with no owner window. Text and caption are passed as they are.
-int MessageBox(const char* text, const char* caption, uint32_t style);
+int ShowMessageBox(const char* text, const char* caption, uint32_t style);
 
 // ---- system version -----------------------------------------------------
 struct OsVersion {
@@ -205,6 +210,6 @@ constexpr uint32_t kOsVersionInfoExSize = 156;
 constexpr uint32_t kOsVersionInfoSize = 148;
 // GetVersionExA with a record of recordSize bytes (156: OSVERSIONINFOEXA, 148:
 // OSVERSIONINFOA), cleared beforehand. False if the system refuses it.
-bool GetVersionEx(uint32_t recordSize, OsVersion* version);
+bool QueryOsVersion(uint32_t recordSize, OsVersion* version);
 
 }  // namespace plat

@@ -1,6 +1,7 @@
 // Settings file and first-use prompts.
 #include <cstdio>
 
+#include "platform/platform.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_text.h"
 #include "shell/fsk_keyer.h"
@@ -13,7 +14,7 @@ constexpr char kFileName[] = "tarvokey.ini";
 // Streams the file through the reader in fixed chunks, so a file of any size
 // or content costs no more memory than a small one. Binary mode gives every
 // build the same bytes; CR is a blank to the reader.
-SettingsValues ReadFile() {
+SettingsValues ReadSettingsFile() {
   SettingsReader reader;
   if (std::FILE* file = std::fopen(kFileName, "rb")) {
     char chunk[4096];
@@ -28,18 +29,18 @@ SettingsValues ReadFile() {
 // One question. Yes and No set the value and the flag (under keyerLock: the
 // clock reads it); Cancel, and anything else the box may return, leaves both.
 void Ask(const char* text, int32_t yesValue, int32_t noValue, int32_t& value, bool& flag) {
-  const int answer = plat::MessageBox(
+  const int answer = plat::ShowMessageBox(
       text, kSettingsCaption, plat::kMbYesNoCancel | plat::kMbIconQuestion | plat::kMbDefButton3);
   if (answer != plat::kIdYes && answer != plat::kIdNo) return;
   const bool yes = answer == plat::kIdYes;
   value = yes ? yesValue : noValue;
-  plat::LockGuard guard(keyerLock);
+  KeyerGuard guard;
   flag = yes;
 }
 
 // A file that cannot be written is passed over: the choices then hold for this
 // instance only, and what it did not record is asked again at the next open.
-void WriteFile(int32_t rev, int32_t pin) {
+void WriteSettingsFile(int32_t rev, int32_t pin) {
   std::FILE* file = std::fopen(kFileName, "wb");
   if (file == nullptr) return;
   std::fprintf(file, kRevLineFormat, static_cast<int>(rev));
@@ -52,11 +53,11 @@ void WriteFile(int32_t rev, int32_t pin) {
 // The clock already runs: fskReverse and fskOnPin3 are set under keyerLock in
 // short steps, and neither the file nor a prompt is ever waited on with it held.
 bool FskKeyer::LoadSettings() {
-  const SettingsValues read = ReadFile();
+  const SettingsValues read = ReadSettingsFile();
   int32_t rev = read.rev;
   int32_t pin = read.pin;
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     fskReverse = read.reverse;
     fskOnPin3 = read.pin3;
   }
@@ -64,6 +65,6 @@ bool FskKeyer::LoadSettings() {
   if (rev == -1) Ask(kPolarityPrompt, 1, 0, rev, fskReverse);
   if (pin == -1) Ask(kPinPrompt, 3, 1, pin, fskOnPin3);
 
-  WriteFile(rev, pin);
+  WriteSettingsFile(rev, pin);
   return true;
 }

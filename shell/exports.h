@@ -1,4 +1,4 @@
-// The five functions the host finds by name.
+// The five functions the host finds by name. No exception reaches the host.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,9 @@
 #endif
 
 extern "C" {
-int32_t FSK_API extfskOpen(int32_t hostParameter);
-void FSK_API extfskClose();
-int32_t FSK_API extfskIsTxBusy();
-int32_t FSK_API extfskPutChar(int32_t character);
-int32_t FSK_API extfskSetPTT(int32_t transmit);
+int32_t FSK_API extfskOpen(int32_t hostParameter) noexcept;
+void FSK_API extfskClose() noexcept;
+int32_t FSK_API extfskIsTxBusy() noexcept;
+int32_t FSK_API extfskPutChar(int32_t character) noexcept;
+int32_t FSK_API extfskSetPTT(int32_t transmit) noexcept;
 }
-
-// Tears down an instance the host left open, from the module's unload
-// notification. processExiting: the platform says the process is ending.
-void CloseAtUnload(bool processExiting);

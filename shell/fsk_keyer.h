@@ -1,18 +1,53 @@
-// The driver instance: all per-instance state and the work done on it.
+// The driver instance: all per-instance state and the work done on it. The
+// keying, device link and settings parts each implement their methods of it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
+#include "platform/box_identity.h"
 #include "platform/platform.h"
 
 enum class Level : int { Space = 0, Mark = 1 };
 
-class FskKeyer {
+// How far a teardown may go; chosen by whoever tears the instance down.
+enum class Teardown {
+  Normal,        // a host call: waits out a running tick, may look for the box
+  ModuleUnload,  // FreeLibrary, under the loader lock: no discovery, the caller bounds its waits
+  ProcessExit,   // the other threads are gone: no wait, no lock, no winmm, no discovery
+};
+
+// The one lock shared by the host's threads and the timer thread, over the
+// instance's shared fields. It lives in the module, not in the instance, so a
+// late timer callback never touches a lock that has been freed.
+extern plat::Lock keyerLock;
+
+// Holds keyerLock for one short step. A teardown passes its mode: when the
+// process is exiting the other threads are gone (one may have died holding the
+// lock) and nobody is left to race with, so the lock is not taken.
+class KeyerGuard {
  public:
+  KeyerGuard() : KeyerGuard(Teardown::Normal) {}
+  explicit KeyerGuard(Teardown mode) : held_(mode != Teardown::ProcessExit) {
+    if (held_) keyerLock.Acquire();
+  }
+  ~KeyerGuard() {
+    if (held_) keyerLock.Release();
+  }
+  KeyerGuard(const KeyerGuard&) = delete;
+  KeyerGuard& operator=(const KeyerGuard&) = delete;
+
+ private:
+  bool held_;
+};
+
+class FskKeyer final {
+ public:
+  // Sends the first report (which looks for the box), then starts the clock.
   FskKeyer();
-  virtual ~FskKeyer();
+  // Stops the clock and releases the box, unless Release has done so already.
+  ~FskKeyer();
   FskKeyer(const FskKeyer&) = delete;
   FskKeyer& operator=(const FskKeyer&) = delete;
 
@@ -22,15 +57,27 @@ class FskKeyer {
 
   // Bit clock (keying/bit_clock.cpp).
   void StartClock();
-  // Returns false only at module unload, when a running tick did not finish in
-  // time; the instance must then be left alone.
-  bool StopClock();
+  // From now on no tick re-arms and none starts; the 1 ms resolution is given
+  // back and the armed tick cancelled (not at process exit, where the system
+  // drops both with the process).
+  void StopClock(Teardown mode);
+  // After StopClock: waits until no tick of this instance runs and a callback
+  // that fired as the clock stopped has been seen out. A running tick is waited
+  // for at most tickBoundMs; false if it still runs then.
+  static constexpr uint32_t kNoBound = UINT32_MAX;
+  bool AwaitStoppedClock(uint32_t tickBoundMs);
   static void OnBitTick(uint32_t timerId, void* user);
+  void ForgetClock();  // the clock is done with: caller holds keyerLock
+
+  // Sends the release report and closes the device. The clock must be stopped
+  // with no tick running: the device link is then the caller's.
+  void Release(Teardown mode);
 
   // Device link (hidlink/). Used by one thread at a time: the host's thread
   // before the clock starts and after it has stopped, the ticks in between.
-  void SendReport();  // writes outReport, as copied under keyerLock
-  void WriteReport();
+  // Only a Normal report may look for the box.
+  void SendReport(Teardown mode);  // writes outReport, as copied under keyerLock
+  void WriteReport(Teardown mode);
   bool FindDevice();
 
   // Settings (settings/). Host's thread, clock already running.
@@ -43,7 +90,8 @@ class FskKeyer {
   bool txArmed = false;
   uint32_t timerId = 0;
   uint32_t bitPeriodMs = 22;
-  uint8_t outReport[3] = {0x00, 0x01, 0x0F};
+  uint8_t outReport[tarvokey::kReportLeadingBytes] = {tarvokey::kReportId, tarvokey::kReportCommand,
+                                                      tarvokey::kLinesReleased};
   bool pttOn = false;
   bool fskReverse = false;
   bool fskOnPin3 = false;
@@ -64,55 +112,16 @@ class FskKeyer {
   uint32_t reportBufferSize = 0;
 
   // Clock bookkeeping, under keyerLock: set by StopClock so no tick re-arms,
-  // and held by a tick while it runs so destruction can wait it out.
+  // held by a tick while it runs so destruction can wait it out, and the timer
+  // that fired as the clock stopped, whose callback is still to be seen out.
   bool clockStopping = false;
   bool tickRunning = false;
+  uint32_t inFlightTimerId = 0;
+  // How the clock was stopped. A tick reads it before it reports, so that no
+  // discovery starts once an unload has begun.
+  std::atomic<Teardown> stopMode{Teardown::Normal};
+  bool released = false;  // Release has run
 
-  uint8_t& portBits() { return outReport[2]; }
-  uint8_t portBits() const { return outReport[2]; }
-};
-
-// Closes a handle if it is open and marks it closed, so nothing is closed twice.
-inline void CloseIfOpen(plat::Handle& handle) {
-  if (handle == nullptr) return;
-  plat::CloseHandle(handle);
-  handle = nullptr;
-}
-
-// The one open instance, or none. Read and written under keyerLock.
-extern FskKeyer* activeKeyer;
-
-// The one lock shared by the host's threads and the timer thread. It lives in
-// the module, not in the instance, so a late timer callback never touches a
-// lock that has been freed.
-extern plat::Lock keyerLock;
-
-// Diagnostic trace sink and its last-error variant.
-void Trace(const char* line);
-void TraceLastError(const char* label);
-
-// How destruction behaves. Set only by the module's unload path, and read by a
-// tick on the timer thread (no discovery once unload has begun).
-enum class Teardown {
-  Normal,        // host call: wait out a running tick
-  ModuleUnload,  // FreeLibrary under the loader lock: bounded wait, no discovery
-  ProcessExit,   // the other threads are gone: no wait, no lock, no discovery
-};
-extern std::atomic<Teardown> teardownMode;
-
-// keyerLock, except when the process is exiting: then the other threads are
-// gone (one may have died holding the lock) and nobody is left to race with.
-class KeyerGuard {
- public:
-  KeyerGuard() : held_(teardownMode != Teardown::ProcessExit) {
-    if (held_) keyerLock.Acquire();
-  }
-  ~KeyerGuard() {
-    if (held_) keyerLock.Release();
-  }
-  KeyerGuard(const KeyerGuard&) = delete;
-  KeyerGuard& operator=(const KeyerGuard&) = delete;
-
- private:
-  bool held_;
+  uint8_t& portBits() { return outReport[tarvokey::kLineByteAt]; }
+  uint8_t portBits() const { return outReport[tarvokey::kLineByteAt]; }
 };

@@ -2,8 +2,7 @@
 #include "shell/module_entry.h"
 
 #include "platform/platform.h"
-#include "shell/exports.h"
-#include "shell/fsk_keyer.h"
+#include "shell/lifecycle.h"
 #include "shell/module_text.h"
 
 namespace {
@@ -19,13 +18,13 @@ bool ModuleAttach() {
   activeKeyer = nullptr;
   plat::OsVersion version{};
   // Windows 95 and NT 4 before SP6 do not know the extended record.
-  if (!plat::GetVersionEx(plat::kOsVersionInfoExSize, &version) &&
-      !plat::GetVersionEx(plat::kOsVersionInfoSize, &version)) {
+  if (!plat::QueryOsVersion(plat::kOsVersionInfoExSize, &version) &&
+      !plat::QueryOsVersion(plat::kOsVersionInfoSize, &version)) {
     return false;
   }
   // The box does not work there; the user is told, and the module loads anyway.
   if (IsWindows95(version)) {
-    plat::MessageBox(kWindows95Warning, kWarningCaption, plat::kMbOk | plat::kMbIconWarning);
+    plat::ShowMessageBox(kWindows95Warning, kWarningCaption, plat::kMbOk | plat::kMbIconWarning);
   }
   return true;
 }

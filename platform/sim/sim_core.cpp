@@ -216,10 +216,17 @@ char* FormatSystemMessage(uint32_t code) {
   // Like the system's table: a text with a line break for known codes.
   const char* text = nullptr;
   switch (code) {
-    case kErrorSuccess: text = "The operation completed successfully.\r\n"; break;
-    case kErrorInvalidHandle: text = "The handle is invalid.\r\n"; break;
-    case kErrorDeviceNotConnected: text = "The device is not connected.\r\n"; break;
-    default: return nullptr;
+    case kErrorSuccess:
+      text = "The operation completed successfully.\r\n";
+      break;
+    case kErrorInvalidHandle:
+      text = "The handle is invalid.\r\n";
+      break;
+    case kErrorDeviceNotConnected:
+      text = "The device is not connected.\r\n";
+      break;
+    default:
+      return nullptr;
   }
   const size_t size = std::strlen(text) + 1;
   char* copy = static_cast<char*>(std::malloc(size));

@@ -246,7 +246,7 @@ namespace plat {
 
 void HidGetHidGuid(Guid* guid) { *guid = kHidGuid; }
 
-Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
+Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
   std::lock_guard<std::mutex> lock(hidMutex);
   ++enumerations;
   Object set{Kind::InfoSet, -1, 0, {}};
@@ -264,8 +264,7 @@ Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
   return NewObject(std::move(set));
 }
 
-bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
-                                 DeviceInterfaceData* data) {
+bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
   std::lock_guard<std::mutex> lock(hidMutex);
   Object* object = FindInfoSet(set, "SetupDiEnumDeviceInterfaces");
   if (object == nullptr || !ValidInterfaceData(data)) return false;
@@ -281,9 +280,8 @@ bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
   return true;
 }
 
-bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
-                                     DeviceInterfaceDetail* detail, uint32_t detailSize,
-                                     uint32_t* requiredSize) {
+bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
+                        uint32_t detailSize, uint32_t* requiredSize) {
   std::lock_guard<std::mutex> lock(hidMutex);
   Object* object = FindInfoSet(set, "SetupDiGetDeviceInterfaceDetail");
   if (object == nullptr || !ValidInterfaceData(data)) return false;
@@ -330,7 +328,7 @@ bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
   return true;
 }
 
-bool SetupDiDestroyDeviceInfoList(Handle set) {
+bool CloseInterfaceSet(Handle set) {
   std::lock_guard<std::mutex> lock(hidMutex);
   if (FindInfoSet(set, "SetupDiDestroyDeviceInfoList") == nullptr) return false;
   objects.erase(reinterpret_cast<uintptr_t>(set));
@@ -374,7 +372,7 @@ bool CloseHandle(Handle handle) {
   return true;
 }
 
-Handle CreateEvent(bool, bool, const char*) {
+Handle CreateEventObject(bool, bool, const char*) {
   std::lock_guard<std::mutex> lock(hidMutex);
   SetLastError(kErrorSuccess);
   return NewObject(Object{Kind::Event, -1, 0, {}});

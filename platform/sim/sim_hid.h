@@ -8,18 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/box_identity.h"
+
 namespace sim {
 
 struct HidDevice {
-  uint16_t vendorId = 0x0BFE;
-  uint16_t productId = 0x0E00;
+  uint16_t vendorId = tarvokey::kVendorId;
+  uint16_t productId = tarvokey::kProductId;
   // UTF-16 as the HID class returns them.
-  std::u16string product = u"TARVOKEY HID 3.1";
-  std::u16string manufacturer = u"TARVOKEY";
+  std::u16string product = tarvokey::kSimulatedProduct;
+  std::u16string manufacturer = tarvokey::kSimulatedManufacturer;
   bool productReadable = true;
   bool manufacturerReadable = true;
   // HIDP_CAPS.OutputReportByteLength, report ID byte included.
-  uint16_t outputReportLength = 9;
+  uint16_t outputReportLength = tarvokey::kSimulatedReportLength;
   // Empty: made up from the device's place on the bus.
   std::string path;
 
@@ -40,7 +42,7 @@ struct HidDevice {
 // Adds a device behind the others in enumeration order; returns its id.
 int AddHidDevice(const HidDevice& device);
 // The box as the driver expects it: generation 3.1, the given report length.
-int AttachBox(uint16_t outputReportLength = 9);
+int AttachBox(uint16_t outputReportLength = tarvokey::kSimulatedReportLength);
 // Changes a device's script; its presence and open handles stay as they are.
 void ChangeHidDevice(int id, const std::function<void(HidDevice&)>& change);
 // Unplugging drops the device from enumeration and makes every handle opened

@@ -50,7 +50,7 @@ void ResetPrompts() {
 
 namespace plat {
 
-int MessageBox(const char* text, const char* caption, uint32_t style) {
+int ShowMessageBox(const char* text, const char* caption, uint32_t style) {
   // Unscripted, the box is dismissed: Cancel where there is one, else OK.
   constexpr uint32_t kButtonsMask = 0x0F;
   Script script{(style & kButtonsMask) == kMbOk ? kIdOk : kIdCancel, nullptr};

@@ -40,7 +40,7 @@ namespace plat {
 
 // Like GetVersionExA: the record size must be one the system knows, else the
 // call fails with ERROR_INSUFFICIENT_BUFFER and the record is left alone.
-bool GetVersionEx(uint32_t recordSize, OsVersion* version) {
+bool QueryOsVersion(uint32_t recordSize, OsVersion* version) {
   querySizes.push_back(recordSize);
   const bool known = recordSize == kOsVersionInfoSize ||
                      (recordSize == kOsVersionInfoExSize && knowsExtendedRecord);

@@ -12,12 +12,6 @@ extern "C" {
 
 #include "platform/platform.h"
 
-// The SDK maps these names to their ANSI or wide variants by macro, which would
-// rename the seam's functions below; the bodies call the ANSI ones by name.
-#undef CreateEvent
-#undef SetupDiGetClassDevs
-#undef SetupDiGetDeviceInterfaceDetail
-
 // Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
 // The detail record's size field holds the packed fixed part, not the allocation.
@@ -53,21 +47,19 @@ namespace plat {
 
 void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
 
-Handle SetupDiGetClassDevs(const Guid* guid, uint32_t flags) {
+Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
   return FromNative(
       ::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
 }
 
-bool SetupDiEnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index,
-                                 DeviceInterfaceData* data) {
+bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
   return ::SetupDiEnumDeviceInterfaces(Native(set), nullptr, reinterpret_cast<const GUID*>(guid),
                                        index,
                                        reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
 }
 
-bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
-                                     DeviceInterfaceDetail* detail, uint32_t detailSize,
-                                     uint32_t* requiredSize) {
+bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
+                        uint32_t detailSize, uint32_t* requiredSize) {
   DWORD required = 0;
   const BOOL ok = ::SetupDiGetDeviceInterfaceDetailA(
       Native(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
@@ -76,9 +68,7 @@ bool SetupDiGetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data,
   return ok != FALSE;
 }
 
-bool SetupDiDestroyDeviceInfoList(Handle set) {
-  return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE;
-}
+bool CloseInterfaceSet(Handle set) { return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE; }
 
 Handle CreateDeviceFile(const char* path, bool overlapped) {
   return FromNative(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
@@ -88,7 +78,7 @@ Handle CreateDeviceFile(const char* path, bool overlapped) {
 
 bool CloseHandle(Handle handle) { return ::CloseHandle(Native(handle)) != FALSE; }
 
-Handle CreateEvent(bool manualReset, bool initialState, const char* name) {
+Handle CreateEventObject(bool manualReset, bool initialState, const char* name) {
   return static_cast<Handle>(::CreateEventA(nullptr, manualReset, initialState, name));
 }
 

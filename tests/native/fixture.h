@@ -12,6 +12,7 @@
 #include "platform/sim/sim_hid.h"
 #include "shell/exports.h"
 #include "shell/fsk_keyer.h"
+#include "shell/lifecycle.h"
 
 class DriverTest : public ::testing::Test {
  public:
@@ -37,12 +38,12 @@ class DriverTest : public ::testing::Test {
   }
 
   static uint8_t PortBits() {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     return activeKeyer != nullptr ? activeKeyer->portBits() : 0;
   }
 
   static void SetWiring(bool reverse, bool pin3) {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     activeKeyer->fskReverse = reverse;
     activeKeyer->fskOnPin3 = pin3;
   }

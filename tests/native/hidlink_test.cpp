@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         Identity{"ShortOtherMaker", u"TARVOKEY", u"Tarvo", true, 99, false},
         Identity{"DigitsMissingAt15", u"TARVOKEY HID 3.", u"Tarvo", true, 99, false},
         Identity{"Unreadable", u"TARVOKEY HID 3.1", u"JA1 Works", false, 99, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(HidLinkTest, OnlyTheFirstBoxIsExamined) {
   const int refused = sim::AddHidDevice(Box(u"TARVOKEY HID 9.9"));
@@ -372,7 +372,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, DetailRecordTest,
                                            DetailFault{"SizeTooSmallForThePath", false, 6u},
                                            DetailFault{"SizeHuge", false, 0x7FFFFFFFu},
                                            DetailFault{"SizeMax", false, 0xFFFFFFFFu}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(HidLinkTest, PathWithoutTerminatorIsStillOpened) {
   sim::HidDevice box = Box(u"TARVOKEY HID 3.1");

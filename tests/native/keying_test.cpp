@@ -81,7 +81,7 @@ TEST_F(DriverTest, PttSwitchesOnlyItsLinesAndOffReleasesFsk) {
   SetWiring(false, true);
   extfskSetPTT(0);
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     activeKeyer->portBits() = 0x0E;  // bit 0 is not pin 3's business
   }
   EXPECT_EQ(extfskSetPTT(1), 0x04);
@@ -200,7 +200,7 @@ TEST_F(DriverTest, StaleCallbacksNeverTouchAnInstance) {
   FskKeyer* old = activeKeyer;
   uint32_t oldId;
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     oldId = old->timerId;
   }
   extfskClose();

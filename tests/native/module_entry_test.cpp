@@ -65,9 +65,7 @@ std::vector<std::string> TraceLabelsSince(size_t first) {
 
 class ModuleTest : public DriverTest {
  public:
-  void SetUp() override {
-    DriverTest::SetUp();
-  }
+  void SetUp() override { DriverTest::SetUp(); }
 
   static FskKeyer* OpenAndRun() {
     EXPECT_EQ(extfskOpen(0x002D0016), 1);
@@ -75,7 +73,7 @@ class ModuleTest : public DriverTest {
     extfskIsTxBusy();
     extfskPutChar(0x13);
     sim::AdvanceMs(50);
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     return activeKeyer;
   }
 };
@@ -157,8 +155,7 @@ TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
     // The release report goes out if the box is open, then both handles are
     // closed; no discovery is started at unload.
     const std::vector<std::string> expected = {
-        "***HID Test Report***",       "WriteFile: ",
-        "Bytes Written: ",             "CloseHandle(DeviceHandle): ",
+        "***HID Test Report***", "WriteFile: ", "Bytes Written: ", "CloseHandle(DeviceHandle): ",
         "CloseHandle(ReadHandle): "};
     EXPECT_EQ(TraceLabelsSince(before), expected);
     const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
@@ -186,12 +183,12 @@ TEST_F(ModuleTest, ProcessExitNeitherWaitsForADeadTickNorTakesItsLock) {
   ASSERT_NE(keyer, nullptr);
   // The timer thread was ended in the middle of a tick, holding the lock.
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     keyer->tickRunning = true;
   }
   std::promise<void> held, release;
   std::thread dead([&] {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     held.set_value();
     release.get_future().wait();
   });
@@ -211,7 +208,7 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
   FskKeyer* keyer = OpenAndRun();
   ASSERT_NE(keyer, nullptr);
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     keyer->tickRunning = true;  // e.g. waiting for the loader lock we hold
   }
   const size_t before = sim::TraceLines().size();
@@ -220,15 +217,14 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
   const bool returned = ReturnsWithin(
       std::chrono::seconds(10), [] { ModuleDetach(false); },
       [&] {
-        plat::LockGuard guard(keyerLock);
+        KeyerGuard guard;
         keyer->tickRunning = false;
       });
   const auto waited = std::chrono::steady_clock::now() - start;
 
   EXPECT_TRUE(returned) << "FreeLibrary hung on a tick that never ends";
   // The module counts whole milliseconds: allow for where in one it started.
-  EXPECT_GE(waited, std::chrono::milliseconds(kUnloadWaitMs - 2))
-      << "the tick was not waited for";
+  EXPECT_GE(waited, std::chrono::milliseconds(kUnloadWaitMs - 2)) << "the tick was not waited for";
   EXPECT_EQ(activeKeyer, nullptr);
   EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "the tick must not re-arm";
   EXPECT_EQ(sim::ResolutionRequests(), 0);
@@ -238,7 +234,7 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
   // The tick ends after all; the instance it kept is freed here.
   if (returned) {
     {
-      plat::LockGuard guard(keyerLock);
+      KeyerGuard guard;
       keyer->tickRunning = false;
     }
     delete keyer;
@@ -284,7 +280,7 @@ TEST_F(ModuleTest, FreeLibraryDoesNotWaitForAnotherThreadInsideOpen) {
   ModuleDetach(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   {
-    plat::LockGuard guard(keyerLock);
+    KeyerGuard guard;
     EXPECT_NE(activeKeyer, nullptr) << "the instance belongs to the open in progress";
   }
   answer.set_value();

@@ -78,7 +78,7 @@ std::string FileBytes() {
 void WriteFileBytes(const std::string& bytes) { std::ofstream(kFile, std::ios::binary) << bytes; }
 
 std::pair<bool, bool> Flags() {
-  plat::LockGuard guard(keyerLock);
+  KeyerGuard guard;
   return {activeKeyer->fskReverse, activeKeyer->fskOnPin3};
 }
 

@@ -1,6 +1,8 @@
 // Runs one scenario by name, then checks what every scenario must leave behind.
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <set>
 
 #include "scenario.h"
 
@@ -15,10 +17,41 @@ ScenarioRegistration::ScenarioRegistration(const char* name, ScenarioFn run) {
   Registry()[name] = run;
 }
 
+// --list prints the scenarios, one per line. With names after it, it also
+// checks that they are exactly the scenarios this program holds, so that one
+// the build did not register cannot go unrun without a word.
+int ListScenarios(int argc, char** argv) {
+  std::set<std::string> held;
+  for (const auto& entry : Registry()) {
+    std::printf("%s\n", entry.first.c_str());
+    held.insert(entry.first);
+  }
+  if (argc == 2) return 0;
+  const std::set<std::string> registered(argv + 2, argv + argc);
+  int mismatches = 0;
+  for (const std::string& name : held) {
+    if (registered.count(name) == 0) {
+      std::fprintf(stderr, "FAIL: scenario %s is not registered with CTest\n", name.c_str());
+      ++mismatches;
+    }
+  }
+  for (const std::string& name : registered) {
+    if (held.count(name) == 0) {
+      std::fprintf(stderr, "FAIL: CTest registers %s, which this program lacks\n", name.c_str());
+      ++mismatches;
+    }
+  }
+  return mismatches == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   check::ReportCrashes();
+  if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) return ListScenarios(argc, argv);
   if (argc < 3 || Registry().count(argv[2]) == 0) {
-    std::fprintf(stderr, "usage: %s <tarvokey.fsk> <scenario> [data folder]\nscenarios:", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s <tarvokey.fsk> <scenario> [data folder]\n"
+                 "       %s --list [expected scenarios]\nscenarios:",
+                 argv[0], argv[0]);
     for (const auto& entry : Registry()) std::fprintf(stderr, " %s", entry.first.c_str());
     std::fprintf(stderr, "\n");
     return 2;

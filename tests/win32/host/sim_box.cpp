@@ -84,7 +84,7 @@ State& S() {
   return *state;
 }
 // Built before main, while the process has one thread.
-State& initialState = S();
+State& stateBuiltBeforeMain = S();
 
 class Locked {
  public:

@@ -17,19 +17,27 @@
 #include <string>
 #include <vector>
 
+#include "platform/box_identity.h"
+
 namespace box {
 
-constexpr uint16_t kVendorId = 0x0BFE;
-constexpr uint16_t kProductId = 0x0E00;
+constexpr uint16_t kVendorId = tarvokey::kVendorId;
+constexpr uint16_t kProductId = tarvokey::kProductId;
+
+// A UTF-16 constant as the wide string the HID class hands out on Windows.
+template <size_t N>
+std::wstring Wide(const char16_t (&text)[N]) {
+  return std::wstring(text, text + N - 1);
+}
 
 // One HID device as the system lists it.
 struct Device {
   uint16_t vendorId = kVendorId;
   uint16_t productId = kProductId;
   // Generation digits at positions 13 and 15: "3" and "1", generation 31.
-  std::wstring product = L"TARVOKEY Gen.3 1";
-  std::wstring manufacturer = L"TARVOKEY";
-  uint16_t outputReportLength = 9;
+  std::wstring product = Wide(tarvokey::kSimulatedProduct);
+  std::wstring manufacturer = Wide(tarvokey::kSimulatedManufacturer);
+  uint16_t outputReportLength = tarvokey::kSimulatedReportLength;
   bool stringsReadable = true;
 };
 

@@ -1,0 +1,32 @@
+// What the TARVOKEY box is on the USB HID bus, as the driver relies on it and
+// as both simulated boxes (platform/sim for the native tests, the Wine host's
+// box for the shipped module) present it.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvokey {
+
+constexpr uint16_t kVendorId = 0x0BFE;
+constexpr uint16_t kProductId = 0x0E00;
+
+// The generation is read from two code units of the product string.
+constexpr int kGenerationTensAt = 13;
+constexpr int kGenerationOnesAt = 15;
+
+// Output report: report ID, a constant 0x01, the line byte, then zeros up to
+// the length the box declares (report ID byte included).
+constexpr uint8_t kReportId = 0x00;
+constexpr uint8_t kReportCommand = 0x01;
+constexpr int kLineByteAt = 2;
+constexpr int kReportLeadingBytes = 3;
+// Every line open: PTT and FSK released.
+constexpr uint8_t kLinesReleased = 0x0F;
+
+// A Gen.3.1 box as the simulated boxes report it unless a test says otherwise:
+// generation digits "3" and "1" at positions 13 and 15.
+constexpr char16_t kSimulatedProduct[] = u"TARVOKEY HID 3.1";
+constexpr char16_t kSimulatedManufacturer[] = u"TARVOKEY";
+constexpr uint16_t kSimulatedReportLength = 9;
+
+}  // namespace tarvokey
