@@ -1,10 +1,9 @@
 // Device link: finding the box among the HID devices and writing output reports to it.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
+#include "hidlink/output_report.h"
 #include "platform/box_identity.h"
 #include "platform/handles.h"
 #include "platform/trace.h"
@@ -29,7 +28,7 @@ bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
   }
   // Zeroed, with one byte more than the system fills, so the path always ends
   // in a zero even when the record's does not or the second call fails.
-  void* record = std::calloc(keyer.requiredSize + 1, 1);
+  void* record = plat::AllocateZeroed(keyer.requiredSize + 1);
   if (record == nullptr) return false;
   keyer.detailData = static_cast<plat::DeviceInterfaceDetail*>(record);
   keyer.detailData->cbSize = plat::kDeviceInterfaceDetailSize;
@@ -39,7 +38,7 @@ bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
 }
 
 void ReleaseDetail(FskKeyer& keyer) {
-  std::free(keyer.detailData);
+  plat::Free(keyer.detailData);
   keyer.detailData = nullptr;
 }
 
@@ -86,7 +85,7 @@ bool SizeReportBuffer(FskKeyer& keyer) {
   const uint32_t needed =
       std::max<uint32_t>(keyer.hidCaps.OutputReportByteLength, sizeof keyer.outReport);
   if (keyer.reportBufferSize >= needed) return true;
-  uint8_t* buffer = new (std::nothrow) uint8_t[needed];
+  auto* buffer = static_cast<uint8_t*>(plat::AllocateZeroed(needed));
   if (buffer == nullptr) return false;
   keyer.reportBuffer.reset(buffer);
   keyer.reportBufferSize = needed;
@@ -94,6 +93,12 @@ bool SizeReportBuffer(FskKeyer& keyer) {
 }
 
 }  // namespace
+
+void BuildOutputReport(const uint8_t (&leading)[3], uint8_t* report, uint32_t length) {
+  const uint32_t head = std::min<uint32_t>(length, sizeof leading);
+  std::memcpy(report, leading, head);
+  std::memset(report + head, 0, length - head);
+}
 
 void FskKeyer::SendReport(Teardown mode) {
   Trace("***HID Test Report***");
@@ -108,16 +113,15 @@ void FskKeyer::WriteReport(Teardown mode) {
     KeyerGuard guard(mode);
     std::memcpy(leading, outReport, sizeof leading);
   }
-  // Exactly the length the box declares: as much of the leading bytes as
-  // fits, zeros after them.
+  // Exactly the length the box declares.
   const uint32_t length = hidCaps.OutputReportByteLength;
-  const uint32_t head = std::min<uint32_t>(length, sizeof leading);
   uint8_t* report = reportBuffer.get();
-  std::memcpy(report, leading, head);
-  std::memset(report + head, 0, length - head);
+  BuildOutputReport(leading, report, length);
 
   uint32_t written = 0;
-  if (!plat::WriteFile(DeviceHandle, report, length, &written)) {
+  // A write that says it succeeded but took less than the whole report did not
+  // reach the box either.
+  if (!plat::WriteFile(DeviceHandle, report, length, &written) || written != length) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);
     Trace("Can't write to device");
@@ -184,8 +188,10 @@ bool FskKeyer::FindDevice() {
   }
   Trace(result ? "Device detected" : "Device not detected");
 
-  if (deviceInfoSet != nullptr) plat::CloseInterfaceSet(deviceInfoSet);
-  TraceLastError("SetupDiDestroyDeviceInfoList");
+  // Marked closed first, as CloseIfOpen does.
+  const plat::Handle set = deviceInfoSet;
   deviceInfoSet = nullptr;
+  if (set != nullptr) plat::CloseInterfaceSet(set);
+  TraceLastError("SetupDiDestroyDeviceInfoList");
   return result;
 }

@@ -84,6 +84,54 @@ bool TimeKillEvent(uint32_t timerId);
 void SleepMs(uint32_t ms);
 uint32_t MonotonicMs();  // for bounded waits only, never for keying
 
+// ---- the tick's door ----------------------------------------------------
+// Timer callbacks enter the module only through a door that is not part of
+// the module (win32: a page of our own that outlives it), and every device
+// call a tick makes goes out to the system and comes back through it. So an
+// unload can tell a tick running the module's code from one waiting inside
+// the system, and can send a waiting tick home by a way that no longer passes
+// through the module, which may be unmapped by the time the call returns.
+
+// Made once at load; false if it could not be made (callbacks then enter the
+// module directly, and WhereIsTick says Unknown).
+bool OpenTickDoor();
+// Where the timer thread is. InReportWrite: inside the synchronous write of an
+// output report; InSystemCall: inside any other device call of a tick.
+enum class TickPlace { Outside, InModule, InSystemCall, InReportWrite, Unknown };
+TickPlace WhereIsTick();
+
+// What a tick abandoned inside a system call does when that call returns, in
+// place of the rest of its work: write the release report, close the handles,
+// close the interface set and free the memory, each when given, in that order,
+// then return to the timer's caller. The result of the call it was waiting in
+// (a handle or a set) is closed too.
+struct AbandonedTickTeardown {
+  Handle reportDevice = nullptr;
+  const void* report = nullptr;  // from AllocateZeroed; list it in `memory` too
+  uint32_t reportLength = 0;
+  Handle handles[3] = {};
+  Handle interfaceSet = nullptr;
+  void* memory[5] = {};
+};
+// Abandons the tick if it is waiting inside a system call; false if it is not
+// (it has come back, or never went), and then nothing is done.
+bool AbandonTick(const AbandonedTickTeardown& teardown);
+
+// At unload, after the module's own teardown: no callback enters the module
+// any more. Waits up to waitMs for a callback inside the module's code to
+// leave it; false if one is still there.
+bool CloseTickDoor(uint32_t waitMs);
+
+// Keeps the module's code mapped after the host unloads it, for a thread that
+// is still inside it. Loaders that have begun the unload may refuse; false then.
+bool KeepModuleMapped();
+
+// ---- memory ---------------------------------------------------------------
+// Zeroed memory that a tick's way home can free without the module's code.
+// nullptr when there is none.
+void* AllocateZeroed(size_t size);
+void Free(void* memory);
+
 // ---- HID class and device setup -----------------------------------------
 struct Guid {
   uint32_t Data1;

@@ -19,6 +19,7 @@ FskKeyer::~FskKeyer() {
 }
 
 void FskKeyer::Release(Teardown mode) {
+  if (released) return;
   {
     KeyerGuard guard(mode);
     outReport[0] = tarvokey::kReportId;

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "platform/box_identity.h"
 #include "platform/platform.h"
@@ -50,6 +52,14 @@ class FskKeyer final {
   ~FskKeyer();
   FskKeyer(const FskKeyer&) = delete;
   FskKeyer& operator=(const FskKeyer&) = delete;
+
+  // The instance lives in the platform's memory, which a tick abandoned at
+  // unload can free without the module's code. No memory: nullptr.
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return plat::AllocateZeroed(size);
+  }
+  static void operator delete(void* memory) noexcept { plat::Free(memory); }
+  static void operator delete(void* memory, const std::nothrow_t&) noexcept { plat::Free(memory); }
 
   // Line byte (keying/line_byte.cpp). Callers hold keyerLock.
   uint8_t SetPtt(bool on);
@@ -107,8 +117,11 @@ class FskKeyer final {
   plat::Handle ReadHandle = nullptr;
 
   // Output report buffer (hidlink/), sized when a box is accepted so that the
-  // ticks never allocate.
-  std::unique_ptr<uint8_t[]> reportBuffer;
+  // ticks never allocate; in the platform's memory, as the instance is.
+  struct PlatformFree {
+    void operator()(uint8_t* memory) const { plat::Free(memory); }
+  };
+  std::unique_ptr<uint8_t[], PlatformFree> reportBuffer;
   uint32_t reportBufferSize = 0;
 
   // Clock bookkeeping, under keyerLock: set by StopClock so no tick re-arms,

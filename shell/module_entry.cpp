@@ -15,7 +15,10 @@ bool IsWindows95(const plat::OsVersion& version) {
 }  // namespace
 
 bool ModuleAttach() {
-  activeKeyer = nullptr;
+  BeginModuleLife();
+  // Without the door, ticks enter the module directly; unload then cannot
+  // send a tick waiting inside the system home past the module.
+  plat::OpenTickDoor();
   plat::OsVersion version{};
   // Windows 95 and NT 4 before SP6 do not know the extended record.
   if (!plat::QueryOsVersion(plat::kOsVersionInfoExSize, &version) &&
@@ -32,12 +35,17 @@ bool ModuleAttach() {
 // Detach runs under the loader lock, and no wait there may be unbounded: a
 // FreeLibrary that hangs hangs the host, and at process exit nothing is left
 // to wait for. So an instance the host left open is torn down in one of two
-// modes (see CloseAtUnload and StopClock):
-// - FreeLibrary: the other threads live on. A tick in progress is waited for
-//   at most kUnloadWaitMs, since it may itself be waiting for the loader
-//   lock inside a discovery; if it does not end, the instance is left to it
-//   (a hang is the one outcome we rule out). No new discovery is started, for
-//   the same reason: the release report goes out only if the box is open.
+// ways (see CloseAtUnload):
+// - FreeLibrary: the other threads live on, and once detach returns the
+//   module's code is gone. A running tick is waited for while it may end soon:
+//   up to kStalledWriteWaitMs inside a report write, which needs no loader
+//   lock, and up to kUnloadWaitMs anywhere else, since a discovery may itself
+//   wait for the loader lock we hold. A tick still waiting inside the system
+//   then is abandoned: it goes home through the tick's door, which is not part
+//   of the module, and on its way writes the release report and frees the
+//   instance. No discovery is started at unload, for the loader lock's sake:
+//   the release report goes out only if the box is open. Last, the door is
+//   closed, so that no timer callback enters the module's code any more.
 // - Process exit: the other threads, the timer thread among them, were ended
 //   wherever they were, perhaps holding our locks. Nothing waits, no lock of
 //   ours is taken, and winmm, whose timer thread is gone too, is not called:

@@ -39,6 +39,26 @@ void StopRealTime();
 // Callbacks run so far, and the most that ever ran at once.
 uint64_t CallbacksRun();
 int MaxConcurrentCallbacks();
+// Runs a timer taken with TakeNextTimer on the calling thread, through the
+// tick's door, as the timer thread would.
+void RunTimer(const FiredTimer& fired);
+
+// ---- the tick's door ------------------------------------------------------
+// Callbacks and the device calls they make pass the door as on Windows. A tick
+// abandoned by an unload goes home when its call returns: the sim runs the
+// teardown it was given and unwinds the callback without running any more of
+// the module's code. Timers that fire after the door closed are dropped.
+bool TickDoorClosed();
+// Callbacks dropped at the closed door.
+uint64_t CallbacksTurnedAway();
+// Times the module asked to stay mapped.
+int ModuleKeptMapped();
+
+// ---- memory ---------------------------------------------------------------
+// Blocks from AllocateZeroed not freed yet.
+int LiveAllocations();
+// The nth allocation from now (1: the next) fails.
+void FailAllocation(int nth);
 
 // ---- trace --------------------------------------------------------------
 void SetTraceEnabled(bool enabled);
@@ -47,6 +67,17 @@ void ClearTrace();
 
 // Each part of the simulated platform resets its own state; Reset calls them.
 namespace detail {
+// The device calls of the simulated bus pass the door through this: a call
+// made by a tick marks the tick as waiting in the system, and a tick abandoned
+// meanwhile goes home when it returns (the call's result handed to `dispose`).
+void EnterSystemCall(bool reportWrite);
+void LeaveSystemCall(void (*dispose)(void* result), void* result);
+// Runs a timer callback through the door; false if the door turned it away.
+bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);
+void ResetDoor();
+// Time a device call takes: the virtual clock moves on by it (no timer fires
+// meanwhile), or in real-time mode the calling thread sleeps that long.
+void PassTime(uint32_t ms);
 void ResetHid();
 void ResetPrompts();
 void ResetVersion();

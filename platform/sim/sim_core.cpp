@@ -37,6 +37,10 @@ std::atomic<uint64_t> callbacksRun{0};
 std::atomic<int> runningCallbacks{0};
 std::atomic<int> maxRunning{0};
 
+std::mutex memoryMutex;
+int liveAllocations = 0;
+int failAllocationIn = 0;  // 0: none; n: the nth allocation from now fails
+
 std::mutex traceMutex;
 std::vector<std::string> traceLines;
 std::atomic<bool> traceEnabled{true};
@@ -56,9 +60,9 @@ void RunCallback(uint32_t id, const Timer& timer) {
   int seen = maxRunning.load();
   while (running > seen && !maxRunning.compare_exchange_weak(seen, running)) {
   }
-  timer.proc(id, timer.user);
+  const bool ran = sim::detail::RunThroughDoor(id, timer.proc, timer.user);
   --runningCallbacks;
-  ++callbacksRun;
+  if (ran) ++callbacksRun;
 }
 
 // Earliest due timer, ties broken by arming order. Caller holds timerMutex.
@@ -109,6 +113,11 @@ void Reset() {
   ClearTrace();
   traceEnabled = true;
   lastError = 0;
+  {
+    std::lock_guard<std::mutex> lock(memoryMutex);
+    failAllocationIn = 0;
+  }
+  detail::ResetDoor();
   detail::ResetHid();
   detail::ResetPrompts();
   detail::ResetVersion();
@@ -132,9 +141,11 @@ bool TakeNextTimer(FiredTimer* fired) {
 bool FireNextTimer() {
   FiredTimer fired;
   if (!TakeNextTimer(&fired)) return false;
-  RunCallback(fired.id, Timer{0, fired.proc, fired.user});
+  RunTimer(fired);
   return true;
 }
+
+void RunTimer(const FiredTimer& fired) { RunCallback(fired.id, Timer{0, fired.proc, fired.user}); }
 
 void AdvanceMs(uint32_t ms) {
   uint64_t target;
@@ -191,6 +202,30 @@ void StopRealTime() {
 }
 
 uint64_t CallbacksRun() { return callbacksRun; }
+
+namespace detail {
+void PassTime(uint32_t ms) {
+  if (ms == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(timerMutex);
+    if (!realTime) {
+      virtualNow += ms;
+      return;
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+}  // namespace detail
+
+int LiveAllocations() {
+  std::lock_guard<std::mutex> lock(memoryMutex);
+  return liveAllocations;
+}
+
+void FailAllocation(int nth) {
+  std::lock_guard<std::mutex> lock(memoryMutex);
+  failAllocationIn = nth;
+}
 int MaxConcurrentCallbacks() { return maxRunning; }
 
 void SetTraceEnabled(bool enabled) { traceEnabled = enabled; }
@@ -281,6 +316,21 @@ bool TimeKillEvent(uint32_t timerId) {
 }
 
 void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void* AllocateZeroed(size_t size) {
+  std::lock_guard<std::mutex> lock(memoryMutex);
+  if (failAllocationIn > 0 && --failAllocationIn == 0) return nullptr;
+  void* memory = std::calloc(size, 1);
+  if (memory != nullptr) ++liveAllocations;
+  return memory;
+}
+
+void Free(void* memory) {
+  if (memory == nullptr) return;
+  std::free(memory);
+  std::lock_guard<std::mutex> lock(memoryMutex);
+  --liveAllocations;
+}
 
 uint32_t MonotonicMs() { return static_cast<uint32_t>(RealNowMs()); }
 

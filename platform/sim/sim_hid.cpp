@@ -3,10 +3,13 @@
 #include "platform/sim/sim_hid.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
@@ -46,6 +49,21 @@ uintptr_t nextHandle = 0x1000;
 std::vector<sim::HidWrite> writes;
 std::vector<std::string> misuses;
 int enumerations = 0;
+
+// Enumerations held back, as behind a loader lock another thread holds.
+std::mutex holdMutex;
+std::condition_variable holdChanged;
+bool holding = false;
+int heldNow = 0;
+
+void WaitWhileEnumerationsHeld() {
+  std::unique_lock<std::mutex> lock(holdMutex);
+  if (!holding) return;
+  ++heldNow;
+  holdChanged.notify_all();
+  holdChanged.wait(lock, [] { return !holding; });
+  --heldNow;
+}
 
 bool SameGuid(const plat::Guid& a, const plat::Guid& b) {
   return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
@@ -223,6 +241,23 @@ int HidEnumerations() {
   return enumerations;
 }
 
+void HoldEnumerations() {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  holding = true;
+}
+
+bool WaitForHeldEnumeration(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(holdMutex);
+  return holdChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [] { return heldNow > 0; });
+}
+
+void ReleaseEnumerations() {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  holding = false;
+  holdChanged.notify_all();
+}
+
 int HidOpens(int id) {
   std::lock_guard<std::mutex> lock(hidMutex);
   return devices.at(static_cast<size_t>(id)).opens;
@@ -230,6 +265,7 @@ int HidOpens(int id) {
 
 namespace detail {
 void ResetHid() {
+  ReleaseEnumerations();
   std::lock_guard<std::mutex> lock(hidMutex);
   devices.clear();
   objects.clear();
@@ -242,11 +278,14 @@ void ResetHid() {
 
 }  // namespace sim
 
-namespace plat {
+namespace bus {
 
-void HidGetHidGuid(Guid* guid) { *guid = kHidGuid; }
+// The bus itself. The seam's functions below are these, passed through the
+// tick's door.
+using namespace plat;
 
 Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
+  WaitWhileEnumerationsHeld();
   std::lock_guard<std::mutex> lock(hidMutex);
   ++enumerations;
   Object set{Kind::InfoSet, -1, 0, {}};
@@ -372,8 +411,13 @@ bool CloseHandle(Handle handle) {
   return true;
 }
 
-Handle CreateEventObject(bool, bool, const char*) {
+Handle CreateEventObject(bool manualReset, bool initialState, const char* name) {
   std::lock_guard<std::mutex> lock(hidMutex);
+  // The read side's event: manual reset, signalled, no name (a named event
+  // would be shared with any other process that used the name).
+  if (!manualReset || !initialState || (name != nullptr && *name != '\0')) {
+    misuses.emplace_back("CreateEventA not for an unnamed, signalled, manual-reset event");
+  }
   SetLastError(kErrorSuccess);
   return NewObject(Object{Kind::Event, -1, 0, {}});
 }
@@ -409,6 +453,12 @@ bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* writt
     write.error = kErrorInvalidUserBuffer;
   } else if (device.script.failWrites) {
     write.error = kErrorGenFailure;
+  } else if (device.script.shortWrites) {
+    // Success, but not the whole report: the box did not get it.
+    *written = length - 1;
+    SetLastError(kErrorSuccess);
+    writes.push_back(std::move(write));
+    return true;
   } else {
     write.ok = true;
     *written = length;
@@ -461,7 +511,11 @@ bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
     return false;
   }
   const sim::HidDevice& script = devices[static_cast<size_t>(object->device)].script;
-  if (script.failCaps) return false;  // HIDP_STATUS_INVALID_PREPARSED_DATA
+  if (script.failCaps) {
+    // HIDP_STATUS_INVALID_PREPARSED_DATA, and the record is not to be trusted.
+    *caps = HidCaps{};
+    return false;
+  }
   *caps = HidCaps{};
   caps->Usage = 0x01;
   caps->UsagePage = 0xFF00;
@@ -483,12 +537,99 @@ bool HidFreePreparsedData(PreparsedData data) {
   return true;
 }
 
+}  // namespace bus
+
+namespace {
+
+template <typename Result, typename Call>
+Result Gated(Call call, void (*dispose)(void*) = nullptr, bool reportWrite = false) {
+  sim::detail::EnterSystemCall(reportWrite);
+  const Result result = call();
+  void* disposable = nullptr;
+  if constexpr (std::is_pointer_v<Result>) disposable = result;
+  sim::detail::LeaveSystemCall(dispose, disposable);
+  return result;
+}
+
+void DisposeSet(void* set) { bus::CloseInterfaceSet(set); }
+void DisposeHandle(void* handle) { bus::CloseHandle(handle); }
+
+uint32_t WriteTimeOf(plat::Handle handle) {
+  std::lock_guard<std::mutex> lock(hidMutex);
+  const Object* object = Find(handle);
+  if (object == nullptr || object->device < 0) return 0;
+  return devices[static_cast<size_t>(object->device)].script.writeMs;
+}
+
+}  // namespace
+
+namespace plat {
+
+void HidGetHidGuid(Guid* guid) { *guid = kHidGuid; }
+
+Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
+  return Gated<Handle>([&] { return bus::OpenInterfaceSet(guid, flags); }, DisposeSet);
+}
+
+bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
+  return Gated<bool>([&] { return bus::NextInterface(set, guid, index, data); });
+}
+
+bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
+                        uint32_t detailSize, uint32_t* requiredSize) {
+  return Gated<bool>(
+      [&] { return bus::GetInterfaceDetail(set, data, detail, detailSize, requiredSize); });
+}
+
+bool CloseInterfaceSet(Handle set) {
+  return Gated<bool>([&] { return bus::CloseInterfaceSet(set); });
+}
+
+Handle CreateDeviceFile(const char* path, bool overlapped) {
+  return Gated<Handle>([&] { return bus::CreateDeviceFile(path, overlapped); }, DisposeHandle);
+}
+
+bool CloseHandle(Handle handle) {
+  return Gated<bool>([&] { return bus::CloseHandle(handle); });
+}
+
+Handle CreateEventObject(bool manualReset, bool initialState, const char* name) {
+  return Gated<Handle>([&] { return bus::CreateEventObject(manualReset, initialState, name); },
+                       DisposeHandle);
+}
+
+bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written) {
+  return Gated<bool>(
+      [&] {
+        const bool ok = bus::WriteFile(handle, data, length, written);
+        sim::detail::PassTime(WriteTimeOf(handle));
+        return ok;
+      },
+      nullptr, true);
+}
+
+bool HidGetAttributes(Handle device, HidAttributes* attributes) {
+  return Gated<bool>([&] { return bus::HidGetAttributes(device, attributes); });
+}
+
+bool HidGetPreparsedData(Handle device, PreparsedData* data) {
+  return Gated<bool>([&] { return bus::HidGetPreparsedData(device, data); });
+}
+
+bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
+  return Gated<bool>([&] { return bus::HidPGetCaps(data, caps); });
+}
+
+bool HidFreePreparsedData(PreparsedData data) {
+  return Gated<bool>([&] { return bus::HidFreePreparsedData(data); });
+}
+
 bool HidGetProductString(Handle device, void* buffer, uint32_t length) {
-  return ReadString(device, buffer, length, true);
+  return Gated<bool>([&] { return ReadString(device, buffer, length, true); });
 }
 
 bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
-  return ReadString(device, buffer, length, false);
+  return Gated<bool>([&] { return ReadString(device, buffer, length, false); });
 }
 
 }  // namespace plat

@@ -37,6 +37,11 @@ struct HidDevice {
   // reported size does not count one.
   bool pathUnterminated = false;
   bool failWrites = false;  // WriteFile: ERROR_GEN_FAILURE
+  // WriteFile says it succeeded but wrote one byte fewer than asked.
+  bool shortWrites = false;
+  // How long each write takes: the virtual clock moves on by it (timers do
+  // not fire meanwhile), or in real-time mode the writing thread sleeps.
+  uint32_t writeMs = 0;
 };
 
 // Adds a device behind the others in enumeration order; returns its id.
@@ -80,6 +85,12 @@ std::vector<std::string> HidMisuses();
 
 // Device information sets made (one per discovery).
 int HidEnumerations();
+// From now on each enumeration waits, inside the device call, until released:
+// a discovery stuck behind the loader lock. WaitForHeldEnumeration returns once
+// one is waiting (false after timeoutMs of real time).
+void HoldEnumerations();
+bool WaitForHeldEnumeration(uint32_t timeoutMs);
+void ReleaseEnumerations();
 // CreateFileA calls that opened the device, both handles counted.
 int HidOpens(int id);
 

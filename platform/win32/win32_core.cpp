@@ -2,22 +2,29 @@
 #include <windows.h>
 
 #include <mmsystem.h>
+
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_door.h"
 
 namespace {
 
-// There is one timer callback in the module; winmm calls this trampoline with
-// the instance as its user value, and the trampoline hands both on.
+// There is one timer callback in the module; winmm calls the trampoline
+// (through the tick's door) with the instance as its user value, and the
+// trampoline hands both on.
 plat::TimerProc volatile timerProc = nullptr;
+
+}  // namespace
+
+namespace win32 {
 
 void CALLBACK TimerTrampoline(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
   plat::TimerProc proc = timerProc;
   if (proc != nullptr) proc(id, reinterpret_cast<void*>(user));
 }
 
-}  // namespace
+}  // namespace win32
 
 namespace plat {
 
@@ -54,11 +61,15 @@ void TimeEndPeriod(uint32_t ms) { ::timeEndPeriod(ms); }
 
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user) {
   timerProc = proc;
-  return ::timeSetEvent(delayMs, resolutionMs, TimerTrampoline, reinterpret_cast<DWORD_PTR>(user),
-                        TIME_ONESHOT);
+  return ::timeSetEvent(delayMs, resolutionMs, win32::TimerEntry(),
+                        reinterpret_cast<DWORD_PTR>(user), TIME_ONESHOT);
 }
 
-bool TimeKillEvent(uint32_t timerId) { return ::timeKillEvent(timerId) == TIMERR_NOERROR; }
+bool TimeKillEvent(uint32_t timerId) {
+  if (::timeKillEvent(timerId) == TIMERR_NOERROR) return true;
+  win32::NoteLateCallback();
+  return false;
+}
 
 void SleepMs(uint32_t ms) { ::Sleep(ms); }
 

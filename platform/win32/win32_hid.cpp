@@ -11,6 +11,7 @@ extern "C" {
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_door.h"
 
 // Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
@@ -43,79 +44,104 @@ plat::Handle FromNative(HANDLE handle) {
 }
 }  // namespace
 
+namespace {
+
+using win32::CallOutside;
+
+// What an abandoned tick does with the result of the call it waited in.
+// Read from the import table at each call, like the calls themselves.
+const void* DestroySet() { return reinterpret_cast<const void*>(&::SetupDiDestroyDeviceInfoList); }
+const void* CloseHandleFn() { return reinterpret_cast<const void*>(&::CloseHandle); }
+
+}  // namespace
+
 namespace plat {
 
+// Every call below but the first goes out through the tick's door (see
+// win32_door.cpp), so that a tick waiting in one of them can be sent home.
 void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
 
 Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
-  return FromNative(
-      ::SetupDiGetClassDevsA(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
+  return FromNative(CallOutside(&::SetupDiGetClassDevsA, DestroySet(), false,
+                                reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags));
 }
 
 bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
-  return ::SetupDiEnumDeviceInterfaces(Native(set), nullptr, reinterpret_cast<const GUID*>(guid),
-                                       index,
-                                       reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
+  return CallOutside(&::SetupDiEnumDeviceInterfaces, nullptr, false, Native(set), nullptr,
+                     reinterpret_cast<const GUID*>(guid), index,
+                     reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
 }
 
 bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
                         uint32_t detailSize, uint32_t* requiredSize) {
   DWORD required = 0;
-  const BOOL ok = ::SetupDiGetDeviceInterfaceDetailA(
-      Native(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
-      reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail), detailSize, &required, nullptr);
+  const BOOL ok = CallOutside(&::SetupDiGetDeviceInterfaceDetailA, nullptr, false, Native(set),
+                              reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
+                              reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail),
+                              detailSize, &required, nullptr);
   if (requiredSize != nullptr) *requiredSize = required;
   return ok != FALSE;
 }
 
-bool CloseInterfaceSet(Handle set) { return ::SetupDiDestroyDeviceInfoList(Native(set)) != FALSE; }
-
-Handle CreateDeviceFile(const char* path, bool overlapped) {
-  return FromNative(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr));
+bool CloseInterfaceSet(Handle set) {
+  return CallOutside(&::SetupDiDestroyDeviceInfoList, nullptr, false, Native(set)) != FALSE;
 }
 
-bool CloseHandle(Handle handle) { return ::CloseHandle(Native(handle)) != FALSE; }
+Handle CreateDeviceFile(const char* path, bool overlapped) {
+  return FromNative(CallOutside(&::CreateFileA, CloseHandleFn(), false, path,
+                                GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0,
+                                nullptr));
+}
+
+bool CloseHandle(Handle handle) {
+  return CallOutside(&::CloseHandle, nullptr, false, Native(handle)) != FALSE;
+}
 
 Handle CreateEventObject(bool manualReset, bool initialState, const char* name) {
-  return static_cast<Handle>(::CreateEventA(nullptr, manualReset, initialState, name));
+  return static_cast<Handle>(CallOutside(&::CreateEventA, CloseHandleFn(), false, nullptr,
+                                         manualReset, initialState, name));
 }
 
 bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written) {
   DWORD count = 0;
-  const BOOL ok = ::WriteFile(Native(handle), data, length, &count, nullptr);
+  const BOOL ok =
+      CallOutside(&::WriteFile, nullptr, true, Native(handle), data, length, &count, nullptr);
   *written = count;
   return ok != FALSE;
 }
 
 bool HidGetAttributes(Handle device, HidAttributes* attributes) {
-  return ::HidD_GetAttributes(Native(device), reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) !=
-         FALSE;
+  return CallOutside(&::HidD_GetAttributes, nullptr, false, Native(device),
+                     reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) != FALSE;
 }
 
 bool HidGetPreparsedData(Handle device, PreparsedData* data) {
   PHIDP_PREPARSED_DATA preparsed = nullptr;
-  const BOOLEAN ok = ::HidD_GetPreparsedData(Native(device), &preparsed);
+  const BOOLEAN ok =
+      CallOutside(&::HidD_GetPreparsedData, nullptr, false, Native(device), &preparsed);
   *data = ok ? static_cast<PreparsedData>(preparsed) : nullptr;
   return ok != FALSE;
 }
 
 bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
-  return ::HidP_GetCaps(static_cast<PHIDP_PREPARSED_DATA>(data),
-                        reinterpret_cast<HIDP_CAPS*>(caps)) == HIDP_STATUS_SUCCESS;
+  return CallOutside(&::HidP_GetCaps, nullptr, false, static_cast<PHIDP_PREPARSED_DATA>(data),
+                     reinterpret_cast<HIDP_CAPS*>(caps)) == HIDP_STATUS_SUCCESS;
 }
 
 bool HidFreePreparsedData(PreparsedData data) {
-  return ::HidD_FreePreparsedData(static_cast<PHIDP_PREPARSED_DATA>(data)) != FALSE;
+  return CallOutside(&::HidD_FreePreparsedData, nullptr, false,
+                     static_cast<PHIDP_PREPARSED_DATA>(data)) != FALSE;
 }
 
 bool HidGetProductString(Handle device, void* buffer, uint32_t length) {
-  return ::HidD_GetProductString(Native(device), buffer, length) != FALSE;
+  return CallOutside(&::HidD_GetProductString, nullptr, false, Native(device), buffer, length) !=
+         FALSE;
 }
 
 bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
-  return ::HidD_GetManufacturerString(Native(device), buffer, length) != FALSE;
+  return CallOutside(&::HidD_GetManufacturerString, nullptr, false, Native(device), buffer,
+                     length) != FALSE;
 }
 
 }  // namespace plat

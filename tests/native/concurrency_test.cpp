@@ -30,6 +30,10 @@ void FeedCharacters(const std::atomic<bool>& stop) {
 }  // namespace
 
 TEST_F(DriverTest, PttOffIsNeverUndoneByARunningTick) {
+  // Each report copies the line byte the host's thread changes, then takes a
+  // while to write: plenty of room for the two to meet.
+  const int box = sim::AttachBox();
+  sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 5; });
   sim::StartRealTime();
   ASSERT_EQ(extfskOpen(0), 1);
   std::atomic<bool> stop{false};
@@ -53,6 +57,7 @@ TEST_F(DriverTest, PttOffIsNeverUndoneByARunningTick) {
 }
 
 TEST_F(DriverTest, OpenAndCloseWhileTicksRunNeverLeaveATick) {
+  sim::AttachBox();
   sim::StartRealTime();
   ASSERT_EQ(extfskOpen(0), 1);
   std::atomic<bool> stop{false};

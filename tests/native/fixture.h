@@ -25,6 +25,7 @@ class DriverTest : public ::testing::Test {
     sim::StopRealTime();
     // A closed driver holds nothing of the platform's and never misused it.
     EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+    EXPECT_EQ(sim::LiveAllocations(), 0);
     EXPECT_EQ(sim::HidMisuses(), std::vector<std::string>{});
     LeaveScratchDirectory();
   }
@@ -34,7 +35,7 @@ class DriverTest : public ::testing::Test {
     extfskClose();
     sim::Reset();
     framing = Framing{};
-    activeKeyer = nullptr;
+    BeginModuleLife();
   }
 
   static uint8_t PortBits() {

@@ -217,8 +217,11 @@ TEST_P(ReportLengthTest, ReportIsExactlyTheDeclaredLength) {
 INSTANTIATE_TEST_SUITE_P(Lengths, ReportLengthTest, ::testing::Values(1, 2, 3, 9, 65, 1024));
 
 TEST_F(HidLinkTest, CharacterGoesOutAsOneReportPerElementOnTime) {
-  sim::AttachBox();
+  const int box = sim::AttachBox();
   ASSERT_EQ(extfskOpen(0x002D0016), 1);
+  // A write that takes its time delays nothing but itself: each element is
+  // timed from the tick that starts it.
+  sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 10; });
   EXPECT_EQ(extfskSetPTT(1), 0x0D);
   EXPECT_EQ(extfskIsTxBusy(), 0);
   sim::FireNextTimer();  // idle mark
@@ -315,16 +318,57 @@ TEST_F(HidLinkTest, UnreadableCapabilitiesKeepTheLastKnownLength) {
   sim::FireNextTimer();
   EXPECT_TRUE(DeviceOpen());
 
-  sim::UnplugHid(id);
-  sim::FireNextTimer();
-  sim::ChangeHidDevice(id, [](sim::HidDevice& d) { d.failPreparsedData = true; });
-  sim::ReplugHid(id);
-  sim::FireNextTimer();
-  writes = sim::HidWrites();
-  ASSERT_EQ(writes.size(), 4u);
-  EXPECT_TRUE(writes[3].ok);
-  EXPECT_EQ(writes[3].bytes, Report(0x0F));
+  // Known length: a later failure to read the capabilities keeps it.
+  for (const bool capsFail : {false, true}) {
+    sim::UnplugHid(id);
+    sim::FireNextTimer();
+    sim::ChangeHidDevice(id, [&](sim::HidDevice& d) {
+      d.failPreparsedData = !capsFail;
+      d.failCaps = capsFail;
+    });
+    sim::ReplugHid(id);
+    sim::FireNextTimer();
+    writes = sim::HidWrites();
+    EXPECT_TRUE(writes.back().ok) << (capsFail ? "capabilities" : "preparsed data");
+    EXPECT_EQ(writes.back().bytes, Report(0x0F));
+  }
 }
+
+// A failure on the way to the box costs one discovery: the box is used from
+// the next tick on, and nothing is left open or allocated.
+struct LinkFault {
+  const char* name;
+  int failAllocation;  // the nth allocation of the open: 1 the instance, 2 the detail record, 3 the
+                       // report buffer
+  bool shortWrite;     // the write says it succeeded but wrote less than the report
+};
+
+void PrintTo(const LinkFault& fault, std::ostream* os) { *os << fault.name; }
+
+class LinkFaultTest : public DriverTest, public ::testing::WithParamInterface<LinkFault> {};
+
+TEST_P(LinkFaultTest, BoxIsUsedFromTheNextTick) {
+  const LinkFault& fault = GetParam();
+  const int id = sim::AttachBox();
+  sim::ChangeHidDevice(id, [&](sim::HidDevice& d) { d.shortWrites = fault.shortWrite; });
+  if (fault.failAllocation != 0) sim::FailAllocation(fault.failAllocation);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_FALSE(DeviceOpen());
+  EXPECT_TRUE(sim::HidReports().empty());
+  EXPECT_EQ(sim::OpenHidHandles().device, 0);
+
+  sim::ChangeHidDevice(id, [](sim::HidDevice& d) { d.shortWrites = false; });
+  sim::FireNextTimer();
+  EXPECT_TRUE(DeviceOpen());
+  ASSERT_EQ(sim::HidReports().size(), 1u);
+  EXPECT_EQ(sim::HidReports()[0].bytes, Report(0x0F));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultTest,
+                         ::testing::Values(LinkFault{"NoMemoryForTheDetailRecord", 2, false},
+                                           LinkFault{"NoMemoryForTheReportBuffer", 3, false},
+                                           LinkFault{"ShortWrite", 0, true}),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(HidLinkTest, FailingWritesDropTheLinkEachTime) {
   const int id = sim::AttachBox();

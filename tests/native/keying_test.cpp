@@ -163,6 +163,16 @@ TEST_F(DriverTest, CharacterCutByCloseIsFinishedByTheNextInstance) {
 }
 
 TEST_F(DriverTest, FailedArmStopsTheClockUntilReopened) {
+  // The first arm, at open: the instance opens, but nothing is ever keyed.
+  sim::FailTimerArms(1);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+  extfskPutChar(0x13);
+  EXPECT_EQ(extfskIsTxBusy(), 1) << "no tick takes the character";
+  extfskClose();
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+
+  // A later arm, in a tick.
   ASSERT_EQ(extfskOpen(0), 1);
   sim::FailTimerArms(1);
   EXPECT_TRUE(sim::FireNextTimer());
@@ -188,6 +198,13 @@ TEST_F(DriverTest, OpenCloseBalanceTimersAndResolution) {
 }
 
 TEST_F(DriverTest, ExportsWithNoInstanceDoNothing) {
+  // No memory for the instance: the open fails and leaves nothing behind.
+  sim::FailAllocation(1);
+  EXPECT_EQ(extfskOpen(0), 0);
+  EXPECT_EQ(activeKeyer, nullptr);
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+
   EXPECT_EQ(extfskIsTxBusy(), 0);
   EXPECT_EQ(extfskPutChar(0x13), 0);
   EXPECT_EQ(extfskSetPTT(1), 0);

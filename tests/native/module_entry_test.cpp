@@ -141,33 +141,42 @@ TEST_F(ModuleTest, RefusesTheLoadWhenNoVersionQuerySucceeds) {
 
 TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
   for (const bool processExiting : {false, true}) {
-    SCOPED_TRACE(processExiting ? "process exit" : "FreeLibrary");
-    ResetModule();
-    sim::AttachBox(9);
-    ASSERT_TRUE(ModuleAttach());
-    ASSERT_NE(OpenAndRun(), nullptr);
-    ASSERT_NE(sim::HidReports().back().bytes[2], 0x0F) << "the lines are keyed";
-    const size_t before = sim::TraceLines().size();
+    for (const bool boxThere : {true, false}) {
+      SCOPED_TRACE(processExiting ? "process exit" : "FreeLibrary");
+      SCOPED_TRACE(boxThere ? "box open" : "no box");
+      ResetModule();
+      if (boxThere) sim::AttachBox(9);
+      ASSERT_TRUE(ModuleAttach());
+      ASSERT_NE(OpenAndRun(), nullptr);
+      if (boxThere) {
+        ASSERT_NE(sim::HidReports().back().bytes[2], 0x0F) << "the lines are keyed";
+      }
+      const size_t before = sim::TraceLines().size();
+      const int enumerations = sim::HidEnumerations();
 
-    ModuleDetach(processExiting);
+      ModuleDetach(processExiting);
 
-    EXPECT_EQ(activeKeyer, nullptr);
-    // The release report goes out if the box is open, then both handles are
-    // closed; no discovery is started at unload.
-    const std::vector<std::string> expected = {
-        "***HID Test Report***", "WriteFile: ", "Bytes Written: ", "CloseHandle(DeviceHandle): ",
-        "CloseHandle(ReadHandle): "};
-    EXPECT_EQ(TraceLabelsSince(before), expected);
-    const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(sim::HidReports().back().bytes, release);
-    EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
-    if (processExiting) {
-      // winmm is not called: the system drops timer and resolution with the process.
-      EXPECT_EQ(sim::ResolutionRequests(), 1);
-      EXPECT_EQ(sim::ArmedTimerCount(), 1u);
-    } else {
-      EXPECT_EQ(sim::ResolutionRequests(), 0);
-      EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+      EXPECT_EQ(activeKeyer, nullptr);
+      // The release report goes out if the box is open, then both handles are
+      // closed; no discovery is started at unload, box or not.
+      std::vector<std::string> expected = {
+          "***HID Test Report***", "CloseHandle(DeviceHandle): ", "CloseHandle(ReadHandle): "};
+      if (boxThere) expected.insert(expected.begin() + 1, {"WriteFile: ", "Bytes Written: "});
+      EXPECT_EQ(TraceLabelsSince(before), expected);
+      EXPECT_EQ(sim::HidEnumerations(), enumerations);
+      if (boxThere) {
+        const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
+        EXPECT_EQ(sim::HidReports().back().bytes, release);
+      }
+      EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+      if (processExiting) {
+        // winmm is not called: the system drops timer and resolution with the process.
+        EXPECT_EQ(sim::ResolutionRequests(), 1);
+        EXPECT_EQ(sim::ArmedTimerCount(), 1u);
+      } else {
+        EXPECT_EQ(sim::ResolutionRequests(), 0);
+        EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+      }
     }
   }
   // The unload mode does not outlive the unload.
@@ -265,7 +274,103 @@ TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
   EXPECT_EQ(sim::MaxConcurrentCallbacks(), 1);
 }
 
+// Polls until the timer thread has left the module's door.
+bool TickGoesHome(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (plat::WhereIsTick() != plat::TickPlace::Outside) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// FreeLibrary while a tick waits inside the system. A discovery may wait for
+// the very loader lock the unload holds: it is given up on after a short
+// bound. A report write needs no loader lock: a stalling box is waited out,
+// up to a longer bound. A tick given up on goes home through the door without
+// running the module's code, and on its way releases the lines and frees
+// what the instance held. Either way nothing stays armed.
+struct StuckTick {
+  const char* name;
+  bool inDiscovery;
+  uint32_t writeMs;
+  bool waitedOut;
+};
+
+void PrintTo(const StuckTick& stuck, std::ostream* os) { *os << stuck.name; }
+
+class UnloadDuringATickTest : public ModuleTest, public ::testing::WithParamInterface<StuckTick> {};
+
+TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
+  const StuckTick& stuck = GetParam();
+  sim::StartRealTime();
+  const int box = stuck.inDiscovery ? -1 : sim::AttachBox(9);
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskSetPTT(1);
+  extfskIsTxBusy();
+  if (stuck.inDiscovery) {
+    sim::HoldEnumerations();
+    ASSERT_TRUE(sim::WaitForHeldEnumeration(5000));
+  } else {
+    sim::ChangeHidDevice(box, [&](sim::HidDevice& d) { d.writeMs = stuck.writeMs; });
+    ASSERT_TRUE(ReturnsWithin(
+        std::chrono::seconds(5),
+        [] {
+          while (plat::WhereIsTick() != plat::TickPlace::InReportWrite) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+        },
+        [] {}));
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  ModuleDetach(false);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  const size_t traced = sim::TraceLines().size();
+
+  const uint32_t bound = stuck.inDiscovery ? kUnloadWaitMs : kStalledWriteWaitMs;
+  EXPECT_LT(waited, std::chrono::milliseconds(bound + 2000)) << "FreeLibrary took too long";
+  if (!stuck.waitedOut) {
+    EXPECT_GE(waited, std::chrono::milliseconds(bound - 2)) << "the tick was not waited for";
+  }
+  EXPECT_EQ(activeKeyer, nullptr);
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "a tick would run in unmapped code";
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+
+  // The call the tick waits in returns; the tick goes home.
+  if (stuck.inDiscovery) sim::ReleaseEnumerations();
+  if (box >= 0) sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 0; });
+  ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
+  if (!stuck.waitedOut) {
+    EXPECT_EQ(sim::TraceLines().size(), traced) << "the module's code ran after the unload";
+  }
+  if (box >= 0) {
+    const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(sim::HidReports().back().bytes, release);
+  }
+  // Handles, sets and memory are checked by the fixture: nothing is left.
+}
+
+INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
+                         ::testing::Values(StuckTick{"DiscoveryBehindTheLoaderLock", true, 0,
+                                                     false},
+                                           StuckTick{"WriteOfAStallingBox", false, 800, true},
+                                           StuckTick{"WriteLongerThanTheBound", false,
+                                                     kStalledWriteWaitMs + 600, false}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(ModuleTest, NoTimerCallbackEntersTheModuleAfterUnload) {
+  ASSERT_EQ(extfskOpen(0), 1);
+  sim::FiredTimer fired;
+  ASSERT_TRUE(sim::TakeNextTimer(&fired));  // fired, its callback still to come
+  extfskClose();
+  ModuleDetach(false);
+  sim::RunTimer(fired);
+  EXPECT_EQ(sim::CallbacksTurnedAway(), 1u);
+}
+
 TEST_F(ModuleTest, FreeLibraryDoesNotWaitForAnotherThreadInsideOpen) {
+  sim::AttachBox(9);
   std::promise<void> promptOpen;
   std::promise<void> answer;
   std::shared_future<void> answered = answer.get_future().share();
@@ -279,12 +384,17 @@ TEST_F(ModuleTest, FreeLibraryDoesNotWaitForAnotherThreadInsideOpen) {
   const auto start = std::chrono::steady_clock::now();
   ModuleDetach(false);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  {
-    KeyerGuard guard;
-    EXPECT_NE(activeKeyer, nullptr) << "the instance belongs to the open in progress";
-  }
+  // The open keeps its instance, but its clock stops at once (a tick would
+  // run in unmapped code) and its lines are released.
+  EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+  EXPECT_EQ(sim::ResolutionRequests(), 0);
+  const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(sim::HidReports().back().bytes, release);
+  EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+  EXPECT_EQ(sim::ModuleKeptMapped(), 1) << "the thread inside needs the code under it";
+
   answer.set_value();
   host.join();
-  extfskClose();
+  EXPECT_EQ(extfskOpen(0), 0) << "no clock starts in a module the host has let go";
   EXPECT_EQ(sim::ArmedTimerCount(), 0u);
 }

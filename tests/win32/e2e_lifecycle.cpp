@@ -1,5 +1,5 @@
 // The module's life as the host drives it: exports, open and close, reopen,
-// and unload with an instance left open.
+// (unload: e2e_unload.cpp).
 #include "host/scenario.h"
 
 namespace {
@@ -182,27 +182,4 @@ SCENARIO(reopen_finishes_an_interrupted_character) {
   CHECK_EQ(reports[i].line(), 0x0C);
   CHECK_NEAR(reports[i + 1].ms - reports[i].ms, 33, 8);
   plugin.Close();
-}
-
-// The host unloads the module without closing it: the unload notification
-// releases the lines and closes everything, and no tick survives it.
-SCENARIO(unload_without_close) {
-  WriteDefaultSettings();
-  box::Plug(box::Device{});
-  Plugin plugin(env.plugin);
-  OpenKeyed(plugin, 0);
-  plugin.PutChar(0x13);
-  NextReports(4);
-
-  plugin.Unload();
-  const std::vector<box::Event> reports = box::Reports();
-  REQUIRE(!reports.empty());
-  CHECK_EQ(Hex(reports.back().bytes), Hex(ReportBytes(0x0F)));
-  CHECK_EQ(reports.back().threadId, GetCurrentThreadId());
-  CHECK_EQ(box::OpenDeviceHandles(), 0);
-
-  // A tick after this would run unmapped code and end the process.
-  const size_t count = box::Events().size();
-  Sleep(200);
-  CHECK_EQ(box::Events().size(), count);
 }

@@ -42,6 +42,10 @@ _CallMeasured:
 )");
 
 namespace {
+DWORD WINAPI FreeLibraryOnItsThread(void* module) {
+  return FreeLibrary(static_cast<HMODULE>(module)) ? 0 : 1;
+}
+
 const char* const kNames[5] = {"extfskOpen", "extfskClose", "extfskIsTxBusy", "extfskPutChar",
                                "extfskSetPTT"};
 }  // namespace
@@ -113,4 +117,16 @@ void Plugin::Unload() {
   if (module_ == nullptr) return;
   FreeLibrary(module_);
   module_ = nullptr;
+}
+
+double Plugin::UnloadTimed(DWORD timeoutMs) {
+  if (module_ == nullptr) return 0;
+  const double start = box::NowMs();
+  HANDLE thread = CreateThread(nullptr, 0, FreeLibraryOnItsThread, module_, 0, nullptr);
+  module_ = nullptr;
+  if (thread == nullptr) return -1;
+  const bool returned = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+  const double took = box::NowMs() - start;
+  CloseHandle(thread);
+  return returned ? took : -1;
 }

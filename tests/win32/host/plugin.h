@@ -33,6 +33,10 @@ class Plugin {
 
   // FreeLibrary; the module's unload notification runs inside it.
   void Unload();
+  // The same, on a thread of its own so that a hang is seen, not suffered:
+  // the milliseconds FreeLibrary took, or -1 if it did not return within
+  // timeoutMs (the thread is then left to it).
+  double UnloadTimed(DWORD timeoutMs);
 
  private:
   int32_t Call(int index, const std::vector<uint32_t>& args);

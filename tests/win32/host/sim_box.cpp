@@ -64,6 +64,12 @@ struct State {
   DWORD failError = ERROR_GEN_FAILURE;
   int stallWrites = 0;
   DWORD stallMs = 0;
+  bool holdEnumeration = false;
+  DWORD holdMs = 0;
+  // Signalled when a held enumeration, a stalled write or a prompt begins.
+  HANDLE enumerationHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE writeStalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE promptShown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<std::string> faults;
   LONG inLink = 0;
 
@@ -130,10 +136,13 @@ bool IsFake(const void* handle) {
   return value >= S().rangeStart && value < S().rangeEnd;
 }
 
+// The time the current thread's call into the box began (calls do not nest).
+thread_local double callStartMs = 0;
+
 void Log(EventKind kind, int slot, uintptr_t handle, bool overlapped, bool ok,
          std::vector<uint8_t> bytes = {}) {
-  S().log.push_back(
-      Event{kind, NowMs(), GetCurrentThreadId(), slot, handle, overlapped, ok, std::move(bytes)});
+  S().log.push_back(Event{kind, NowMs(), callStartMs, GetCurrentThreadId(), slot, handle,
+                          overlapped, ok, std::move(bytes)});
   if (kind == EventKind::Write) ++S().reportCount;
 }
 
@@ -157,6 +166,7 @@ bool Alive(const DeviceHandle& handle) {
 HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share,
                               LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                               HANDLE templateFile) {
+  callStartMs = NowMs();
   int slot = -1;
   {
     Locked locked;
@@ -192,6 +202,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share,
 
 BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written,
                           LPOVERLAPPED overlapped) {
+  callStartMs = NowMs();
   {
     Locked locked;
     if (!IsFake(file)) {
@@ -231,7 +242,10 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
       stall = S().stallMs;
     }
   }
-  if (stall != 0) Sleep(stall);
+  if (stall != 0) {
+    SetEvent(S().writeStalled);
+    Sleep(stall);
+  }
 
   Locked locked;
   const bool ok = error == ERROR_SUCCESS;
@@ -242,6 +256,7 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
 }
 
 BOOL WINAPI FakeCloseHandle(HANDLE object) {
+  callStartMs = NowMs();
   {
     Locked locked;
     if (S().events.erase(object) != 0) return CloseHandle(object);
@@ -262,6 +277,11 @@ BOOL WINAPI FakeCloseHandle(HANDLE object) {
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                                LPCSTR name) {
+  // The read side's event: manual reset, signalled, no name (a named event
+  // would be shared with any process that used the name).
+  if (security != nullptr || !manualReset || !initialState || (name != nullptr && *name != '\0')) {
+    Fault("CreateEventA not for an unnamed, signalled, manual-reset event");
+  }
   HANDLE event = CreateEventA(security, manualReset, initialState, name);
   const DWORD error = GetLastError();
   if (event != nullptr) {
@@ -295,6 +315,7 @@ int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) 
     }
     delay = S().promptDelayMs;
   }
+  SetEvent(S().promptShown);
   if (delay != 0) Sleep(delay);
   Locked locked;
   prompt.endMs = NowMs();
@@ -304,9 +325,25 @@ int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) 
 
 // ---- setupapi -----------------------------------------------------------------
 
+// Holds the caller, then needs the loader lock, as the real enumeration may.
+void HoldEnumerationIfAsked() {
+  DWORD hold;
+  {
+    Locked locked;
+    if (!S().holdEnumeration) return;
+    S().holdEnumeration = false;
+    hold = S().holdMs;
+  }
+  SetEvent(S().enumerationHeld);
+  Sleep(hold);
+  if (HMODULE dll = LoadLibraryA("msimg32.dll")) FreeLibrary(dll);
+}
+
 HDEVINFO WINAPI FakeSetupDiGetClassDevsA(const GUID* guid, PCSTR enumerator, HWND parent,
                                          DWORD flags) {
   LinkCall call("SetupDiGetClassDevsA");
+  callStartMs = NowMs();
+  HoldEnumerationIfAsked();
   Locked locked;
   if (guid == nullptr || !IsEqualGUID(*guid, kHidGuid) || enumerator != nullptr ||
       parent != nullptr || flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {
@@ -604,6 +641,24 @@ void StallNextWrites(int count, DWORD ms) {
   Locked locked;
   S().stallWrites = count;
   S().stallMs = ms;
+}
+
+void HoldNextEnumeration(DWORD ms) {
+  Locked locked;
+  S().holdEnumeration = true;
+  S().holdMs = ms;
+}
+
+bool WaitForHeldEnumeration(DWORD timeoutMs) {
+  return WaitForSingleObject(S().enumerationHeld, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool WaitForStalledWrite(DWORD timeoutMs) {
+  return WaitForSingleObject(S().writeStalled, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool WaitForPrompt(DWORD timeoutMs) {
+  return WaitForSingleObject(S().promptShown, timeoutMs) == WAIT_OBJECT_0;
 }
 
 void AnswerPrompts(const std::vector<int>& answers) {

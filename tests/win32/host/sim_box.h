@@ -52,6 +52,7 @@ enum class EventKind {
 struct Event {
   EventKind kind;
   double ms;                   // box time when the call returned (QueryPerformanceCounter)
+  double startMs;              // box time when the call was made
   DWORD threadId;              // the calling thread
   int slot;                    // device slot, -1 for none
   uintptr_t handle;            // device handle, 0 for none
@@ -93,6 +94,15 @@ void Replug(int slot);
 void FailNextWrites(int count, DWORD error = ERROR_GEN_FAILURE);
 // The next `count` writes take `ms` before they return.
 void StallNextWrites(int count, DWORD ms);
+// The next enumeration holds its caller inside SetupDiGetClassDevsA for `ms`,
+// then loads and frees a system DLL, which needs the loader lock: a discovery
+// that an unload holding that lock keeps waiting.
+void HoldNextEnumeration(DWORD ms);
+// Until a held enumeration, a stalled write or a prompt has begun; false on
+// timeout.
+bool WaitForHeldEnumeration(DWORD timeoutMs);
+bool WaitForStalledWrite(DWORD timeoutMs);
+bool WaitForPrompt(DWORD timeoutMs);
 
 // ---- prompts --------------------------------------------------------------
 // Answers for the next prompts, in order. A prompt with no answer left is a

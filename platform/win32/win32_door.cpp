@@ -1,0 +1,363 @@
+// Win32 backend: the tick's door.
+//
+// winmm calls a timer callback on its timer thread, and a tick of ours may
+// then wait inside the system: a discovery for the loader lock, a write for a
+// stalling box. If the host unloads the module meanwhile, the loader unmaps
+// its code once our unload notification returns, and the tick would return
+// into nothing. Keeping the module mapped cannot be relied on: Windows' own
+// loaders refuse a pin or a reference once the unload has begun (XP to 7 take
+// the module off their lists before the notification; 8 and later refuse a
+// node whose load count has reached zero), and only Wine honours it.
+//
+// So the timer thread never returns into the module from the system. Its
+// callback enters through a door, a page of code of our own that is not part
+// of the module and outlives it, and every device call of a tick goes out
+// through the door's gate and comes back through it. The door records where
+// the tick is. An unload that abandons a tick waiting in the system leaves it
+// a short teardown (each step one system call: the release report, closing the
+// handles, freeing the memory); when the call returns, the gate runs that and
+// goes straight back to winmm, past the module's frames, without running any
+// more of the module's code. At the end of the unload the door is closed: a
+// callback that still comes turns back at the door.
+#include "platform/win32/win32_door.h"
+
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+
+#include "platform/platform.h"
+
+// The door's code, copied into the page at load. Position independent: it
+// finds its data at a fixed distance after itself (the next page). Intel
+// syntax; every offset below is checked against DoorData.
+//
+// TickEntry (stdcall, as winmm calls TIMECALLBACK): turns back if the door
+// is closed; else records the thread, its stack and SEH chain, and calls the
+// module's callback with the same five arguments.
+// Gate (cdecl: fn, argc, args, dispose, place): pushes the arguments and calls
+// fn; on the timer thread it marks the tick as waiting in the system before,
+// and as back in the module after, unless an unload abandoned it meanwhile:
+// then it disposes of the result, runs the teardown steps and returns from
+// TickEntry on the stack TickEntry saved.
+asm(R"(
+    .section .rdata,"dr"
+    .balign 16
+    .globl _tarvokeyDoorCode
+    .globl _tarvokeyDoorTickEntry
+    .globl _tarvokeyDoorGate
+    .globl _tarvokeyDoorCodeEnd
+    .intel_syntax noprefix
+_tarvokeyDoorCode:
+_tarvokeyDoorTickEntry:
+    call .Ltick_base
+.Ltick_base:
+    pop edx
+    add edx, 4096 - (.Ltick_base - _tarvokeyDoorCode)
+    mov eax, 1
+    xchg dword ptr [edx], eax
+    cmp dword ptr [edx + 4], 0
+    jne .Ltick_out
+    push ebp
+    push ebx
+    push esi
+    push edi
+    mov ebx, edx
+    mov eax, dword ptr fs:[0]
+    mov dword ptr [ebx + 20], eax
+    mov eax, dword ptr fs:[0x18]
+    mov dword ptr [ebx + 12], eax
+    mov dword ptr [ebx + 16], esp
+    push dword ptr [esp + 36]
+    push dword ptr [esp + 36]
+    push dword ptr [esp + 36]
+    push dword ptr [esp + 36]
+    push dword ptr [esp + 36]
+    call dword ptr [ebx + 8]
+    mov dword ptr [ebx + 12], 0
+    mov edx, ebx
+    pop edi
+    pop esi
+    pop ebx
+    pop ebp
+.Ltick_out:
+    mov dword ptr [edx], 0
+    ret 20
+
+_tarvokeyDoorGate:
+    push ebp
+    mov ebp, esp
+    push ebx
+    push esi
+    push edi
+    call .Lgate_base
+.Lgate_base:
+    pop ebx
+    add ebx, 4096 - (.Lgate_base - _tarvokeyDoorCode)
+    xor edi, edi
+    mov eax, dword ptr fs:[0x18]
+    cmp eax, dword ptr [ebx + 12]
+    jne .Lgate_args
+    mov edi, 1
+.Lgate_args:
+    mov ecx, dword ptr [ebp + 12]
+    mov esi, dword ptr [ebp + 16]
+.Lgate_push:
+    test ecx, ecx
+    jz .Lgate_mark
+    push dword ptr [esi + ecx*4 - 4]
+    dec ecx
+    jmp .Lgate_push
+.Lgate_mark:
+    test edi, edi
+    jz .Lgate_call
+    mov eax, dword ptr [ebp + 24]
+    xchg dword ptr [ebx], eax
+.Lgate_call:
+    call dword ptr [ebp + 8]
+    lea esp, [ebp - 12]
+    test edi, edi
+    jz .Lgate_return
+    mov ecx, 1
+    xchg dword ptr [ebx], ecx
+    cmp ecx, 3
+    je .Lgate_home
+.Lgate_return:
+    pop edi
+    pop esi
+    pop ebx
+    pop ebp
+    ret
+.Lgate_home:
+    mov ecx, dword ptr [ebp + 20]
+    test ecx, ecx
+    jz .Lgate_steps
+    test eax, eax
+    jz .Lgate_steps
+    cmp eax, -1
+    je .Lgate_steps
+    push eax
+    call ecx
+    lea esp, [ebp - 12]
+.Lgate_steps:
+    lea esi, [ebx + 28]
+.Lgate_step:
+    mov ecx, dword ptr [esi]
+    test ecx, ecx
+    jz .Lgate_leave
+    mov edx, dword ptr [esi + 4]
+.Lgate_step_push:
+    test edx, edx
+    jz .Lgate_step_call
+    push dword ptr [esi + edx*4 + 4]
+    dec edx
+    jmp .Lgate_step_push
+.Lgate_step_call:
+    call ecx
+    lea esp, [ebp - 12]
+    add esi, 28
+    jmp .Lgate_step
+.Lgate_leave:
+    mov dword ptr [ebx + 12], 0
+    mov esp, dword ptr [ebx + 16]
+    mov eax, dword ptr [ebx + 20]
+    mov dword ptr fs:[0], eax
+    mov dword ptr [ebx], 0
+    pop edi
+    pop esi
+    pop ebx
+    pop ebp
+    ret 20
+_tarvokeyDoorCodeEnd:
+    .att_syntax prefix
+    .text
+)");
+
+extern "C" const unsigned char tarvokeyDoorCode[];
+extern "C" const unsigned char tarvokeyDoorTickEntry[];
+extern "C" const unsigned char tarvokeyDoorGate[];
+extern "C" const unsigned char tarvokeyDoorCodeEnd[];
+
+namespace {
+
+constexpr SIZE_T kPage = 4096;
+constexpr int kMaxSteps = 10;
+
+// Where the tick is, as the door's code writes it.
+enum Place : LONG { kOutside = 0, kInModule = 1, kInSystemCall = 2, kAbandoned = 3, kInWrite = 4 };
+
+// One step of an abandoned tick's teardown: a stdcall function and its
+// arguments. A step whose function is null ends the list.
+struct Step {
+  const void* fn;
+  DWORD argc;
+  DWORD args[5];
+};
+
+// The page after the code. The offsets are the ones the code uses.
+struct DoorData {
+  volatile LONG place;
+  volatile LONG closed;
+  const void* tickProc;
+  volatile DWORD tickTeb;
+  DWORD savedEsp;
+  DWORD savedSeh;
+  DWORD written;
+  Step steps[kMaxSteps + 1];
+};
+static_assert(offsetof(DoorData, place) == 0, "door layout");
+static_assert(offsetof(DoorData, closed) == 4, "door layout");
+static_assert(offsetof(DoorData, tickProc) == 8, "door layout");
+static_assert(offsetof(DoorData, tickTeb) == 12, "door layout");
+static_assert(offsetof(DoorData, savedEsp) == 16, "door layout");
+static_assert(offsetof(DoorData, savedSeh) == 20, "door layout");
+static_assert(offsetof(DoorData, written) == 24, "door layout");
+static_assert(offsetof(DoorData, steps) == 28 && sizeof(Step) == 28, "door layout");
+static_assert(sizeof(DoorData) <= kPage, "door layout");
+
+using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG);
+
+unsigned char* page = nullptr;  // code, then DoorData
+DoorData* door = nullptr;
+GateFn gate = nullptr;
+LPTIMECALLBACK tickEntry = nullptr;
+// Whether the page must outlive the module: a tick was abandoned, a timer's
+// callback may still come, or the module stays mapped for a thread inside it.
+bool pageOutlivesModule = false;
+
+}  // namespace
+
+namespace win32 {
+
+LPTIMECALLBACK TimerEntry() { return tickEntry != nullptr ? tickEntry : &TimerTrampoline; }
+
+void NoteLateCallback() { pageOutlivesModule = true; }
+
+bool DoorOpen() { return gate != nullptr; }
+
+uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
+                      bool reportWrite) {
+  return gate(fn, argc, args, dispose, reportWrite ? kInWrite : kInSystemCall);
+}
+
+}  // namespace win32
+
+namespace plat {
+
+bool OpenTickDoor() {
+  const SIZE_T codeSize = static_cast<SIZE_T>(tarvokeyDoorCodeEnd - tarvokeyDoorCode);
+  void* memory = ::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (memory == nullptr || codeSize > kPage) return false;
+  page = static_cast<unsigned char*>(memory);
+  std::memcpy(page, tarvokeyDoorCode, codeSize);
+  door = reinterpret_cast<DoorData*>(page + kPage);
+  door->tickProc = reinterpret_cast<const void*>(&win32::TimerTrampoline);
+  DWORD previous = 0;
+  if (!::VirtualProtect(page, kPage, PAGE_EXECUTE_READ, &previous)) {
+    ::VirtualFree(page, 0, MEM_RELEASE);
+    page = nullptr;
+    door = nullptr;
+    return false;
+  }
+  ::FlushInstructionCache(::GetCurrentProcess(), page, kPage);
+  gate = reinterpret_cast<GateFn>(page + (tarvokeyDoorGate - tarvokeyDoorCode));
+  tickEntry = reinterpret_cast<LPTIMECALLBACK>(page + (tarvokeyDoorTickEntry - tarvokeyDoorCode));
+  return true;
+}
+
+TickPlace WhereIsTick() {
+  if (door == nullptr) return TickPlace::Unknown;
+  switch (door->place) {
+    case kOutside:
+      return TickPlace::Outside;
+    case kInModule:
+      return TickPlace::InModule;
+    case kInWrite:
+      return TickPlace::InReportWrite;
+    default:
+      return TickPlace::InSystemCall;
+  }
+}
+
+bool AbandonTick(const AbandonedTickTeardown& teardown) {
+  if (door == nullptr) return false;
+  // The functions are taken from the module's import table now, while it is
+  // mapped; they live in system DLLs that stay.
+  int n = 0;
+  auto add = [&](const void* fn, std::initializer_list<DWORD> args) {
+    Step& step = door->steps[n++];
+    step.fn = fn;
+    step.argc = static_cast<DWORD>(args.size());
+    int i = 0;
+    for (DWORD arg : args) step.args[i++] = arg;
+  };
+  if (teardown.reportDevice != nullptr) {
+    add(reinterpret_cast<const void*>(&::WriteFile),
+        {win32::ToWord(teardown.reportDevice), win32::ToWord(teardown.report),
+         teardown.reportLength, win32::ToWord(&door->written), 0});
+  }
+  for (Handle handle : teardown.handles) {
+    if (handle != nullptr)
+      add(reinterpret_cast<const void*>(&::CloseHandle), {win32::ToWord(handle)});
+  }
+  if (teardown.interfaceSet != nullptr) {
+    add(reinterpret_cast<const void*>(&::SetupDiDestroyDeviceInfoList),
+        {win32::ToWord(teardown.interfaceSet)});
+  }
+  const HANDLE heap = ::GetProcessHeap();
+  for (void* memory : teardown.memory) {
+    if (memory != nullptr) {
+      add(reinterpret_cast<const void*>(&::HeapFree),
+          {win32::ToWord(heap), 0, win32::ToWord(memory)});
+    }
+  }
+  door->steps[n].fn = nullptr;
+
+  if (::InterlockedCompareExchange(&door->place, kAbandoned, kInSystemCall) != kInSystemCall &&
+      ::InterlockedCompareExchange(&door->place, kAbandoned, kInWrite) != kInWrite) {
+    return false;
+  }
+  pageOutlivesModule = true;
+  return true;
+}
+
+bool CloseTickDoor(uint32_t waitMs) {
+  if (door == nullptr) return true;
+  ::InterlockedExchange(&door->closed, 1);
+  const DWORD start = ::GetTickCount();
+  while (door->place == kInModule) {
+    if (::GetTickCount() - start >= waitMs) {
+      pageOutlivesModule = true;
+      return false;
+    }
+    ::Sleep(1);
+  }
+  // Nothing will come to the door any more: give its page back.
+  if (!pageOutlivesModule) {
+    gate = nullptr;
+    tickEntry = nullptr;
+    door = nullptr;
+    ::VirtualFree(page, 0, MEM_RELEASE);
+    page = nullptr;
+  }
+  return true;
+}
+
+bool KeepModuleMapped() {
+  pageOutlivesModule = true;
+  HMODULE self = nullptr;
+  return ::GetModuleHandleExW(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+             reinterpret_cast<LPCWSTR>(&KeepModuleMapped), &self) != FALSE;
+}
+
+void* AllocateZeroed(size_t size) {
+  return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, size != 0 ? size : 1);
+}
+
+void Free(void* memory) {
+  if (memory != nullptr) ::HeapFree(::GetProcessHeap(), 0, memory);
+}
+
+}  // namespace plat

@@ -1,0 +1,64 @@
+// Win32 backend, inside: the tick's door (win32_door.cpp) as the other
+// backend files use it.
+#pragma once
+
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <cstdint>
+#include <type_traits>
+
+namespace win32 {
+
+// The module's timer callback (win32_core.cpp), which the door calls.
+void CALLBACK TimerTrampoline(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+
+// What winmm is to call back: the door's entry, or without a door the
+// trampoline itself.
+LPTIMECALLBACK TimerEntry();
+
+// A timer could not be killed: its callback may still come, so the door's
+// page must outlive the module.
+void NoteLateCallback();
+
+bool DoorOpen();
+// Calls the stdcall function fn with argc 32-bit arguments through the door's
+// gate. dispose (a stdcall function of one argument, or nullptr) is called with
+// the result if the tick is abandoned meanwhile and the result is neither 0
+// nor INVALID_HANDLE_VALUE.
+uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
+                      bool reportWrite);
+
+template <typename T>
+uintptr_t ToWord(T value) {
+  if constexpr (std::is_pointer_v<T>) {
+    return reinterpret_cast<uintptr_t>(value);
+  } else {
+    return static_cast<uintptr_t>(value);
+  }
+}
+
+template <typename R>
+R FromWord(uintptr_t word) {
+  if constexpr (std::is_pointer_v<R>) {
+    return reinterpret_cast<R>(word);
+  } else {
+    // BOOLEAN results come back in AL alone: the rest of EAX is not theirs.
+    return static_cast<R>(word);
+  }
+}
+
+// A device call of a tick: out to the system and back through the door, so
+// that an unload can tell the tick waits in the system and send it home.
+template <typename R, typename... Params, typename... Args>
+R CallOutside(R(WINAPI* fn)(Params...), const void* dispose, bool reportWrite, Args... args) {
+  static_assert(sizeof...(Params) == sizeof...(Args), "one argument per parameter");
+  static_assert(((sizeof(Params) <= sizeof(uintptr_t)) && ...), "32-bit arguments only");
+  if (!DoorOpen()) return fn(static_cast<Params>(args)...);
+  const uintptr_t words[] = {ToWord(static_cast<Params>(args))...};
+  return FromWord<R>(ThroughGate(reinterpret_cast<const void*>(fn), sizeof...(Params), words,
+                                 dispose, reportWrite));
+}
+
+}  // namespace win32
