@@ -12,6 +12,8 @@ namespace {
 // the instance as its user value, and the trampoline hands both on.
 plat::TimerProc volatile timerProc = nullptr;
 
+plat::TraceSink volatile traceSink = nullptr;
+
 void CALLBACK TimerTrampoline(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
   plat::TimerProc proc = timerProc;
   if (proc != nullptr) proc(id, reinterpret_cast<void*>(user));
@@ -35,9 +37,14 @@ char* FormatSystemMessage(uint32_t code) {
 
 void FreeSystemMessage(char* text) { ::LocalFree(text); }
 
-// The trace sink of the shipped module listens to nothing.
-bool TraceEnabled() { return false; }
-void TraceLine(const char*) {}
+// The shipped module sets no sink, so its trace costs a pointer test; the
+// check program sets one to print the lines.
+bool TraceEnabled() { return traceSink != nullptr; }
+void TraceLine(const char* line) {
+  const TraceSink sink = traceSink;
+  if (sink != nullptr) sink(line);
+}
+void SetTraceSink(TraceSink sink) { traceSink = sink; }
 
 Lock::Lock() {
   static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage");
