@@ -5,10 +5,14 @@
 #include <cstring>
 #include <new>
 
+#include "hidlink/link_watch.h"
 #include "platform/box_identity.h"
 #include "platform/handles.h"
 #include "platform/trace.h"
 #include "shell/fsk_keyer.h"
+
+const DiscoveryWatcher* discoveryWatcher = nullptr;
+ReportObserver reportObserver = nullptr;
 
 namespace {
 
@@ -117,7 +121,9 @@ void FskKeyer::WriteReport(Teardown mode) {
   std::memset(report + head, 0, length - head);
 
   uint32_t written = 0;
-  if (!plat::WriteFile(DeviceHandle, report, length, &written)) {
+  const bool ok = plat::WriteFile(DeviceHandle, report, length, &written);
+  if (reportObserver != nullptr) reportObserver(report, length, ok, plat::GetLastError());
+  if (!ok) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);
     Trace("Can't write to device");
@@ -152,10 +158,15 @@ bool FskKeyer::FindDevice() {
 
     DeviceHandle = plat::CreateDeviceFile(detailData->DevicePath, false);
     TraceLastError("CreateFile: ");
+    const uint32_t openError = discoveryWatcher != nullptr ? plat::GetLastError() : 0;
     plat::HidAttributes attributes{};
     attributes.Size = plat::kHidAttributesSize;
     plat::HidGetAttributes(DeviceHandle, &attributes);
     TraceLastError("HidD_GetAttributes: ");
+    if (discoveryWatcher != nullptr) {
+      discoveryWatcher->device(detailData->DevicePath, DeviceHandle != nullptr, openError,
+                               attributes.VendorID, attributes.ProductID);
+    }
 
     if (attributes.VendorID == tarvokey::kVendorId &&
         attributes.ProductID == tarvokey::kProductId) {
@@ -168,6 +179,10 @@ bool FskKeyer::FindDevice() {
       plat::HidGetProductString(DeviceHandle, product, sizeof product);
       plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
       hwGeneration = GenerationOf(product, manufacturer);
+      if (discoveryWatcher != nullptr) {
+        discoveryWatcher->box(product, manufacturer, kStringBufferBytes, hwGeneration,
+                              hidCaps.OutputReportByteLength);
+      }
       ReleaseDetail(*this);
       break;
     }
@@ -183,6 +198,7 @@ bool FskKeyer::FindDevice() {
     CloseIfOpen(ReadHandle);
   }
   Trace(result ? "Device detected" : "Device not detected");
+  if (discoveryWatcher != nullptr) discoveryWatcher->result(result);
 
   if (deviceInfoSet != nullptr) plat::CloseInterfaceSet(deviceInfoSet);
   TraceLastError("SetupDiDestroyDeviceInfoList");
