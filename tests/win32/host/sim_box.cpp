@@ -54,7 +54,16 @@ struct State {
   std::set<HANDLE> events;                     // real events not yet closed
   int eventsCreated = 0;
 
+  // The system's own functions, read from the import table before anything
+  // patched it: the box may be installed in the very program it lives in,
+  // whose imports then lead back here.
+  decltype(&::CreateFileA) realCreateFileA = &::CreateFileA;
+  decltype(&::WriteFile) realWriteFile = &::WriteFile;
+  decltype(&::CloseHandle) realCloseHandle = &::CloseHandle;
+  decltype(&::CreateEventA) realCreateEventA = &::CreateEventA;
+
   std::vector<Event> log;
+  double lastWriteMs = -1;
   size_t reportCount = 0;
   int discoveries = 0;
   std::vector<Prompt> prompts;
@@ -134,7 +143,10 @@ void Log(EventKind kind, int slot, uintptr_t handle, bool overlapped, bool ok,
          std::vector<uint8_t> bytes = {}) {
   S().log.push_back(
       Event{kind, NowMs(), GetCurrentThreadId(), slot, handle, overlapped, ok, std::move(bytes)});
-  if (kind == EventKind::Write) ++S().reportCount;
+  if (kind == EventKind::Write) {
+    ++S().reportCount;
+    S().lastWriteMs = S().log.back().ms;
+  }
 }
 
 // Looks up an open device handle. Caller holds the lock.
@@ -165,7 +177,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share,
     }
   }
   if (slot < 0) {
-    return CreateFileA(path, access, share, security, disposition, flags, templateFile);
+    return S().realCreateFileA(path, access, share, security, disposition, flags, templateFile);
   }
 
   LinkCall call("CreateFileA");
@@ -195,7 +207,7 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
   {
     Locked locked;
     if (!IsFake(file)) {
-      return WriteFile(file, data, length, written, overlapped);
+      return S().realWriteFile(file, data, length, written, overlapped);
     }
   }
   LinkCall call("WriteFile");
@@ -244,11 +256,11 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
 BOOL WINAPI FakeCloseHandle(HANDLE object) {
   {
     Locked locked;
-    if (S().events.erase(object) != 0) return CloseHandle(object);
+    if (S().events.erase(object) != 0) return S().realCloseHandle(object);
     if (object == nullptr || object == INVALID_HANDLE_VALUE) {
       S().faults.push_back("CloseHandle of " + Hex(reinterpret_cast<uintptr_t>(object)));
     }
-    if (!IsFake(object)) return CloseHandle(object);
+    if (!IsFake(object)) return S().realCloseHandle(object);
   }
   LinkCall call("CloseHandle");
   Locked locked;
@@ -262,7 +274,7 @@ BOOL WINAPI FakeCloseHandle(HANDLE object) {
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                                LPCSTR name) {
-  HANDLE event = CreateEventA(security, manualReset, initialState, name);
+  HANDLE event = S().realCreateEventA(security, manualReset, initialState, name);
   const DWORD error = GetLastError();
   if (event != nullptr) {
     Locked locked;
@@ -633,6 +645,11 @@ std::vector<Event> Reports() {
     if (e.kind == EventKind::Write) reports.push_back(e);
   }
   return reports;
+}
+
+double LastWriteMs() {
+  Locked locked;
+  return S().lastWriteMs;
 }
 
 size_t ReportCount() {
