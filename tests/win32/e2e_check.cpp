@@ -8,6 +8,7 @@
 
 #include "host/scenario.h"
 #include "host/timeline.h"
+#include "keying/bit_clock.h"
 #include "tools/check/check.h"
 #include "tools/check/win32/win32_console.h"
 
@@ -37,6 +38,8 @@ int Check(BoxConsole& console, const std::vector<std::string>& args) {
     CHECK_EQ(box::Install(GetModuleHandleA(nullptr)).size(), 0u);
     installed = true;
   }
+  // Each run as in a process of its own: no character left over from the last.
+  framing = Framing{};
   return RunCheck(args, console);
 }
 
@@ -79,9 +82,9 @@ Figures FromBox(const std::vector<box::Event>& reports) {
   return f;
 }
 
-// Box time at which PTT first came on, or -1.
-double PttOnMs() {
-  for (const box::Event& r : box::Reports()) {
+// Box time at which PTT first came on in the reports from `from` on, or -1.
+double PttOnMs(size_t from) {
+  for (const box::Event& r : ReportsFrom(from)) {
     if (r.ok && (r.line() & 0x02) == 0) return r.ms;
   }
   return -1;
@@ -92,6 +95,7 @@ struct Intervention {
   double afterMs;
   DWORD consoleEvent;  // the console control event to send, or:
   int unplugSlot;      // the box to unplug, when no event (-1)
+  size_t from = 0;     // the run's first report
   double atMs = -1;
   uint8_t lineAtHandlerReturn = 0;
 };
@@ -100,7 +104,7 @@ DWORD WINAPI Intervene(void* context) {
   auto* what = static_cast<Intervention*>(context);
   const double deadline = box::NowMs() + 20000;
   for (;;) {
-    const double on = PttOnMs();
+    const double on = PttOnMs(what->from);
     // A stop comes as a start or data bit (space, 0D) is on the line.
     if (on >= 0 && box::NowMs() - on >= what->afterMs &&
         (what->unplugSlot >= 0 || box::Reports().back().line() == 0x0D)) {
@@ -120,6 +124,7 @@ DWORD WINAPI Intervene(void* context) {
 }
 
 int KeyWith(BoxConsole& console, Intervention& what) {
+  what.from = box::ReportCount();
   HANDLE thread = CreateThread(nullptr, 0, &Intervene, &what, 0, nullptr);
   REQUIRE(thread != nullptr);
   const int status = Check(console, {"--key", "10", "--yes"});
@@ -138,7 +143,7 @@ double NumberAfter(const std::string& text, const std::string& label) {
 }  // namespace
 
 // No box, a refused box, an accepted box: the exit status and the words of
-// each; the settings file is only read.
+// each; the settings file is only read, unless --setup is given.
 SCENARIO(check_found_refused_none) {
   {
     BoxConsole console;
@@ -166,6 +171,14 @@ SCENARIO(check_found_refused_none) {
   }
   CHECK(ReadFileBytes("tarvokey.ini").empty());
   CHECK(box::Prompts().empty());
+
+  // --setup: the plug-in's two questions, and the file an open writes.
+  box::AnswerPrompts({IDNO, IDYES});
+  BoxConsole console;
+  CHECK_EQ(Check(console, {"--setup"}), kExitAccepted);
+  CHECK_EQ(box::Prompts().size(), 2u);
+  CHECK_EQ(ReadFileBytes("tarvokey.ini").substr(0, 10), std::string("FskRev=0 /"));
+  console.Says("  FSK pin   pin 3, as for the TARVOKEY Gen.3 (FskPin=3)\n");
 }
 
 // Three seconds of RYRY: the figures the program prints are the box's.
@@ -204,8 +217,11 @@ SCENARIO(check_key_stopped_mid_character) {
     Intervention stop{500, event, -1};
     CHECK_EQ(KeyWith(console, stop), kExitAccepted);
     CHECK_EQ(Hex(box::Reports().back().bytes), Hex(ReportBytes(0x0F)));
-    console.Says(event == CTRL_C_EVENT ? "Stopped by Ctrl-C after "
-                                       : "Stopped by closing the console window after ");
+    const std::string stopped = event == CTRL_C_EVENT
+                                    ? "Stopped by Ctrl-C after "
+                                    : "Stopped by closing the console window after ";
+    console.Says(stopped);
+    CHECK(NumberAfter(console.out, stopped) >= 0.5);
     console.Says("PTT and FSK released: the last report to the box was 00 01 0F.\n");
     if (event == CTRL_CLOSE_EVENT) CHECK_EQ(stop.lineAtHandlerReturn, 0x0F);
   }

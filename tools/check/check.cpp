@@ -94,8 +94,7 @@ int Check(Console& console, bool setup) {
   PrintVerdict(console, open);
   if (setup && open.keyer() != nullptr) {
     console.Print(
-        "Asking tarvokey.fsk's questions that tarvokey.ini does not answer, and "
-        "writing it, as an open does.\n");
+        "Asking what tarvokey.ini leaves open and writing it, as tarvokey.fsk's open does.\n");
     open.keyer()->LoadSettings();
   }
   open.Close();
