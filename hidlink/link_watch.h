@@ -26,7 +26,7 @@ extern const DiscoveryWatcher* discoveryWatcher;
 
 // Called after every write of a report, on the writing thread, with the bytes
 // written, whether the write succeeded and the last error it left. Set and
-// cleared only while no clock runs.
+// cleared as discoveryWatcher is.
 using ReportObserver = void (*)(const uint8_t* report, uint32_t length, bool written,
                                 uint32_t error);
 extern ReportObserver reportObserver;

@@ -224,9 +224,11 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
     return nullptr;
   };
   EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitNoBox);
-  EXPECT_THAT(console.out,
-              HasSubstr("The box stopped taking reports after 1.0 s of keying: was it unplugged?\n"
-                        "  The write failed with error 1167: The device is not connected.\n"
-                        "The box is not there: no report could release its lines.\n"));
+  EXPECT_THAT(
+      console.out,
+      HasSubstr(
+          "The box stopped taking reports after 1.0 s of keying: was it unplugged?\n"
+          "  The write failed with error 1167: The device is not connected.\n"
+          "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n"));
   EXPECT_THAT(console.out, HasSubstr("Result: the box was lost while keying.\n"));
 }

@@ -145,6 +145,7 @@ double NumberAfter(const std::string& text, const std::string& label) {
 // No box, a refused box, an accepted box: the exit status and the words of
 // each; the settings file is only read, unless --setup is given.
 SCENARIO(check_found_refused_none) {
+  RemoveFile("tarvokey.ini");
   {
     BoxConsole console;
     CHECK_EQ(Check(console, {}), kExitNoBox);
@@ -235,6 +236,7 @@ SCENARIO(check_key_box_unplugged) {
   CHECK_EQ(KeyWith(console, unplug), kExitNoBox);
   CHECK(!box::Reports().back().ok);
   console.Says("The box stopped taking reports after 1.");
-  console.Says("The box is not there: no report could release its lines.\n");
+  console.Says(
+      "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
   console.Says("Result: the box was lost while keying.\n");
 }

@@ -208,8 +208,10 @@ int RunKey(Console& console, const KeyOptions& options) {
                  seconds, ErrorText(r.lostError()).c_str()));
       break;
   }
-  console.Print(released ? "PTT and FSK released: the last report to the box was 00 01 0F.\n"
-                         : "The box is not there: no report could release its lines.\n");
+  console.Print(
+      released
+          ? "PTT and FSK released: the last report to the box was 00 01 0F.\n"
+          : "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
   const bool met =
       PrintTiming(console, MeasureTiming(r.samples(), LineWiring{settings.pin3, settings.reverse}));
   switch (end) {
