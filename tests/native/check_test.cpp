@@ -4,6 +4,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include <gmock/gmock.h>
@@ -16,12 +17,14 @@
 
 namespace {
 
-// Virtual time passes while the program sleeps; `during` runs each time it
-// asks whether to stop, and answers for the operator.
+// Virtual time passes while the program sleeps, unless the platform runs in
+// real time; `during` runs each time it asks whether to stop, and answers for
+// the operator.
 class TestConsole : public Console {
  public:
   std::string out;
   bool answer = false;
+  bool realTime = false;
   std::function<const char*()> during;
 
   void Print(const std::string& text) override { out += text; }
@@ -30,7 +33,13 @@ class TestConsole : public Console {
     return answer;
   }
   double NowMs() override { return sim::NowMs(); }
-  void Sleep(uint32_t ms) override { sim::AdvanceMs(ms); }
+  void Sleep(uint32_t ms) override {
+    if (realTime) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    } else {
+      sim::AdvanceMs(ms);
+    }
+  }
   const char* StopRequest() override { return during ? during() : nullptr; }
   std::string FullPath(const char* name) override {
     return (std::filesystem::current_path() / name).string();
@@ -231,4 +240,17 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
           "  The write failed with error 1167: The device is not connected.\n"
           "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n"));
   EXPECT_THAT(console.out, HasSubstr("Result: the box was lost while keying.\n"));
+}
+
+// With the ticks on a timer thread, as on Windows: the reports are observed
+// there while the run polls from here.
+TEST_F(CheckTest, KeyRunWithTheClockOnATimerThread) {
+  WriteSettings("FskRev=0 FskPin=1");
+  Run({});
+  sim::AttachBox();
+  sim::StartRealTime();
+  console.realTime = true;
+  EXPECT_EQ(RunCheck({"--key", "1", "--yes"}, console), kExitAccepted);
+  EXPECT_EQ(Lines().back(), 0x0F);
+  EXPECT_THAT(console.out, HasSubstr("Result: this PC "));
 }
