@@ -3,11 +3,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hidlink/link_watch.h"
 #include "hidlink/output_report.h"
 #include "platform/box_identity.h"
 #include "platform/handles.h"
 #include "platform/trace.h"
 #include "shell/fsk_keyer.h"
+
+const DiscoveryWatcher* discoveryWatcher = nullptr;
+ReportObserver reportObserver = nullptr;
 
 namespace {
 
@@ -121,7 +125,9 @@ void FskKeyer::WriteReport(Teardown mode) {
   uint32_t written = 0;
   // A write that says it succeeded but took less than the whole report did not
   // reach the box either.
-  if (!plat::WriteFile(DeviceHandle, report, length, &written) || written != length) {
+  const bool ok = plat::WriteFile(DeviceHandle, report, length, &written) && written == length;
+  if (reportObserver != nullptr) reportObserver(report, length, ok, plat::GetLastError());
+  if (!ok) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);
     Trace("Can't write to device");
@@ -156,10 +162,15 @@ bool FskKeyer::FindDevice() {
 
     DeviceHandle = plat::CreateDeviceFile(detailData->DevicePath, false);
     TraceLastError("CreateFile: ");
+    const uint32_t openError = discoveryWatcher != nullptr ? plat::GetLastError() : 0;
     plat::HidAttributes attributes{};
     attributes.Size = plat::kHidAttributesSize;
     plat::HidGetAttributes(DeviceHandle, &attributes);
     TraceLastError("HidD_GetAttributes: ");
+    if (discoveryWatcher != nullptr) {
+      discoveryWatcher->device(detailData->DevicePath, DeviceHandle != nullptr, openError,
+                               attributes.VendorID, attributes.ProductID);
+    }
 
     if (attributes.VendorID == tarvokey::kVendorId &&
         attributes.ProductID == tarvokey::kProductId) {
@@ -172,6 +183,10 @@ bool FskKeyer::FindDevice() {
       plat::HidGetProductString(DeviceHandle, product, sizeof product);
       plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
       hwGeneration = GenerationOf(product, manufacturer);
+      if (discoveryWatcher != nullptr) {
+        discoveryWatcher->box(product, manufacturer, kStringBufferBytes, hwGeneration,
+                              hidCaps.OutputReportByteLength);
+      }
       ReleaseDetail(*this);
       break;
     }
@@ -187,6 +202,7 @@ bool FskKeyer::FindDevice() {
     CloseIfOpen(ReadHandle);
   }
   Trace(result ? "Device detected" : "Device not detected");
+  if (discoveryWatcher != nullptr) discoveryWatcher->result(result);
 
   // Marked closed first, as CloseIfOpen does.
   const plat::Handle set = deviceInfoSet;

@@ -44,6 +44,10 @@ void FreeSystemMessage(char* text);  // LocalFree
 // the driver can skip formatting lines that would be thrown away.
 bool TraceEnabled();
 void TraceLine(const char* line);
+// Who listens: a program built on the driver (the check program) may set a
+// sink; the shipped module never does. nullptr for none.
+using TraceSink = void (*)(const char* line);
+void SetTraceSink(TraceSink sink);
 
 // ---- lock ---------------------------------------------------------------
 // A recursive lock (CRITICAL_SECTION on Win32). Constructible at static

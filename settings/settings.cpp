@@ -2,21 +2,21 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "settings/settings_file.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_text.h"
 #include "shell/fsk_keyer.h"
 
-namespace {
-
-// By bare name: the host's current directory, which is its own folder.
-constexpr char kFileName[] = "tarvokey.ini";
+const char kSettingsFileName[] = "tarvokey.ini";
 
 // Streams the file through the reader in fixed chunks, so a file of any size
 // or content costs no more memory than a small one. Binary mode gives every
 // build the same bytes; CR is a blank to the reader.
-SettingsValues ReadSettingsFile() {
+SettingsValues ReadSettingsFile(bool* opened) {
   SettingsReader reader;
-  if (std::FILE* file = std::fopen(kFileName, "rb")) {
+  std::FILE* file = std::fopen(kSettingsFileName, "rb");
+  if (opened != nullptr) *opened = file != nullptr;
+  if (file != nullptr) {
     char chunk[4096];
     size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) reader.Feed(chunk, got);
@@ -25,6 +25,8 @@ SettingsValues ReadSettingsFile() {
   reader.Finish();
   return reader.values();
 }
+
+namespace {
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
 // clock reads it); Cancel, and anything else the box may return, leaves both.
@@ -41,7 +43,7 @@ void Ask(const char* text, int32_t yesValue, int32_t noValue, int32_t& value, bo
 // A file that cannot be written is passed over: the choices then hold for this
 // instance only, and what it did not record is asked again at the next open.
 void WriteSettingsFile(int32_t rev, int32_t pin) {
-  std::FILE* file = std::fopen(kFileName, "wb");
+  std::FILE* file = std::fopen(kSettingsFileName, "wb");
   if (file == nullptr) return;
   std::fprintf(file, kRevLineFormat, static_cast<int>(rev));
   std::fprintf(file, kPinLineFormat, static_cast<int>(pin));

@@ -44,6 +44,7 @@ int failAllocationIn = 0;  // 0: none; n: the nth allocation from now fails
 std::mutex traceMutex;
 std::vector<std::string> traceLines;
 std::atomic<bool> traceEnabled{true};
+std::atomic<plat::TraceSink> traceSink{nullptr};
 
 thread_local uint32_t lastError = 0;
 
@@ -112,6 +113,7 @@ void Reset() {
   maxRunning = 0;
   ClearTrace();
   traceEnabled = true;
+  traceSink = nullptr;
   lastError = 0;
   {
     std::lock_guard<std::mutex> lock(memoryMutex);
@@ -271,12 +273,17 @@ char* FormatSystemMessage(uint32_t code) {
 
 void FreeSystemMessage(char* text) { std::free(text); }
 
-bool TraceEnabled() { return traceEnabled; }
+bool TraceEnabled() { return traceEnabled || traceSink != nullptr; }
 
 void TraceLine(const char* line) {
-  std::lock_guard<std::mutex> lock(traceMutex);
-  traceLines.emplace_back(line);
+  {
+    std::lock_guard<std::mutex> lock(traceMutex);
+    traceLines.emplace_back(line);
+  }
+  if (const TraceSink sink = traceSink) sink(line);
 }
+
+void SetTraceSink(TraceSink sink) { traceSink = sink; }
 
 Lock::Lock() {
   static_assert(sizeof(std::recursive_mutex) <= sizeof(storage_), "lock storage");

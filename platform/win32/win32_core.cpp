@@ -15,6 +15,8 @@ namespace {
 // trampoline hands both on.
 plat::TimerProc volatile timerProc = nullptr;
 
+plat::TraceSink volatile traceSink = nullptr;
+
 }  // namespace
 
 namespace win32 {
@@ -42,9 +44,14 @@ char* FormatSystemMessage(uint32_t code) {
 
 void FreeSystemMessage(char* text) { ::LocalFree(text); }
 
-// The trace sink of the shipped module listens to nothing.
-bool TraceEnabled() { return false; }
-void TraceLine(const char*) {}
+// The shipped module sets no sink, so its trace costs a pointer test; the
+// check program sets one to print the lines.
+bool TraceEnabled() { return traceSink != nullptr; }
+void TraceLine(const char* line) {
+  const TraceSink sink = traceSink;
+  if (sink != nullptr) sink(line);
+}
+void SetTraceSink(TraceSink sink) { traceSink = sink; }
 
 Lock::Lock() {
   static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage");

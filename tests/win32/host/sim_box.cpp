@@ -54,7 +54,16 @@ struct State {
   std::set<HANDLE> events;                     // real events not yet closed
   int eventsCreated = 0;
 
+  // The system's own functions, read from the import table before anything
+  // patched it: the box may be installed in the very program it lives in,
+  // whose imports then lead back here.
+  decltype(&::CreateFileA) realCreateFileA = &::CreateFileA;
+  decltype(&::WriteFile) realWriteFile = &::WriteFile;
+  decltype(&::CloseHandle) realCloseHandle = &::CloseHandle;
+  decltype(&::CreateEventA) realCreateEventA = &::CreateEventA;
+
   std::vector<Event> log;
+  double lastWriteMs = -1;
   size_t reportCount = 0;
   int discoveries = 0;
   std::vector<Prompt> prompts;
@@ -143,7 +152,10 @@ void Log(EventKind kind, int slot, uintptr_t handle, bool overlapped, bool ok,
          std::vector<uint8_t> bytes = {}) {
   S().log.push_back(Event{kind, NowMs(), callStartMs, GetCurrentThreadId(), slot, handle,
                           overlapped, ok, std::move(bytes)});
-  if (kind == EventKind::Write) ++S().reportCount;
+  if (kind == EventKind::Write) {
+    ++S().reportCount;
+    S().lastWriteMs = S().log.back().ms;
+  }
 }
 
 // Looks up an open device handle. Caller holds the lock.
@@ -175,7 +187,7 @@ HANDLE WINAPI FakeCreateFileA(LPCSTR path, DWORD access, DWORD share,
     }
   }
   if (slot < 0) {
-    return CreateFileA(path, access, share, security, disposition, flags, templateFile);
+    return S().realCreateFileA(path, access, share, security, disposition, flags, templateFile);
   }
 
   LinkCall call("CreateFileA");
@@ -206,7 +218,7 @@ BOOL WINAPI FakeWriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD writt
   {
     Locked locked;
     if (!IsFake(file)) {
-      return WriteFile(file, data, length, written, overlapped);
+      return S().realWriteFile(file, data, length, written, overlapped);
     }
   }
   LinkCall call("WriteFile");
@@ -259,11 +271,11 @@ BOOL WINAPI FakeCloseHandle(HANDLE object) {
   callStartMs = NowMs();
   {
     Locked locked;
-    if (S().events.erase(object) != 0) return CloseHandle(object);
+    if (S().events.erase(object) != 0) return S().realCloseHandle(object);
     if (object == nullptr || object == INVALID_HANDLE_VALUE) {
       S().faults.push_back("CloseHandle of " + Hex(reinterpret_cast<uintptr_t>(object)));
     }
-    if (!IsFake(object)) return CloseHandle(object);
+    if (!IsFake(object)) return S().realCloseHandle(object);
   }
   LinkCall call("CloseHandle");
   Locked locked;
@@ -277,12 +289,14 @@ BOOL WINAPI FakeCloseHandle(HANDLE object) {
 
 HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                                LPCSTR name) {
-  // The read side's event: manual reset, signalled, no name (a named event
-  // would be shared with any process that used the name).
-  if (security != nullptr || !manualReset || !initialState || (name != nullptr && *name != '\0')) {
+  // The plug-in's read-side event, which it asks for with an empty name: it
+  // must be manual reset, signalled and unnamed (a named event would be shared
+  // with any process that used the name). Events a test program makes for
+  // itself come with no name at all.
+  if (name != nullptr && (security != nullptr || !manualReset || !initialState || *name != '\0')) {
     Fault("CreateEventA not for an unnamed, signalled, manual-reset event");
   }
-  HANDLE event = CreateEventA(security, manualReset, initialState, name);
+  HANDLE event = S().realCreateEventA(security, manualReset, initialState, name);
   const DWORD error = GetLastError();
   if (event != nullptr) {
     Locked locked;
@@ -688,6 +702,11 @@ std::vector<Event> Reports() {
     if (e.kind == EventKind::Write) reports.push_back(e);
   }
   return reports;
+}
+
+double LastWriteMs() {
+  Locked locked;
+  return S().lastWriteMs;
 }
 
 size_t ReportCount() {

@@ -77,8 +77,9 @@ struct Prompt {
 // Box time in milliseconds since the process started using the box.
 double NowMs();
 
-// Patches the plug-in's imports. Returns the names of the functions the
-// module does not import (those calls could not be redirected).
+// Patches the plug-in's imports (or a program's own, when the driver's code
+// is linked into it). Returns the names of the functions the module does not
+// import (those calls could not be redirected).
 std::vector<std::string> Install(HMODULE plugin);
 
 // ---- the bus --------------------------------------------------------------
@@ -117,6 +118,8 @@ std::vector<Event> Events();
 // Only the Write events.
 std::vector<Event> Reports();
 size_t ReportCount();
+// Box time of the latest write, successful or not; -1 before the first.
+double LastWriteMs();
 // Waits until at least `count` reports have been written (successfully or
 // not); false on timeout.
 bool WaitForReports(size_t count, DWORD timeoutMs);

@@ -1,0 +1,11 @@
+// The settings file, tarvokey.ini.
+#pragma once
+
+#include "settings/settings_reader.h"
+
+// Opened by bare name: the host's current directory, which is its own folder.
+extern const char kSettingsFileName[];
+
+// What the file says; nothing set when it cannot be opened. *opened, if
+// given, says whether it could.
+SettingsValues ReadSettingsFile(bool* opened = nullptr);

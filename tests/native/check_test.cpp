@@ -1,0 +1,256 @@
+// The check program on the simulated platform: its verdicts, exit statuses and
+// settings report, and --key on virtual time.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+#include <tuple>
+
+#include <gmock/gmock.h>
+
+#include "fixture.h"
+#include "platform/sim/sim_prompt.h"
+#include "settings/settings_reader.h"
+#include "shell/win32/version.h"
+#include "tools/check/check.h"
+
+namespace {
+
+// Virtual time passes while the program sleeps, unless the platform runs in
+// real time; `during` runs each time it asks whether to stop, and answers for
+// the operator.
+class TestConsole : public Console {
+ public:
+  std::string out;
+  bool answer = false;
+  bool realTime = false;
+  std::function<const char*()> during;
+
+  void Print(const std::string& text) override { out += text; }
+  bool Confirm(const std::string& question) override {
+    out += question + (answer ? "yes\n" : "no\n");
+    return answer;
+  }
+  double NowMs() override { return sim::NowMs(); }
+  void Sleep(uint32_t ms) override {
+    if (realTime) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    } else {
+      sim::AdvanceMs(ms);
+    }
+  }
+  const char* StopRequest() override { return during ? during() : nullptr; }
+  std::string FullPath(const char* name) override {
+    return (std::filesystem::current_path() / name).string();
+  }
+};
+
+void WriteSettings(const std::string& text) { std::ofstream("tarvokey.ini") << text; }
+
+std::vector<uint8_t> Lines() {
+  std::vector<uint8_t> lines;
+  for (const sim::HidWrite& write : sim::HidReports()) lines.push_back(write.bytes[2]);
+  return lines;
+}
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+}  // namespace
+
+class CheckTest : public DriverTest {
+ protected:
+  int Run(const std::vector<std::string>& args) {
+    console.out.clear();
+    ResetModule();
+    return RunCheck(args, console);
+  }
+  TestConsole console;
+};
+
+TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
+  EXPECT_EQ(Run({}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr("  Device not detected\n"));
+  EXPECT_THAT(console.out, HasSubstr("No box: no HID device has the box's vendor ID 0x0BFE"));
+  EXPECT_THAT(console.out, testing::EndsWith("No box found: is it plugged in?\n"));
+
+  sim::AddHidDevice(sim::HidDevice{});
+  EXPECT_EQ(RunCheck({}, console), kExitAccepted);
+  // The trace as the module makes it, then what the box is.
+  for (const char* part :
+       {"  ***HID Test Report***\n  CreateFile: The operation completed successfully.\n",
+        "  Device detected\n  SetupDiDestroyDeviceInfoList", "  Bytes Written: 9\n",
+        "  generation     31 (digits '3' and '1' at positions 13 and 15 of the product)\n",
+        "  product        \"TARVOKEY HID 3.1\"\n", "vendor ID 0x0BFE, product ID 0x0E00",
+        "  report length  9 bytes\n", "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
+        "Box accepted: tarvokey.fsk can key it.\n"}) {
+    EXPECT_THAT(console.out, HasSubstr(part));
+  }
+  // The open's first report and the close's release, nothing keyed, nothing asked.
+  EXPECT_EQ(Lines(), (std::vector<uint8_t>{0x0F, 0x0F}));
+  EXPECT_TRUE(sim::PromptsShown().empty());
+
+  struct Refusal {
+    sim::HidDevice device;
+    const char* why;
+  } refusals[] = {
+      {sim::HidDevice{}, "Box refused: generation 99 is not one tarvokey.fsk takes (1 to 98).\n"},
+      {sim::HidDevice{},
+       "  generation     99 (no digits at positions 13 and 15 of the product; "
+       "the manufacturer does not begin with J)\n"},
+      {sim::HidDevice{},
+       "Box refused: product ID 0x0E01 is not the box's 0x0E00 (the vendor ID "
+       "is).\n"},
+      {sim::HidDevice{}, "Box refused: a device named as the box could not be opened (error 5)"},
+  };
+  refusals[0].device.product = u"TARVOKEY HID 9.9";
+  refusals[1].device.product = u"\u0007\u00e9";
+  refusals[1].device.manufacturer = u"";
+  refusals[2].device.productId = 0x0E01;
+  refusals[3].device.failOpen = true;
+  for (const Refusal& refusal : refusals) {
+    ResetModule();
+    sim::AddHidDevice(refusal.device);
+    EXPECT_EQ(RunCheck({}, console), kExitRefused) << refusal.why;
+    EXPECT_THAT(console.out, HasSubstr(refusal.why));
+  }
+  // Strings from the box are shown, not played to the terminal.
+  EXPECT_THAT(console.out, HasSubstr("  product        \"\\u0007\\u00E9\"\n"));
+
+  EXPECT_EQ(Run({"--help"}), kExitAccepted);
+  EXPECT_THAT(console.out, HasSubstr("Usage: tarvokey-check"));
+  EXPECT_EQ(Run({"--version"}), kExitAccepted);
+  std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 4, 1"
+  for (size_t at; (at = version.find(", ")) != std::string::npos;) version.replace(at, 2, ".");
+  EXPECT_EQ(console.out, "tarvokey-check " + version + ", for tarvokey.fsk of the same version\n");
+  for (const std::vector<std::string>& bad :
+       std::vector<std::vector<std::string>>{{"--key", "0"},
+                                             {"--key", "61"},
+                                             {"--key", "3.5"},
+                                             {"--key", std::string(5000, '9')},
+                                             {"--yes"},
+                                             {"--setup", "--key"},
+                                             {"--key", "--key"},
+                                             {"-x\x1b[2J"}}) {
+    EXPECT_EQ(Run(bad), kExitBadArgument) << bad[0];
+    EXPECT_THAT(console.out, HasSubstr("(see --help).\n"));
+    EXPECT_THAT(console.out, Not(HasSubstr("\x1b")));
+  }
+  EXPECT_FALSE(std::filesystem::exists("tarvokey.ini"));
+}
+
+TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
+  EXPECT_EQ(Run({}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr("Settings: there is no " +
+                                     (std::filesystem::current_path() / "tarvokey.ini").string()));
+  EXPECT_THAT(console.out, HasSubstr("asks both questions (polarity, then pin)"));
+
+  WriteSettings("FskRev=1 FskPin=-1\n");
+  Run({});
+  EXPECT_THAT(console.out, HasSubstr("  polarity  reverse: the FSK line is open for mark, "
+                                     "shorted for space (FskRev=1)\n"));
+  EXPECT_THAT(console.out, HasSubstr("  FSK pin   pin 1, as for the TARVOKEY (FskPin not set)\n"));
+  EXPECT_THAT(console.out, HasSubstr("asks the pin question"));
+  EXPECT_TRUE(sim::PromptsShown().empty());
+
+  // --setup: the module's own question, and the file as an open writes it.
+  sim::ScriptPrompt(plat::kIdYes);
+  EXPECT_EQ(RunCheck({"--setup"}, console), kExitNoBox);
+  EXPECT_EQ(sim::PromptsShown().size(), 1u);
+  std::ifstream file("tarvokey.ini");
+  const std::string written((std::istreambuf_iterator<char>(file)), {});
+  EXPECT_EQ(ReadSettings(written).pin, 3);
+  EXPECT_THAT(console.out, HasSubstr("  FSK pin   pin 3, as for the TARVOKEY Gen.3 (FskPin=3)\n"
+                                     "  tarvokey.fsk will not ask at the next open.\n"));
+}
+
+TEST_F(CheckTest, KeyRunSendsRyryWithTheSettingsInForceAndMeasuresEveryElement) {
+  // Normal polarity on pin 1 idles at 0C (mark) and spaces at 0D; reverse on
+  // pin 3 idles at 05 and spaces at 01.
+  for (const auto& [settings, mark, space] :
+       {std::tuple<const char*, uint8_t, uint8_t>{"FskRev=0 FskPin=1", 0x0C, 0x0D},
+        {"FskRev=1 FskPin=3", 0x05, 0x01}}) {
+    WriteSettings(settings);
+    Run({});
+    sim::AttachBox();
+    EXPECT_EQ(RunCheck({"--key", "2", "--yes"}, console), kExitAccepted);
+    const std::vector<uint8_t> lines = Lines();
+    EXPECT_EQ(std::set<uint8_t>(lines.begin(), lines.end()),
+              (std::set<uint8_t>{0x0F, mark, space}));
+    EXPECT_EQ(lines.back(), 0x0F);
+    // On virtual time every element is exactly on time.
+    for (const char* part :
+         {"Keyed for 2.3 s: PTT on, LTRS and RYRY (13 characters)",
+          "PTT and FSK released: the last report to the box was 00 01 0F.\n",
+          "  element    count   median     p99     max\n"
+          "  start         13     0.00    0.00    0.00\n"
+          "  data          65     0.00    0.00    0.00\n"
+          "  stop          13     0.00    0.00    0.00\n"
+          "  all           91     0.00    0.00    0.00\n"
+          "character period: mean 165.00 ms over 12 back-to-back characters (165 nominal, "
+          "+0.00%)\nbaud rate: 45.45",
+          "  met   mean character period within 1% of 165 ms\n"
+          "Timing on this PC: within the benchmark's targets.\n",
+          "Result: this PC keys the box on time.\n"}) {
+      EXPECT_THAT(console.out, HasSubstr(part));
+    }
+  }
+
+  // Not confirmed: nothing keyed.
+  Run({});
+  sim::AttachBox();
+  EXPECT_EQ(RunCheck({"--key"}, console), kExitBadArgument);
+  EXPECT_THAT(console.out, HasSubstr("PTT on and RYRY for 10 s. Key it now? (yes/no) no\n"));
+  for (uint8_t line : Lines()) EXPECT_EQ(line, 0x0F);
+}
+
+TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
+  WriteSettings("FskRev=0 FskPin=1");
+  Run({});
+  sim::AttachBox();
+  // Ctrl-C as a data bit of the fourth character is on the line.
+  console.answer = true;
+  console.during = [] {
+    return sim::NowMs() > 110 + 3 * 165 + 50 && sim::HidReports().back().bytes[2] == 0x0D ? "Ctrl-C"
+                                                                                          : nullptr;
+  };
+  EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitAccepted);
+  const std::vector<uint8_t> lines = Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.end()[-2], 0x0D);
+  EXPECT_EQ(lines.back(), 0x0F);
+  EXPECT_THAT(console.out, HasSubstr("Stopped by Ctrl-C after 0.7 s of keying.\n"
+                                     "PTT and FSK released: the last report to the box was 00 "
+                                     "01 0F.\n"));
+  // The cut character is left out of the figures.
+  EXPECT_THAT(console.out, HasSubstr("  all           21     0.00"));
+
+  Run({});
+  const int box = sim::AttachBox();
+  console.during = [box] {
+    if (sim::NowMs() == 1000) sim::UnplugHid(box);
+    return nullptr;
+  };
+  EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitNoBox);
+  EXPECT_THAT(
+      console.out,
+      HasSubstr(
+          "The box stopped taking reports after 1.0 s of keying: was it unplugged?\n"
+          "  The write failed with error 1167: The device is not connected.\n"
+          "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n"));
+  EXPECT_THAT(console.out, HasSubstr("Result: the box was lost while keying.\n"));
+}
+
+// With the ticks on a timer thread, as on Windows: the reports are observed
+// there while the run polls from here.
+TEST_F(CheckTest, KeyRunWithTheClockOnATimerThread) {
+  WriteSettings("FskRev=0 FskPin=1");
+  Run({});
+  sim::AttachBox();
+  sim::StartRealTime();
+  console.realTime = true;
+  EXPECT_EQ(RunCheck({"--key", "1", "--yes"}, console), kExitAccepted);
+  EXPECT_EQ(Lines().back(), 0x0F);
+  EXPECT_THAT(console.out, HasSubstr("Result: this PC "));
+}

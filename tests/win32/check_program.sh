@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# tarvokey-check.exe itself: a 32-bit console program that imports system DLLs
+# only; and under Wine, which has no box, its help, a bad argument and the
+# no-box verdict, each with its exit status.
+#   check_program.sh <tarvokey-check.exe> <wine-run>
+set -uo pipefail
+exe="$1"
+wine_run="$2"
+dump=$(i686-w64-mingw32-objdump -p "$exe")
+fail=0
+
+grep -qE '^Magic[[:space:]]+010b' <<<"$dump" || { echo "not a 32-bit program"; fail=1; }
+grep -qE '^Subsystem[[:space:]].*\(Windows CUI\)' <<<"$dump" || { echo "not a console program"; fail=1; }
+allowed='^(KERNEL32|USER32|WINMM|HID|SETUPAPI|msvcrt)\.dll$'
+while read -r dll; do
+  grep -qiE "$allowed" <<<"$dll" || { echo "non-system import: $dll"; fail=1; }
+done < <(sed -nE 's/^[[:space:]]*DLL Name: (.*)$/\1/p' <<<"$dump")
+
+# Expected exit status, a line the output must hold, then the arguments.
+expect() {
+  local want="$1" line="$2"
+  shift 2
+  local out status
+  out=$("$wine_run" "$exe" "$@" </dev/null 2>&1)
+  status=$?
+  if [ "$status" != "$want" ] || ! grep -qF -- "$line" <<<"$out"; then
+    printf 'tarvokey-check %s: exit %s (wanted %s), output:\n%s\n' "$*" "$status" "$want" "$out"
+    fail=1
+  fi
+}
+expect 0 "Usage: tarvokey-check [--setup]" --help
+expect 3 'tarvokey-check: unknown argument "--nonsense" (see --help).' --nonsense
+expect 1 "No box found: is it plugged in?"
+
+[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, exit statuses as documented"
+exit $fail

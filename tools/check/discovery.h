@@ -1,0 +1,73 @@
+// Opening the keyer as the plug-in does, watching its first discovery, and
+// what that discovery means to the operator.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "hidlink/link_watch.h"
+#include "tools/check/console.h"
+
+class FskKeyer;
+
+// One device the discovery looked at, in enumeration order.
+struct SeenDevice {
+  std::string path;
+  bool opened = false;
+  uint32_t openError = 0;  // the last error after CreateFile, when it failed
+  uint16_t vendorId = 0;   // 0 when the attributes could not be read
+  uint16_t productId = 0;
+};
+
+// What the open's discovery saw.
+struct DiscoveryRecord {
+  std::vector<SeenDevice> devices;
+  // The first device with both identifiers of the box, if there was one: the
+  // discovery looks no further.
+  bool matched = false;
+  std::u16string product;  // up to the first zero of what the box returned
+  std::u16string manufacturer;
+  int32_t generation = 0;
+  uint16_t reportLength = 0;
+  bool accepted = false;
+};
+
+enum class Verdict { Accepted, NoBox, Refused };
+
+// The plug-in's open without its settings step: the instance is built (its
+// first report looks for the box, then its clock starts) and becomes the
+// module's one instance, so that the exports act on it. The first report's
+// trace lines and discovery are kept. Closed as the plug-in closes, at the
+// latest when this goes.
+class WatchedOpen {
+ public:
+  // observer, if given, sees every report from the first one to the release.
+  explicit WatchedOpen(ReportObserver observer = nullptr);
+  ~WatchedOpen();
+  WatchedOpen(const WatchedOpen&) = delete;
+  WatchedOpen& operator=(const WatchedOpen&) = delete;
+
+  // False when no memory could be had for the instance.
+  bool opened() const { return opened_; }
+  // The open instance; nullptr once closed.
+  FskKeyer* keyer() const { return keyer_; }
+  const std::vector<std::string>& trace() const { return trace_; }
+  const DiscoveryRecord& record() const { return record_; }
+  Verdict verdict() const;
+
+  // extfskClose: the release report goes out if the box is there.
+  void Close();
+
+ private:
+  FskKeyer* keyer_ = nullptr;
+  bool opened_ = false;
+  std::vector<std::string> trace_;
+  DiscoveryRecord record_;
+};
+
+// The first report's trace, line by line, and the devices the discovery saw.
+void PrintDiscovery(Console& console, const WatchedOpen& open);
+// The verdict in words: what the box is, or why it is refused, or that none is there.
+void PrintVerdict(Console& console, const WatchedOpen& open);
+// The verdict in one line.
+std::string VerdictLine(const WatchedOpen& open);

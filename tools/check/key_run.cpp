@@ -1,0 +1,231 @@
+#include "tools/check/key_run.h"
+
+#include <atomic>
+
+#include "platform/box_identity.h"
+#include "platform/platform.h"
+#include "settings/settings_file.h"
+#include "shell/exports.h"
+#include "shell/fsk_keyer.h"
+#include "tools/check/check.h"
+#include "tools/check/discovery.h"
+#include "tools/check/settings_view.h"
+#include "tools/check/text.h"
+#include "tools/check/timing.h"
+
+namespace {
+
+constexpr uint8_t kLtrs = 0x1F;
+constexpr uint8_t kR = 0x0A;
+constexpr uint8_t kY = 0x15;
+// Mark before the first start bit, so that a receiver can frame it.
+constexpr uint32_t kLeadMs = 110;
+constexpr uint32_t kCharacterMs = 165;
+constexpr uint32_t kBitMs = 22;
+
+// What the reports of a run were; written by the report observer, on the
+// timer thread, and read by the run.
+class Recorder {
+ public:
+  Recorder(Console& console, size_t capacity) : console_(console) { samples_.reserve(capacity); }
+
+  static void Observe(const uint8_t* report, uint32_t length, bool written, uint32_t error);
+
+  // From now on every report is kept, up to the capacity: the timer thread
+  // never allocates.
+  void Start() { recording_ = true; }
+  bool lost() const { return lost_; }
+  uint32_t lostError() const { return lostError_; }
+  uint32_t reports() const { return reports_; }
+  // Whether the last report went out and released every line.
+  bool released() const { return lastReleased_; }
+  // Read once the clock has stopped.
+  const std::vector<ReportSample>& samples() const { return samples_; }
+
+ private:
+  Console& console_;
+  std::vector<ReportSample> samples_;
+  std::atomic<bool> recording_{false};
+  std::atomic<bool> lost_{false};
+  std::atomic<uint32_t> lostError_{0};
+  std::atomic<uint32_t> reports_{0};
+  std::atomic<bool> lastReleased_{false};
+};
+
+Recorder* recorder = nullptr;
+
+void Recorder::Observe(const uint8_t* report, uint32_t length, bool written, uint32_t error) {
+  Recorder* r = recorder;
+  if (r == nullptr) return;
+  const double ms = r->console_.ReportTimeMs();
+  const uint8_t line =
+      length > tarvokey::kLineByteAt ? report[tarvokey::kLineByteAt] : tarvokey::kLinesReleased;
+  if (!written && !r->lost_) {
+    r->lostError_ = error;
+    r->lost_ = true;
+  }
+  r->lastReleased_ = written && line == tarvokey::kLinesReleased;
+  ++r->reports_;
+  if (r->recording_ && r->samples_.size() < r->samples_.capacity()) {
+    r->samples_.push_back(ReportSample{ms, line, written});
+  }
+  plat::SetLastError(error);  // as the write left it, for the plug-in's trace
+}
+
+// The observer's recorder for as long as this lives.
+class Recording {
+ public:
+  explicit Recording(Recorder& r) { recorder = &r; }
+  ~Recording() { recorder = nullptr; }
+  Recording(const Recording&) = delete;
+  Recording& operator=(const Recording&) = delete;
+};
+
+enum class End { Done, Operator, Lost };
+
+class Run {
+ public:
+  Run(Console& console, Recorder& r) : console_(console), recorder_(r) {}
+
+  // PTT on, mark, LTRS and RYRY until `seconds` have passed, the last
+  // character out whole, then PTT off: as MMTTY feeds the plug-in, one
+  // character whenever extfskIsTxBusy says 0.
+  End Key(int seconds) {
+    extfskIsTxBusy();  // arms keying: the idle line is mark from the first PTT report
+    recorder_.Start();
+    started_ = console_.NowMs();
+    extfskSetPTT(1);
+    Pause(kLeadMs);
+    uint8_t next = kLtrs;
+    while (end_ == End::Done && console_.NowMs() - started_ < seconds * 1000.0) {
+      if (extfskIsTxBusy() == 0) {
+        extfskPutChar(next);
+        ++characters_;
+        next = next == kR ? kY : kR;
+      }
+      Pause(1);
+    }
+    // The last character is taken at its start bit and goes on for one
+    // character time; PTT off then reaches the box with the next tick. A
+    // clock that no longer takes characters is not waited for.
+    for (uint32_t waited = 0; end_ == End::Done && extfskIsTxBusy() == 1 && waited < 1000;
+         ++waited) {
+      Pause(1);
+    }
+    Pause(kCharacterMs + kBitMs);
+    keyedMs_ = console_.NowMs() - started_;
+    extfskSetPTT(0);
+    const uint32_t before = recorder_.reports();
+    for (uint32_t waited = 0; end_ == End::Done && recorder_.reports() == before && waited < 100;
+         ++waited) {
+      Pause(1);
+    }
+    return end_;
+  }
+
+  const char* stopRequest() const { return stopRequest_; }
+  double keyedMs() const { return end_ == End::Done ? keyedMs_ : stoppedMs_; }
+  int characters() const { return characters_; }
+
+ private:
+  // Waits, unless the operator stops the run or the box is lost.
+  void Pause(uint32_t ms) {
+    for (uint32_t i = 0; i < ms && end_ == End::Done; ++i) {
+      if ((stopRequest_ = console_.StopRequest()) != nullptr) {
+        end_ = End::Operator;
+      } else if (recorder_.lost()) {
+        end_ = End::Lost;
+      } else {
+        console_.Sleep(1);
+        continue;
+      }
+      stoppedMs_ = console_.NowMs() - started_;
+    }
+  }
+
+  Console& console_;
+  Recorder& recorder_;
+  End end_ = End::Done;
+  const char* stopRequest_ = nullptr;
+  double started_ = 0;
+  double keyedMs_ = 0;
+  double stoppedMs_ = 0;
+  int characters_ = 0;
+};
+
+}  // namespace
+
+int RunKey(Console& console, const KeyOptions& options) {
+  // Every report of the run, with a little room for the lead and the tail.
+  Recorder r(console, static_cast<size_t>(options.seconds + 2) * 1000 / kBitMs);
+  Recording recording(r);
+  WatchedOpen open(&Recorder::Observe);
+  PrintVerdict(console, open);
+  if (!open.opened() || open.verdict() != Verdict::Accepted) {
+    console.Print(VerdictLine(open) + " Nothing was keyed.\n");
+    return open.opened() && open.verdict() == Verdict::Refused ? kExitRefused : kExitNoBox;
+  }
+
+  // The settings in force, as the file gives them; no question is asked.
+  const SettingsValues settings = ReadSettingsFile();
+  {
+    KeyerGuard guard;
+    open.keyer()->fskReverse = settings.reverse;
+    open.keyer()->fskOnPin3 = settings.pin3;
+  }
+  PrintSettings(console);
+
+  const std::string question =
+      Format("This keys the transmitter: PTT on and RYRY for %d s. Key it now? (yes/no) ",
+             options.seconds);
+  if (!options.confirmed && !console.Confirm(question)) {
+    open.Close();
+    console.Print("Not keyed: the question was not answered yes (--yes skips it).\n");
+    return kExitBadArgument;
+  }
+
+  Run run(console, r);
+  const End end = run.Key(options.seconds);
+  const uint32_t beforeClose = r.reports();
+  open.Close();
+  const bool released = r.reports() > beforeClose && r.released();
+
+  const double seconds = run.keyedMs() / 1000;
+  switch (end) {
+    case End::Done:
+      console.Print(
+          Format("Keyed for %.1f s: PTT on, LTRS and RYRY (%d characters) at 45.45 baud, "
+                 "PTT off.\n",
+                 seconds, run.characters()));
+      break;
+    case End::Operator:
+      console.Print(Format("Stopped by %s after %.1f s of keying.\n", run.stopRequest(), seconds));
+      break;
+    case End::Lost:
+      console.Print(
+          Format("The box stopped taking reports after %.1f s of keying: was it "
+                 "unplugged?\n  The write failed with %s\n",
+                 seconds, ErrorText(r.lostError()).c_str()));
+      break;
+  }
+  console.Print(
+      released
+          ? "PTT and FSK released: the last report to the box was 00 01 0F.\n"
+          : "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
+  const bool met =
+      PrintTiming(console, MeasureTiming(r.samples(), LineWiring{settings.pin3, settings.reverse}));
+  switch (end) {
+    case End::Done:
+      console.Print(met ? "Result: this PC keys the box on time.\n"
+                        : "Result: this PC does NOT key the box on time (see above).\n");
+      return kExitAccepted;
+    case End::Operator:
+      console.Print(released ? "Result: keying stopped by the operator; the lines are released.\n"
+                             : "Result: keying stopped by the operator.\n");
+      return kExitAccepted;
+    case End::Lost:
+      break;
+  }
+  console.Print("Result: the box was lost while keying.\n");
+  return kExitNoBox;
+}

@@ -1,0 +1,8 @@
+// The settings in force, as the plug-in reads them from tarvokey.ini.
+#pragma once
+
+#include "tools/check/console.h"
+
+// Which file, what each value means, and whether the plug-in would ask at the
+// next open. Reads the file only.
+void PrintSettings(Console& console);

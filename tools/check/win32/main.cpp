@@ -1,0 +1,20 @@
+// tarvokey-check.exe: a console program shipped beside tarvokey.fsk.
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "tools/check/check.h"
+#include "tools/check/win32/win32_console.h"
+
+int main(int argc, char** argv) {
+  Win32Console console;
+  int status = kExitNoBox;
+  try {
+    status = RunCheck(std::vector<std::string>(argv + 1, argv + argc), console);
+  } catch (const std::exception&) {
+    // Only memory can run out here; the plug-in's close has run on the way out.
+    console.Print("tarvokey-check: out of memory.\n");
+  }
+  console.Done();
+  return status;
+}

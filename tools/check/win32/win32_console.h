@@ -1,0 +1,34 @@
+// The Windows console the check program runs in.
+#pragma once
+
+#include <windows.h>
+
+#include "tools/check/console.h"
+
+// One per process: it catches Ctrl-C, Ctrl-Break and the console's close from
+// its construction on, so that a run ends with the lines released instead of
+// the process ending under it.
+class Win32Console : public Console {
+ public:
+  Win32Console();
+  ~Win32Console() override;
+  Win32Console(const Win32Console&) = delete;
+  Win32Console& operator=(const Win32Console&) = delete;
+
+  void Print(const std::string& text) override;
+  bool Confirm(const std::string& question) override;
+  double NowMs() override;
+  void Sleep(uint32_t ms) override;
+  const char* StopRequest() override;
+  std::string FullPath(const char* name) override;
+
+  // The program is done with the box: a close of the console waiting in the
+  // handler may now let the system end the process.
+  void Done();
+
+ private:
+  LARGE_INTEGER frequency_;
+};
+
+// The console control handler, as the system calls it: on a thread of its own.
+BOOL WINAPI OnConsoleControl(DWORD event);
