@@ -196,6 +196,17 @@ constexpr int kIdNo = 7;
 
 // MessageBoxA with no owner window. Text and caption are passed as they are.
 int ShowMessageBox(const char* text, const char* caption, uint32_t style);
+// MessageBoxW with no owner window.
+int ShowWideMessageBox(const char16_t* text, const char16_t* caption, uint32_t style);
+
+// ---- code pages ---------------------------------------------------------
+constexpr uint32_t kCodePageShiftJis = 932;
+// GetACP: the code page in which the ANSI functions (MessageBoxA) read text.
+uint32_t AnsiCodePage();
+// MultiByteToWideChar(codePage, 0, text, -1, out, outUnits): the NUL-terminated
+// text as UTF-16, its NUL included. False, with the last error set, when the
+// system lacks the code page or out is too small.
+bool ToUtf16(uint32_t codePage, const char* text, char16_t* out, uint32_t outUnits);
 
 // ---- system version -----------------------------------------------------
 struct OsVersion {
