@@ -50,6 +50,7 @@ namespace detail {
 void ResetHid();
 void ResetPrompts();
 void ResetVersion();
+void ResetPower();
 }  // namespace detail
 
 }  // namespace sim

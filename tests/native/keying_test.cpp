@@ -1,10 +1,14 @@
 // The line byte and the bit clock on virtual time.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "fixture.h"
+#include "platform/sim/sim_power.h"
 
 namespace {
 
@@ -38,6 +42,16 @@ std::vector<Tick> RunTicks(int n) {
 }
 
 }  // namespace
+
+namespace plat {
+bool operator==(const PowerThrottlingState& a, const PowerThrottlingState& b) {
+  return std::tie(a.Version, a.ControlMask, a.StateMask) ==
+         std::tie(b.Version, b.ControlMask, b.StateMask);
+}
+void PrintTo(const PowerThrottlingState& s, std::ostream* os) {
+  *os << "{" << s.Version << ", " << s.ControlMask << ", " << s.StateMask << "}";
+}
+}  // namespace plat
 
 class FramingTest : public DriverTest, public ::testing::WithParamInterface<Wiring> {};
 
@@ -230,4 +244,69 @@ TEST_F(DriverTest, CloseSeesOutACallbackAlreadyOnItsWay) {
   EXPECT_TRUE(callingBack) << "close returned while the callback was still to come";
   timerThread.join();
   EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+}
+
+// Windows 11 ignores the 1 ms resolution of a hidden host unless asked: one
+// request per clock start, and what the process had put back at its stop.
+TEST_F(DriverTest, TimerResolutionIsHonouredWhileAClockRuns) {
+  const plat::PowerThrottlingState honour{1, plat::kPowerThrottlingIgnoreTimerResolution, 0};
+  const plat::PowerThrottlingState fullSpeed{1, plat::kPowerThrottlingExecutionSpeed, 0};
+  sim::SetProcessPowerThrottling(fullSpeed);  // the host's own choice
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(sim::PowerThrottlingCalls(), std::vector{honour});
+  ASSERT_EQ(extfskOpen(0), 1);  // replaces the first
+  extfskClose();
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskClose();
+  EXPECT_EQ(sim::PowerThrottlingCalls(),
+            (std::vector{honour, fullSpeed, honour, fullSpeed, honour, fullSpeed}));
+  EXPECT_EQ(sim::ProcessPowerThrottling(), fullSpeed);
+
+  // Where Windows cannot say what the process had, it goes back to the system.
+  sim::SetPowerThrottlingSupport(sim::PowerThrottlingSupport::SetOnly);
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskClose();
+  const plat::PowerThrottlingState systemManaged{1, 0, 0};
+  EXPECT_EQ(sim::PowerThrottlingCalls().back(), systemManaged);
+}
+
+// A system without the request, or one that refuses it, keys exactly as one
+// that grants it; only the trace tells.
+TEST_F(DriverTest, RefusedTimerResolutionRequestChangesNothingElse) {
+  using Write = std::tuple<uint32_t, std::vector<uint8_t>, bool>;
+  struct Run {
+    std::vector<Write> writes;
+    std::vector<std::string> trace;
+    int requests = 0;
+  };
+  const auto run = [](sim::PowerThrottlingSupport support) {
+    ResetModule();
+    std::filesystem::remove("tarvokey.ini");
+    sim::SetPowerThrottlingSupport(support);
+    sim::AttachBox();
+    EXPECT_EQ(extfskOpen(0), 1);
+    extfskSetPTT(1);
+    extfskIsTxBusy();
+    extfskPutChar(0x13);
+    sim::AdvanceMs(300);
+    extfskClose();
+    Run r;
+    for (const auto& w : sim::HidWrites()) r.writes.emplace_back(w.atMs, w.bytes, w.ok);
+    for (const auto& line : sim::TraceLines()) {
+      if (line.find("ProcessInformation: ") == std::string::npos) r.trace.push_back(line);
+      r.requests += line.rfind("SetProcessInformation: ", 0) == 0;
+    }
+    EXPECT_EQ(sim::ResolutionRequests(), 0);
+    EXPECT_EQ(sim::ProcessPowerThrottling(), (plat::PowerThrottlingState{1, 0, 0}));
+    return r;
+  };
+  const Run granted = run(sim::PowerThrottlingSupport::SetAndGet);
+  ASSERT_GE(granted.writes.size(), 14u);
+  for (auto support :
+       {sim::PowerThrottlingSupport::Missing, sim::PowerThrottlingSupport::Refused}) {
+    const Run r = run(support);
+    EXPECT_EQ(r.writes, granted.writes);
+    EXPECT_EQ(r.trace, granted.trace);
+    EXPECT_EQ(r.requests, 1) << "traced, and nothing given back that was never taken";
+  }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
 #include "platform/sim/sim_version.h"
 #include "shell/module_entry.h"
@@ -161,6 +162,8 @@ TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
     const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(sim::HidReports().back().bytes, release);
     EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+    EXPECT_EQ(sim::PowerThrottlingCalls().size(), processExiting ? 1u : 2u)
+        << "the timer request is given back at FreeLibrary; nothing is called at exit";
     if (processExiting) {
       // winmm is not called: the system drops timer and resolution with the process.
       EXPECT_EQ(sim::ResolutionRequests(), 1);
