@@ -58,6 +58,8 @@ struct State {
   size_t reportCount = 0;
   int discoveries = 0;
   std::vector<Prompt> prompts;
+  PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
+  std::vector<PROCESS_POWER_THROTTLING_STATE> throttlingCalls;
   std::deque<int> answers;
   DWORD promptDelayMs = 0;
   int failWrites = 0;
@@ -275,15 +277,7 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
 
 // ---- user32 -------------------------------------------------------------------
 
-int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  Prompt prompt{NowMs(),
-                0,
-                GetCurrentThreadId(),
-                owner,
-                text != nullptr ? text : "",
-                caption != nullptr ? caption : "",
-                style,
-                IDCANCEL};
+int ShowPrompt(Prompt prompt) {
   DWORD delay;
   {
     Locked locked;
@@ -300,6 +294,66 @@ int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) 
   prompt.endMs = NowMs();
   S().prompts.push_back(prompt);
   return prompt.answer;
+}
+
+int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, text != nullptr ? text : "",
+                           caption != nullptr ? caption : "", style, IDCANCEL, false, L"", L""});
+}
+
+int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, "", "", style, IDCANCEL, true,
+                           text != nullptr ? text : L"", caption != nullptr ? caption : L""});
+}
+
+// ---- kernel32, looked up at run time --------------------------------------------
+
+bool IsPowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID information,
+                           DWORD size, const char* call) {
+  if (process == GetCurrentProcess() && kind == ProcessPowerThrottling && information != nullptr &&
+      size == sizeof(PROCESS_POWER_THROTTLING_STATE)) {
+    return true;
+  }
+  S().faults.push_back(std::string(call) + " not for this process's power throttling, size " +
+                       std::to_string(size));
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return false;
+}
+
+// Each call replaces the whole state, as Windows does.
+BOOL WINAPI FakeSetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  Locked locked;
+  if (!IsPowerThrottlingCall(process, kind, information, size, "SetProcessInformation")) {
+    return FALSE;
+  }
+  S().throttling = *static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
+  S().throttlingCalls.push_back(S().throttling);
+  return TRUE;
+}
+
+BOOL WINAPI FakeGetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  Locked locked;
+  if (!IsPowerThrottlingCall(process, kind, information, size, "GetProcessInformation")) {
+    return FALSE;
+  }
+  *static_cast<PROCESS_POWER_THROTTLING_STATE*>(information) = S().throttling;
+  return TRUE;
+}
+
+// Whether the running Wine has these functions or not, the plug-in finds ours.
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
+  const bool byName = HIWORD(reinterpret_cast<uintptr_t>(name)) != 0;
+  if (byName && module == GetModuleHandleA("kernel32.dll")) {
+    if (std::strcmp(name, "SetProcessInformation") == 0) {
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetProcessInformation));
+    }
+    if (std::strcmp(name, "GetProcessInformation") == 0) {
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetProcessInformation));
+    }
+  }
+  return GetProcAddress(module, name);
 }
 
 // ---- setupapi -----------------------------------------------------------------
@@ -534,7 +588,9 @@ const Redirect kRedirects[] = {
     {"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FakeWriteFile)},
     {"kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&FakeCloseHandle)},
     {"kernel32.dll", "CreateEventA", reinterpret_cast<void*>(&FakeCreateEventA)},
+    {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress)},
     {"user32.dll", "MessageBoxA", reinterpret_cast<void*>(&FakeMessageBoxA)},
+    {"user32.dll", "MessageBoxW", reinterpret_cast<void*>(&FakeMessageBoxW)},
     {"setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(&FakeSetupDiGetClassDevsA)},
     {"setupapi.dll", "SetupDiEnumDeviceInterfaces",
      reinterpret_cast<void*>(&FakeSetupDiEnumDeviceInterfaces)},
@@ -619,6 +675,16 @@ void SetPromptDelay(DWORD ms) {
 std::vector<Prompt> Prompts() {
   Locked locked;
   return S().prompts;
+}
+
+PROCESS_POWER_THROTTLING_STATE PowerThrottling() {
+  Locked locked;
+  return S().throttling;
+}
+
+std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls() {
+  Locked locked;
+  return S().throttlingCalls;
 }
 
 std::vector<Event> Events() {
