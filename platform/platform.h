@@ -220,9 +220,9 @@ constexpr uint32_t kPowerThrottlingCurrentVersion = 1;
 constexpr uint32_t kPowerThrottlingExecutionSpeed = 0x1;
 constexpr uint32_t kPowerThrottlingIgnoreTimerResolution = 0x4;
 // SetProcessInformation and GetProcessInformation(GetCurrentProcess(),
-// ProcessPowerThrottling, state, sizeof *state). Both are looked up in kernel32
-// at each call, since they came with Windows 8 and the module loads on XP: where
-// they are missing, false with kErrorProcNotFound.
+// ProcessPowerThrottling, state, sizeof *state); Get wants Version set. Both are
+// looked up in kernel32 at each call, since they came with Windows 8 and the
+// module loads on XP: where they are missing, false with kErrorProcNotFound.
 bool SetPowerThrottling(const PowerThrottlingState& state);
 bool GetPowerThrottling(PowerThrottlingState* state);
 
