@@ -24,8 +24,8 @@ constexpr plat::PowerThrottlingState kSystemManaged{plat::kPowerThrottlingCurren
 void BeginHonouredResolution() {
   plat::LockGuard guard(resolutionLock);
   if (runningClocks++ > 0) return;
-  // Only recent Windows 11 reports the state; elsewhere the process is taken to
-  // have left it to the system, as nearly every host does.
+  // Where Windows cannot report the state, the process is taken to have left
+  // it to the system, as nearly every host does.
   before = kSystemManaged;
   if (!plat::GetPowerThrottling(&before)) {
     TraceLastError("GetProcessInformation: ");

@@ -10,7 +10,7 @@ namespace sim {
 
 // Which Windows the process runs on, as far as the power throttling calls go.
 enum class PowerThrottlingSupport {
-  SetAndGet,  // both calls work (Windows 11 22H2 and later); after a reset
+  SetAndGet,  // both calls work, as on current Windows 11; after a reset
   SetOnly,    // GetProcessInformation does not know the class: ERROR_INVALID_PARAMETER
   Refused,    // both calls fail with ERROR_INVALID_PARAMETER
   Missing,    // neither function exists (before Windows 8): ERROR_PROC_NOT_FOUND
