@@ -13,20 +13,13 @@ std::vector<plat::PowerThrottlingState> calls;
 
 // False, with the error the system gives, where the call does not work.
 bool Works(bool get) {
-  switch (support) {
-    case sim::PowerThrottlingSupport::Missing:
-      plat::SetLastError(plat::kErrorProcNotFound);
-      return false;
-    case sim::PowerThrottlingSupport::Refused:
-      plat::SetLastError(plat::kErrorInvalidParameter);
-      return false;
-    case sim::PowerThrottlingSupport::SetOnly:
-      if (get) plat::SetLastError(plat::kErrorInvalidParameter);
-      return !get;
-    case sim::PowerThrottlingSupport::SetAndGet:
-    default:
-      return true;
-  }
+  using Support = sim::PowerThrottlingSupport;
+  const uint32_t error = support == Support::Missing ? plat::kErrorProcNotFound
+                         : support == Support::Refused || (support == Support::SetOnly && get)
+                             ? plat::kErrorInvalidParameter
+                             : plat::kErrorSuccess;
+  if (error != plat::kErrorSuccess) plat::SetLastError(error);
+  return error == plat::kErrorSuccess;
 }
 
 }  // namespace

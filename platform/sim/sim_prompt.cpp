@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -103,38 +104,28 @@ uint32_t AnsiCodePage() {
   return ansiCodePage;
 }
 
+// iconv's CP932 is Microsoft's table, as MultiByteToWideChar's. The sim runs
+// on little-endian hosts, so UTF-16LE is char16_t as it lies in memory.
 bool ToUtf16(uint32_t codePage, const char* text, char16_t* out, uint32_t outUnits) {
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
   {
     std::lock_guard<std::mutex> lock(promptMutex);
-    if (codePage != kCodePageShiftJis || !hasCodePage932) {
-      SetLastError(kErrorInvalidParameter);
-      return false;
-    }
+    if (codePage == kCodePageShiftJis && hasCodePage932) cd = iconv_open("UTF-16LE", "CP932");
   }
-  iconv_t cd = iconv_open("UTF-16LE", "CP932");
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
   // The NUL goes with the text, as with a length of -1.
-  std::string in(text, std::strlen(text) + 1);
-  std::string bytes(in.size() * 2, '\0');
-  char* inPtr = in.data();
-  size_t inLeft = in.size();
-  char* outPtr = bytes.data();
-  size_t outLeft = bytes.size();
-  const bool converted = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
+  char* in = const_cast<char*>(text);
+  size_t inLeft = std::strlen(text) + 1;
+  char* outBytes = reinterpret_cast<char*>(out);
+  size_t outLeft = size_t{outUnits} * 2;
+  const bool converted = iconv(cd, &in, &inLeft, &outBytes, &outLeft) != static_cast<size_t>(-1);
+  const int error = errno;
   iconv_close(cd);
-  const size_t units = (bytes.size() - outLeft) / 2;
-  if (!converted || units > outUnits) {
-    SetLastError(converted ? kErrorInsufficientBuffer : kErrorInvalidParameter);
-    return false;
-  }
-  for (size_t i = 0; i < units; ++i) {
-    out[i] = static_cast<char16_t>(static_cast<uint8_t>(bytes[2 * i]) |
-                                   static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
-  }
-  return true;
+  if (!converted) SetLastError(error == E2BIG ? kErrorInsufficientBuffer : kErrorInvalidParameter);
+  return converted;
 }
 
 }  // namespace plat

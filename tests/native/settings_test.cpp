@@ -167,7 +167,6 @@ TEST_F(SettingsTest, OtherCodePagesShowUtf16WithEnglishUnderTheJapanese) {
   EXPECT_EQ(prompts[0].wideText, Utf16(WithEnglish("polarity_prompt")));
   EXPECT_EQ(prompts[1].wideText, Utf16(WithEnglish("pin_prompt")));
   for (const auto& prompt : prompts) {
-    EXPECT_TRUE(prompt.wide);
     EXPECT_EQ(prompt.wideCaption, Utf16(Utf8Text("caption")));
     EXPECT_EQ(prompt.style, kPromptStyle);
   }
@@ -181,7 +180,6 @@ TEST_F(SettingsTest, OtherCodePagesShowUtf16WithEnglishUnderTheJapanese) {
   ASSERT_EQ(extfskOpen(0), 1);
   prompts = sim::PromptsShown();
   ASSERT_EQ(prompts.size(), 4u);
-  EXPECT_FALSE(prompts[2].wide);
   EXPECT_EQ(prompts[2].text, Cp932(WithEnglish("polarity_prompt")));
   EXPECT_EQ(prompts[3].text, Cp932(WithEnglish("pin_prompt")));
   EXPECT_EQ(prompts[3].caption, Shown("caption"));

@@ -3,7 +3,6 @@
 // UTF-16 with English under them elsewhere. The expected bytes are made by the
 // build with iconv from the UTF-8 texts in tests/data.
 #include <cstdlib>
-#include <cstring>
 
 #include "host/scenario.h"
 
@@ -20,13 +19,6 @@ std::string Expected(const Env& env, const std::string& name, const char* type =
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
-}
-
-std::wstring Utf16(const Env& env, const std::string& name) {
-  const std::string bytes = Expected(env, name, "utf16");
-  std::wstring text(bytes.size() / 2, L'\0');
-  std::memcpy(&text[0], bytes.data(), text.size() * 2);
-  return text;
 }
 
 std::vector<uint8_t> Bytes(const std::wstring& text) {
@@ -56,9 +48,10 @@ void CheckPrompt(const Env& env, const box::Prompt& prompt, const std::string& t
     CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "caption"))));
   } else {
     CHECK(prompt.wide);
-    CHECK_EQ(Hex(Bytes(prompt.wideText)),
-             Hex(Bytes(Utf16(env, text) + L"\n\n" + Utf16(env, text + "_en"))));
-    CHECK_EQ(Hex(Bytes(prompt.wideCaption)), Hex(Bytes(Utf16(env, "caption"))));
+    const std::string blankLine("\n\0\n\0", 4);  // in UTF-16
+    CHECK_EQ(Hex(Bytes(prompt.wideText)), Hex(Bytes(Expected(env, text, "utf16") + blankLine +
+                                                    Expected(env, text + "_en", "utf16"))));
+    CHECK_EQ(Hex(Bytes(prompt.wideCaption)), Hex(Bytes(Expected(env, "caption", "utf16"))));
   }
   CHECK_EQ(prompt.style, kPromptStyle);
   CHECK(prompt.owner == nullptr);

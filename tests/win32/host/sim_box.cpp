@@ -308,38 +308,35 @@ int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style
 
 // ---- kernel32, looked up at run time --------------------------------------------
 
-bool IsPowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID information,
-                           DWORD size, const char* call) {
-  if (process == GetCurrentProcess() && kind == ProcessPowerThrottling && information != nullptr &&
-      size == sizeof(PROCESS_POWER_THROTTLING_STATE)) {
-    return true;
-  }
-  S().faults.push_back(std::string(call) + " not for this process's power throttling, size " +
-                       std::to_string(size));
-  SetLastError(ERROR_INVALID_PARAMETER);
-  return false;
-}
-
-// Each call replaces the whole state, as Windows does.
-BOOL WINAPI FakeSetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
-                                      LPVOID information, DWORD size) {
+// Set and Get of this process's power throttling state. Each Set replaces
+// the whole state, as Windows does.
+BOOL PowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID information,
+                         DWORD size, bool set) {
   Locked locked;
-  if (!IsPowerThrottlingCall(process, kind, information, size, "SetProcessInformation")) {
+  if (process != GetCurrentProcess() || kind != ProcessPowerThrottling || information == nullptr ||
+      size != sizeof(PROCESS_POWER_THROTTLING_STATE)) {
+    S().faults.push_back("Set/GetProcessInformation not for this process's power throttling");
+    SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  S().throttling = *static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
-  S().throttlingCalls.push_back(S().throttling);
+  auto* state = static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
+  if (set) {
+    S().throttling = *state;
+    S().throttlingCalls.push_back(*state);
+  } else {
+    *state = S().throttling;
+  }
   return TRUE;
+}
+
+BOOL WINAPI FakeSetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  return PowerThrottlingCall(process, kind, information, size, true);
 }
 
 BOOL WINAPI FakeGetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
                                       LPVOID information, DWORD size) {
-  Locked locked;
-  if (!IsPowerThrottlingCall(process, kind, information, size, "GetProcessInformation")) {
-    return FALSE;
-  }
-  *static_cast<PROCESS_POWER_THROTTLING_STATE*>(information) = S().throttling;
-  return TRUE;
+  return PowerThrottlingCall(process, kind, information, size, false);
 }
 
 // Whether the running Wine has these functions or not, the plug-in finds ours.
