@@ -60,6 +60,9 @@ struct State {
   std::vector<Prompt> prompts;
   PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
   std::vector<PROCESS_POWER_THROTTLING_STATE> throttlingCalls;
+  // Read before anything patched an import table: a program that installs
+  // the box in its own imports would otherwise be led back here.
+  decltype(&::GetProcAddress) realGetProcAddress = &::GetProcAddress;
   std::deque<int> answers;
   DWORD promptDelayMs = 0;
   int failWrites = 0;
@@ -350,7 +353,7 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
       return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetProcessInformation));
     }
   }
-  return GetProcAddress(module, name);
+  return S().realGetProcAddress(module, name);
 }
 
 // ---- setupapi -----------------------------------------------------------------
