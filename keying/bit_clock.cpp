@@ -1,5 +1,7 @@
 #include "keying/bit_clock.h"
 
+#include "keying/timer_resolution.h"
+
 Framing framing;
 FskKeyer* clockOwner = nullptr;
 
@@ -35,6 +37,7 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
 
 void FskKeyer::StartClock() {
   plat::TimeBeginPeriod(1);
+  BeginHonouredResolution();
   // Armed under the lock so that the first callback cannot check timerId before
   // it holds the new id.
   KeyerGuard guard;
@@ -58,6 +61,7 @@ void FskKeyer::StopClock(Teardown mode) {
     }
   }
   plat::TimeEndPeriod(1);
+  EndHonouredResolution();
   // A one-shot that can no longer be killed has fired: its callback is on its
   // way into this module and is seen out too, so that a FreeLibrary right
   // after close cannot unmap the code under it.

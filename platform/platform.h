@@ -28,6 +28,7 @@ constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorProcNotFound = 127;
 constexpr uint32_t kErrorNoMoreItems = 259;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;
@@ -248,6 +249,34 @@ constexpr int kIdNo = 7;
 
 // MessageBoxA with no owner window. Text and caption are passed as they are.
 int ShowMessageBox(const char* text, const char* caption, uint32_t style);
+// MessageBoxW with no owner window.
+int ShowWideMessageBox(const char16_t* text, const char16_t* caption, uint32_t style);
+
+// ---- code pages ---------------------------------------------------------
+constexpr uint32_t kCodePageShiftJis = 932;
+// GetACP: the code page in which the ANSI functions (MessageBoxA) read text.
+uint32_t AnsiCodePage();
+// MultiByteToWideChar(codePage, 0, text, -1, out, outUnits): the NUL-terminated
+// text as UTF-16, its NUL included. False, with the last error set, when the
+// system lacks the code page or out is too small.
+bool ToUtf16(uint32_t codePage, const char* text, char16_t* out, uint32_t outUnits);
+
+// ---- power throttling ---------------------------------------------------
+// PROCESS_POWER_THROTTLING_STATE.
+struct PowerThrottlingState {
+  uint32_t Version;
+  uint32_t ControlMask;
+  uint32_t StateMask;
+};
+constexpr uint32_t kPowerThrottlingCurrentVersion = 1;
+constexpr uint32_t kPowerThrottlingExecutionSpeed = 0x1;
+constexpr uint32_t kPowerThrottlingIgnoreTimerResolution = 0x4;
+// SetProcessInformation and GetProcessInformation(GetCurrentProcess(),
+// ProcessPowerThrottling, state, sizeof *state); Get wants Version set. Both are
+// looked up in kernel32 at each call, since they came with Windows 8 and the
+// module loads on XP: where they are missing, false with kErrorProcNotFound.
+bool SetPowerThrottling(const PowerThrottlingState& state);
+bool GetPowerThrottling(PowerThrottlingState* state);
 
 // ---- system version -----------------------------------------------------
 struct OsVersion {

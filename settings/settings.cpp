@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
+#include "settings/prompt_box.h"
 #include "settings/settings_file.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_text.h"
@@ -30,9 +31,11 @@ namespace {
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
 // clock reads it); Cancel, and anything else the box may return, leaves both.
-void Ask(const char* text, int32_t yesValue, int32_t noValue, int32_t& value, bool& flag) {
-  const int answer = plat::ShowMessageBox(
-      text, kSettingsCaption, plat::kMbYesNoCancel | plat::kMbIconQuestion | plat::kMbDefButton3);
+void Ask(const char* text, const char* english, int32_t yesValue, int32_t noValue, int32_t& value,
+         bool& flag) {
+  const int answer =
+      ShowJapaneseBox(text, english, kSettingsCaption,
+                      plat::kMbYesNoCancel | plat::kMbIconQuestion | plat::kMbDefButton3);
   if (answer != plat::kIdYes && answer != plat::kIdNo) return;
   const bool yes = answer == plat::kIdYes;
   value = yes ? yesValue : noValue;
@@ -64,8 +67,8 @@ bool FskKeyer::LoadSettings() {
     fskOnPin3 = read.pin3;
   }
 
-  if (rev == -1) Ask(kPolarityPrompt, 1, 0, rev, fskReverse);
-  if (pin == -1) Ask(kPinPrompt, 3, 1, pin, fskOnPin3);
+  if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
+  if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
   WriteSettingsFile(rev, pin);
   return true;

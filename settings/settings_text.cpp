@@ -27,6 +27,23 @@ const char kPinPrompt[] =
     "「はい」または「いいえ」を押すと設定が記録されます (次回からは表示しません)。\n"
     "設定を変更するには MMTTY.EXE と同じフォルダにある tarvokey.ini を編集してください。";
 
+// Shown under the Japanese where the system's code page is not 932, for an
+// operator who cannot read it: a wrong answer keys inverted RTTY or the wrong
+// pin. Plain ASCII, which every code page reads alike.
+const char kPolarityPromptEnglish[] =
+    "Set the RTTY FSK polarity to reverse?\n"
+    "Yes: reverse (key shorted = space, key open = mark)\n"
+    "No: normal, as the TARVOKEY is designed (key shorted = mark, key open = space)\n"
+    "Yes or No is saved and not asked again. To change it, edit tarvokey.ini in the folder of "
+    "MMTTY.EXE.";
+
+const char kPinPromptEnglish[] =
+    "Move the RTTY FSK output from pin 1 to pin 3?\n"
+    "Yes: for the TARVOKEY Gen.3 (pin 3)\n"
+    "No: for the ordinary TARVOKEY (pin 1)\n"
+    "Yes or No is saved and not asked again. To change it, edit tarvokey.ini in the folder of "
+    "MMTTY.EXE.";
+
 // The file is written in binary mode with explicit CR LF, so every build puts
 // the same bytes on disk as a Windows text-mode write would.
 const char kRevLineFormat[] = "FskRev=%d // 0: ノーマル、1: リバース\r\n";

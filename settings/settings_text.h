@@ -5,6 +5,9 @@
 extern const char kSettingsCaption[];
 extern const char kPolarityPrompt[];
 extern const char kPinPrompt[];
+// The English rendering of each prompt, in ASCII.
+extern const char kPolarityPromptEnglish[];
+extern const char kPinPromptEnglish[];
 // printf formats of the file's two lines, each taking one int.
 extern const char kRevLineFormat[];
 extern const char kPinLineFormat[];

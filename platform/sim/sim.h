@@ -81,6 +81,7 @@ void PassTime(uint32_t ms);
 void ResetHid();
 void ResetPrompts();
 void ResetVersion();
+void ResetPower();
 }  // namespace detail
 
 }  // namespace sim

@@ -123,6 +123,7 @@ void Reset() {
   detail::ResetHid();
   detail::ResetPrompts();
   detail::ResetVersion();
+  detail::ResetPower();
 }
 
 uint32_t NowMs() {

@@ -1,5 +1,5 @@
-// Control side of the simulated message boxes: scripted answers and a record of
-// every box shown.
+// Control side of the simulated message boxes: scripted answers, a record of
+// every box shown, and the code pages they are read in.
 #pragma once
 
 #include <cstdint>
@@ -17,12 +17,21 @@ void ScriptPrompt(int answer, std::function<void()> whileOpen = nullptr);
 size_t ScriptedPromptsLeft();
 
 struct Prompt {
-  std::string text;  // the bytes passed, as they are
+  std::string text;  // MessageBoxA: the bytes passed, as they are
   std::string caption;
   uint32_t style;
   int answer;
+  bool wide = false;  // MessageBoxW: text and caption are these
+  std::u16string wideText;
+  std::u16string wideCaption;
 };
 // Every box shown since the last reset, in the order shown.
 std::vector<Prompt> PromptsShown();
+
+// The system's ANSI code page; 932 (Japanese) after a reset. The simulated
+// system converts from code page 932 alone, as iconv's CP932 does.
+void SetAnsiCodePage(uint32_t codePage);
+// The system lacks code page 932, as Windows XP without its East Asian files.
+void RemoveCodePage932();
 
 }  // namespace sim

@@ -1,10 +1,13 @@
 // The line byte and the bit clock on virtual time.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "fixture.h"
+#include "platform/sim/sim_power.h"
 
 namespace {
 
@@ -35,6 +38,18 @@ std::vector<Tick> RunTicks(int n) {
     ticks.push_back({sim::NowMs(), DriverTest::PortBits()});
   }
   return ticks;
+}
+
+// Power throttling states as "version/control mask/state mask".
+std::string Text(const plat::PowerThrottlingState& s) {
+  return std::to_string(s.Version) + "/" + std::to_string(s.ControlMask) + "/" +
+         std::to_string(s.StateMask);
+}
+
+std::string Calls() {
+  std::string calls;
+  for (const auto& state : sim::PowerThrottlingCalls()) calls += Text(state) + " ";
+  return calls;
 }
 
 }  // namespace
@@ -247,4 +262,63 @@ TEST_F(DriverTest, CloseSeesOutACallbackAlreadyOnItsWay) {
   EXPECT_TRUE(callingBack) << "close returned while the callback was still to come";
   timerThread.join();
   EXPECT_EQ(sim::ArmedTimerCount(), 0u);
+}
+
+// Windows 11 ignores the 1 ms resolution of a hidden host unless asked: one
+// request per clock start (IGNORE_TIMER_RESOLUTION controlled, state 0), and
+// what the process had put back at its stop.
+TEST_F(DriverTest, TimerResolutionIsHonouredWhileAClockRuns) {
+  sim::SetProcessPowerThrottling({1, plat::kPowerThrottlingExecutionSpeed, 0});  // the host's
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(Calls(), "1/4/0 ");
+  ASSERT_EQ(extfskOpen(0), 1);  // replaces the first
+  extfskClose();
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskClose();
+  EXPECT_EQ(Calls(), "1/4/0 1/1/0 1/4/0 1/1/0 1/4/0 1/1/0 ");
+  EXPECT_EQ(Text(sim::ProcessPowerThrottling()), "1/1/0");
+
+  // Where Windows cannot say what the process had, it goes back to the system.
+  sim::SetPowerThrottlingSupport(sim::PowerThrottlingSupport::SetOnly);
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskClose();
+  EXPECT_EQ(Text(sim::ProcessPowerThrottling()), "1/0/0");
+}
+
+// A system without the request, or one that refuses it, keys exactly as one
+// that grants it; only the trace tells.
+TEST_F(DriverTest, RefusedTimerResolutionRequestChangesNothingElse) {
+  // Every report with its time, and the trace apart from the request's lines.
+  const auto run = [](sim::PowerThrottlingSupport support, int* requestLines) {
+    ResetModule();
+    std::filesystem::remove("tarvokey.ini");
+    sim::SetPowerThrottlingSupport(support);
+    sim::AttachBox();
+    EXPECT_EQ(extfskOpen(0), 1);
+    extfskSetPTT(1);
+    extfskIsTxBusy();
+    extfskPutChar(0x13);
+    sim::AdvanceMs(300);
+    extfskClose();
+    std::vector<std::string> seen;
+    for (const auto& w : sim::HidWrites()) {
+      seen.push_back(std::to_string(w.atMs) + std::string(w.bytes.begin(), w.bytes.end()));
+    }
+    *requestLines = 0;
+    for (const auto& line : sim::TraceLines()) {
+      const bool request = line.find("ProcessInformation: ") != std::string::npos;
+      if (!request) seen.push_back(line);
+      *requestLines += line.rfind("SetProcessInformation: ", 0) == 0;
+    }
+    EXPECT_EQ(Text(sim::ProcessPowerThrottling()), "1/0/0");
+    return seen;
+  };
+  int lines = 0;
+  const auto granted = run(sim::PowerThrottlingSupport::SetAndGet, &lines);
+  ASSERT_GE(granted.size(), 14u);
+  for (auto support :
+       {sim::PowerThrottlingSupport::Missing, sim::PowerThrottlingSupport::Refused}) {
+    EXPECT_EQ(run(support, &lines), granted);
+    EXPECT_EQ(lines, 1) << "traced, and nothing given back that was never taken";
+  }
 }

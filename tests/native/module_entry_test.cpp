@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
 #include "platform/sim/sim_version.h"
 #include "shell/module_entry.h"
@@ -211,6 +212,7 @@ TEST_F(ModuleTest, ProcessExitNeitherWaitsForADeadTickNorTakesItsLock) {
   EXPECT_TRUE(returned) << "process exit waited for a thread that no longer exists";
   EXPECT_EQ(activeKeyer, nullptr);
   EXPECT_EQ(sim::ResolutionRequests(), 1) << "no winmm call at process exit";
+  EXPECT_EQ(sim::PowerThrottlingCalls().size(), 1u) << "nor a new one: the request goes too";
 }
 
 TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
@@ -266,6 +268,7 @@ TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
 
   EXPECT_EQ(activeKeyer, nullptr);
   EXPECT_EQ(sim::ResolutionRequests(), 0);
+  EXPECT_EQ(sim::PowerThrottlingCalls().size(), 2u) << "the timer request is given back";
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "a tick re-armed after unload";
   const auto labels = TraceLabelsSince(0);

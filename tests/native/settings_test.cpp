@@ -38,11 +38,11 @@ std::string Utf8Text(const std::string& name) {
   return {};
 }
 
-// What iconv makes of a UTF-8 text in code page 932.
-std::string Cp932(const std::string& utf8) {
+// What iconv makes of a UTF-8 text in another encoding.
+std::string Iconv(const std::string& utf8, const std::string& encoding) {
   const char* input = "iconv-input.txt";
   std::ofstream(input, std::ios::binary) << utf8;
-  FILE* pipe = popen((std::string("iconv -f UTF-8 -t CP932 ") + input).c_str(), "r");
+  FILE* pipe = popen(("iconv -f UTF-8 -t " + encoding + " " + input).c_str(), "r");
   std::string out;
   if (pipe == nullptr) {
     ADD_FAILURE() << "cannot run iconv";
@@ -55,7 +55,25 @@ std::string Cp932(const std::string& utf8) {
   return out;
 }
 
+std::string Cp932(const std::string& utf8) { return Iconv(utf8, "CP932"); }
+
+std::u16string Utf16(const std::string& utf8) {
+  const std::string bytes = Iconv(utf8, "UTF-16LE");
+  std::u16string text;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    text += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) |
+                                  static_cast<uint8_t>(bytes[i + 1]) << 8);
+  }
+  return text;
+}
+
 std::string Shown(const std::string& name) { return Cp932(Utf8Text(name)); }
+
+// A prompt as a system on another code page shows it: the Japanese, a blank
+// line, the English.
+std::string WithEnglish(const std::string& name) {
+  return Utf8Text(name) + "\n\n" + Utf8Text(name + "_en");
+}
 
 // The two lines the driver writes, as they must be on disk: code page 932,
 // each line ending in CR LF.
@@ -135,6 +153,37 @@ TEST_F(SettingsTest, TextsAreCodePage932OfTheReadableTexts) {
   const std::string expected = ExpectedFile(1, 1);
   EXPECT_NE(expected.find("\r\nFskPin=1 // "), std::string::npos);
   EXPECT_EQ(FileBytes(), expected);
+}
+
+// Off code page 932 the ANSI box would show mojibake: the same texts come as
+// UTF-16 with English under them, and the answers mean what they always do.
+TEST_F(SettingsTest, OtherCodePagesShowUtf16WithEnglishUnderTheJapanese) {
+  sim::SetAnsiCodePage(1252);
+  sim::ScriptPrompt(kYes);
+  sim::ScriptPrompt(kNo);
+  ASSERT_EQ(extfskOpen(0), 1);
+  auto prompts = sim::PromptsShown();
+  ASSERT_EQ(prompts.size(), 2u);
+  EXPECT_EQ(prompts[0].wideText, Utf16(WithEnglish("polarity_prompt")));
+  EXPECT_EQ(prompts[1].wideText, Utf16(WithEnglish("pin_prompt")));
+  for (const auto& prompt : prompts) {
+    EXPECT_EQ(prompt.wideCaption, Utf16(Utf8Text("caption")));
+    EXPECT_EQ(prompt.style, kPromptStyle);
+  }
+  EXPECT_EQ(FileBytes(), ExpectedFile(1, 1));
+
+  // A system without code page 932 still reads the English in the ANSI box.
+  std::filesystem::remove(kFile);
+  sim::RemoveCodePage932();
+  sim::ScriptPrompt(kNo);
+  sim::ScriptPrompt(kYes);
+  ASSERT_EQ(extfskOpen(0), 1);
+  prompts = sim::PromptsShown();
+  ASSERT_EQ(prompts.size(), 4u);
+  EXPECT_EQ(prompts[2].text, Cp932(WithEnglish("polarity_prompt")));
+  EXPECT_EQ(prompts[3].text, Cp932(WithEnglish("pin_prompt")));
+  EXPECT_EQ(prompts[3].caption, Shown("caption"));
+  EXPECT_EQ(FileBytes(), ExpectedFile(0, 3));
 }
 
 struct Answers {

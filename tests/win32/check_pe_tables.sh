@@ -26,5 +26,16 @@ for dll in KERNEL32 USER32 WINMM HID SETUPAPI; do
   grep -qiE "DLL Name: $dll\.dll" <<<"$dump" || { echo "no import of $dll.dll"; fail=1; }
 done
 
+# The prompts need these, all there since XP. What came later (the power
+# throttling calls of Windows 8) is looked up at run time: imported, it would
+# keep the module from loading on XP and 7.
+imported() { grep -qE "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+$1\$" <<<"$dump"; }
+for f in MessageBoxA MessageBoxW GetACP MultiByteToWideChar; do
+  imported "$f" || { echo "no import of $f"; fail=1; }
+done
+for f in SetProcessInformation GetProcessInformation; do
+  ! imported "$f" || { echo "$f is imported: no load before Windows 8"; fail=1; }
+done
+
 [ $fail -eq 0 ] && echo "exports: $exports imports: system DLLs only"
 exit $fail

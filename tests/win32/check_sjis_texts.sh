@@ -16,6 +16,6 @@ while IFS=$'\t' read -r name text; do
   grep -qF -- "$want" <<<"$module" || { echo "$name: not found in code page 932"; fail=1; }
   count=$((count + 1))
 done <"$texts"
-[ "$count" = 5 ] || { echo "read $count texts, wanted 5"; fail=1; }
+[ "$count" = 7 ] || { echo "read $count texts, wanted 7"; fail=1; }
 [ $fail -eq 0 ] && echo "$count texts found in code page 932"
 exit $fail

@@ -146,6 +146,15 @@ SCENARIO(open_close_and_reopen) {
   CHECK_EQ(Hex(events[newFirst].bytes), Hex(ReportBytes(0x0F)));
   CHECK_EQ(box::OpenDeviceHandles(), 2);
   plugin.Close();
+
+  // Each clock asked Windows 11 to honour its timer resolution when hidden,
+  // and put back what the host had when it stopped.
+  REQUIRE(plugin.imports("GetProcAddress"));
+  const std::string honour = Text({{PROCESS_POWER_THROTTLING_CURRENT_VERSION,
+                                    PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION, 0}});
+  const std::string back = Text({box::kHostPowerThrottling});
+  CHECK_EQ(Text(box::PowerThrottlingCalls()),
+           honour + " " + back + " " + honour + " " + back + " " + honour + " " + back);
 }
 
 // The framing state belongs to the module: a character cut short by close is

@@ -1,20 +1,29 @@
 // The wiring choices: tarvokey.ini in the host's current folder, and the two
-// first-use prompts, byte for byte in Shift_JIS. The expected bytes are made
-// by the build with iconv from the UTF-8 texts in tests/data.
+// first-use prompts, byte for byte in Shift_JIS on a Japanese system and as
+// UTF-16 with English under them elsewhere. The expected bytes are made by the
+// build with iconv from the UTF-8 texts in tests/data.
+#include <cstdlib>
+
 #include "host/scenario.h"
 
 namespace {
 
 constexpr UINT kPromptStyle = MB_YESNOCANCEL | MB_ICONQUESTION | MB_DEFBUTTON3;
 
-std::string Expected(const Env& env, const char* name) {
-  const std::string bytes = ReadFileBytes(env.data + "\\" + name + ".sjis");
+// A text as the build wrote it: "sjis" (code page 932) or "utf16".
+std::string Expected(const Env& env, const std::string& name, const char* type = "sjis") {
+  const std::string bytes = ReadFileBytes(env.data + "\\" + name + "." + type);
   if (bytes.empty()) check::Fail(__FILE__, __LINE__, std::string("no expected bytes for ") + name);
   return bytes;
 }
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+std::vector<uint8_t> Bytes(const std::wstring& text) {
+  const auto* first = reinterpret_cast<const uint8_t*>(text.data());
+  return std::vector<uint8_t>(first, first + text.size() * 2);
 }
 
 // The settings file as the module writes it back: two lines, CR LF.
@@ -30,9 +39,20 @@ std::string SettingsFile(const Env& env, int rev, int pin) {
   return file;
 }
 
-void CheckPrompt(const Env& env, const box::Prompt& prompt, const char* text) {
-  CHECK_EQ(Hex(Bytes(prompt.text)), Hex(Bytes(Expected(env, text))));
-  CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "caption"))));
+// Japanese Windows reads the ANSI box's Shift_JIS as it is; elsewhere it would
+// be mojibake, and the box is the wide one, the English under the Japanese.
+void CheckPrompt(const Env& env, const box::Prompt& prompt, const std::string& text) {
+  if (GetACP() == 932) {
+    CHECK(!prompt.wide);
+    CHECK_EQ(Hex(Bytes(prompt.text)), Hex(Bytes(Expected(env, text))));
+    CHECK_EQ(Hex(Bytes(prompt.caption)), Hex(Bytes(Expected(env, "caption"))));
+  } else {
+    CHECK(prompt.wide);
+    const std::string blankLine("\n\0\n\0", 4);  // in UTF-16
+    CHECK_EQ(Hex(Bytes(prompt.wideText)), Hex(Bytes(Expected(env, text, "utf16") + blankLine +
+                                                    Expected(env, text + "_en", "utf16"))));
+    CHECK_EQ(Hex(Bytes(prompt.wideCaption)), Hex(Bytes(Expected(env, "caption", "utf16"))));
+  }
   CHECK_EQ(prompt.style, kPromptStyle);
   CHECK(prompt.owner == nullptr);
   CHECK_EQ(prompt.threadId, GetCurrentThreadId());  // the host's thread, inside extfskOpen
@@ -85,10 +105,14 @@ SCENARIO(settings_wiring) {
 // answers key the box and are written down; Cancel (or a failed box) asks
 // again next time.
 SCENARIO(settings_prompts) {
+  // Run once per code page; Wine takes it from LC_ALL.
+  if (const char* codePage = std::getenv("TARVOKEY_ANSI_CODE_PAGE")) {
+    REQUIRE(GetACP() == static_cast<UINT>(std::atoi(codePage)));
+  }
   RemoveFile("tarvokey.ini");
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
-  REQUIRE(plugin.imports("MessageBoxA"));
+  REQUIRE(plugin.imports("MessageBoxA") && plugin.imports("MessageBoxW"));
 
   box::SetPromptDelay(120);
   box::AnswerPrompts({IDYES, IDYES});

@@ -92,6 +92,17 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
                                  reports.begin() + static_cast<std::ptrdiff_t>(start + 8));
 }
 
+std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states) {
+  std::string text;
+  char part[40];
+  for (const PROCESS_POWER_THROTTLING_STATE& s : states) {
+    std::snprintf(part, sizeof part, "%s%lu/%lu/%lu", text.empty() ? "" : " ", s.Version,
+                  s.ControlMask, s.StateMask);
+    text += part;
+  }
+  return text;
+}
+
 std::vector<box::Event> Slice(const std::vector<box::Event>& events, size_t from, size_t to) {
   to = std::min(to, events.size());
   if (from >= to) return {};

@@ -50,6 +50,9 @@ double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs = 2000);
 
 std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
 
+// Power throttling states as "version/control mask/state mask", space-separated.
+std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states);
+
 // Events [from, to) of a list, clipped to its end.
 std::vector<box::Event> Slice(const std::vector<box::Event>& events, size_t from,
                               size_t to = SIZE_MAX);

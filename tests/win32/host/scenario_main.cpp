@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
   CHECK_EQ(box::OpenInfoSets(), 0);
   CHECK_EQ(box::LivePreparsedData(), 0);
   CHECK_EQ(box::OpenEvents(), 0);
+  // Nor may it have changed the process's power throttling for good.
+  CHECK_EQ(Text({box::PowerThrottling()}), Text({box::kHostPowerThrottling}));
 
   const int failures = check::Failures();
   std::printf("%s %s: %d reports, %d discoveries, %d failed checks\n",

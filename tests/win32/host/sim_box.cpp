@@ -67,6 +67,11 @@ struct State {
   size_t reportCount = 0;
   int discoveries = 0;
   std::vector<Prompt> prompts;
+  PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
+  std::vector<PROCESS_POWER_THROTTLING_STATE> throttlingCalls;
+  // Read before anything patched an import table: a program that installs
+  // the box in its own imports would otherwise be led back here.
+  decltype(&::GetProcAddress) realGetProcAddress = &::GetProcAddress;
   std::deque<int> answers;
   DWORD promptDelayMs = 0;
   int failWrites = 0;
@@ -309,15 +314,7 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
 
 // ---- user32 -------------------------------------------------------------------
 
-int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  Prompt prompt{NowMs(),
-                0,
-                GetCurrentThreadId(),
-                owner,
-                text != nullptr ? text : "",
-                caption != nullptr ? caption : "",
-                style,
-                IDCANCEL};
+int ShowPrompt(Prompt prompt) {
   DWORD delay;
   {
     Locked locked;
@@ -335,6 +332,63 @@ int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) 
   prompt.endMs = NowMs();
   S().prompts.push_back(prompt);
   return prompt.answer;
+}
+
+int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, text != nullptr ? text : "",
+                           caption != nullptr ? caption : "", style, IDCANCEL, false, L"", L""});
+}
+
+int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
+  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, "", "", style, IDCANCEL, true,
+                           text != nullptr ? text : L"", caption != nullptr ? caption : L""});
+}
+
+// ---- kernel32, looked up at run time --------------------------------------------
+
+// Set and Get of this process's power throttling state. Each Set replaces
+// the whole state, as Windows does.
+BOOL PowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID information,
+                         DWORD size, bool set) {
+  Locked locked;
+  if (process != GetCurrentProcess() || kind != ProcessPowerThrottling || information == nullptr ||
+      size != sizeof(PROCESS_POWER_THROTTLING_STATE)) {
+    S().faults.push_back("Set/GetProcessInformation not for this process's power throttling");
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto* state = static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
+  if (set) {
+    S().throttling = *state;
+    S().throttlingCalls.push_back(*state);
+  } else {
+    *state = S().throttling;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI FakeSetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  return PowerThrottlingCall(process, kind, information, size, true);
+}
+
+BOOL WINAPI FakeGetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
+                                      LPVOID information, DWORD size) {
+  return PowerThrottlingCall(process, kind, information, size, false);
+}
+
+// Whether the running Wine has these functions or not, the plug-in finds ours.
+FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
+  const bool byName = HIWORD(reinterpret_cast<uintptr_t>(name)) != 0;
+  if (byName && module == GetModuleHandleA("kernel32.dll")) {
+    if (std::strcmp(name, "SetProcessInformation") == 0) {
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetProcessInformation));
+    }
+    if (std::strcmp(name, "GetProcessInformation") == 0) {
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetProcessInformation));
+    }
+  }
+  return S().realGetProcAddress(module, name);
 }
 
 // ---- setupapi -----------------------------------------------------------------
@@ -585,7 +639,9 @@ const Redirect kRedirects[] = {
     {"kernel32.dll", "WriteFile", reinterpret_cast<void*>(&FakeWriteFile)},
     {"kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&FakeCloseHandle)},
     {"kernel32.dll", "CreateEventA", reinterpret_cast<void*>(&FakeCreateEventA)},
+    {"kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(&FakeGetProcAddress)},
     {"user32.dll", "MessageBoxA", reinterpret_cast<void*>(&FakeMessageBoxA)},
+    {"user32.dll", "MessageBoxW", reinterpret_cast<void*>(&FakeMessageBoxW)},
     {"setupapi.dll", "SetupDiGetClassDevsA", reinterpret_cast<void*>(&FakeSetupDiGetClassDevsA)},
     {"setupapi.dll", "SetupDiEnumDeviceInterfaces",
      reinterpret_cast<void*>(&FakeSetupDiEnumDeviceInterfaces)},
@@ -688,6 +744,16 @@ void SetPromptDelay(DWORD ms) {
 std::vector<Prompt> Prompts() {
   Locked locked;
   return S().prompts;
+}
+
+PROCESS_POWER_THROTTLING_STATE PowerThrottling() {
+  Locked locked;
+  return S().throttling;
+}
+
+std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls() {
+  Locked locked;
+  return S().throttlingCalls;
 }
 
 std::vector<Event> Events() {

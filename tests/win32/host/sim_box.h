@@ -1,9 +1,11 @@
 // A simulated TARVOKEY box (and the HID bus it sits on) inside the test host.
 //
 // Install() rewrites the plug-in's import table so that its calls into hid.dll
-// and setupapi.dll, its CreateFileA/WriteFile/CloseHandle on device paths and
-// its MessageBoxA reach this box instead of the system. Everything else the
-// plug-in uses (multimedia timers, events, the settings file) stays real.
+// and setupapi.dll, its CreateFileA/WriteFile/CloseHandle on device paths,
+// its MessageBoxA and MessageBoxW, and the power throttling functions it looks
+// up with GetProcAddress reach this box instead of the system. Everything else
+// the plug-in uses (multimedia timers, events, the settings file, code page
+// conversion) stays real.
 //
 // The box checks the calls against the Win32 contracts the plug-in relies on
 // (record sizes, flags, handle lifetimes, report lengths) and collects every
@@ -68,10 +70,13 @@ struct Prompt {
   double endMs;
   DWORD threadId;
   HWND owner;
-  std::string text;  // bytes as passed (Shift_JIS)
+  std::string text;  // MessageBoxA: bytes as passed (Shift_JIS)
   std::string caption;
   UINT style;
   int answer;
+  bool wide;  // MessageBoxW: text and caption are these
+  std::wstring wideText;
+  std::wstring wideCaption;
 };
 
 // Box time in milliseconds since the process started using the box.
@@ -112,6 +117,14 @@ void AnswerPrompts(const std::vector<int>& answers);
 // How long each prompt stays open before it is answered (a user reading it).
 void SetPromptDelay(DWORD ms);
 std::vector<Prompt> Prompts();
+
+// ---- the process's power throttling state -----------------------------------
+// As the host left it before loading the plug-in: full speed asked for.
+constexpr PROCESS_POWER_THROTTLING_STATE kHostPowerThrottling = {
+    PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
+PROCESS_POWER_THROTTLING_STATE PowerThrottling();
+// Every state SetProcessInformation was given, in order.
+std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls();
 
 // ---- what happened --------------------------------------------------------
 std::vector<Event> Events();

@@ -1,0 +1,10 @@
+// Keeping the 1 ms timer resolution while the host is out of sight.
+#pragma once
+
+// Windows 11 may ignore the timer resolution that a process asked for while
+// its windows are minimised, covered or hidden, and hosts often run that way
+// (behind a logging program). At about 15.6 ms a 22 ms element then lasts
+// 31 ms. So while a clock runs, the process asks Windows to honour it.
+// Called beside timeBeginPeriod and timeEndPeriod, as they are paired.
+void BeginHonouredResolution();
+void EndHonouredResolution();
