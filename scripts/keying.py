@@ -207,9 +207,17 @@ def main():
     # not driven yet (space with normal polarity) and the opening LTRS follows
     # that space with no mark between: no receiver can frame it.
     framed = received == codes or (received == codes[1:] and codes[0] in (0x1B, 0x1F))
-    print(f"box:      {len(received)} of {len(codes)} codes framed, "
-          f"{'as sent' if received == codes else 'as sent after the opening shift' if framed else 'NOT as sent'}; "
-          f"failed writes {meta.get('failed_writes')}, contract faults {meta.get('faults')}")
+    shift = {0x1F: "LTRS", 0x1B: "FIGS"}.get(codes[0] if codes else -1, "shift")
+    if received == codes:
+        framing = f"all {len(codes)} codes MMTTY handed over arrived framed, as sent"
+    elif framed:
+        framing = (f"the {len(received)} codes after the opening {shift} arrived framed, as sent\n"
+                   f"          (an opening {shift} right after PTT on is never framed: see the README)")
+    else:
+        framing = f"{len(received)} of {len(codes)} codes arrived framed, NOT as sent"
+    print(f"box:      {framing}")
+    print(f"writes:   {meta.get('failed_writes')} failed, {meta.get('faults')} breaches of the "
+          f"Win32 contract seen by the simulated box")
     if bps:
         print(f"minimodem: {bps[-1]:.2f} bps measured (45.45 nominal), confidence {confidence[-1]:.2f}")
     print(f"character error rate: {cer:.2%} ({errors} of {len(sent)})")
