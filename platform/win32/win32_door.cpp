@@ -19,6 +19,11 @@
 // goes straight back to winmm, past the module's frames, without running any
 // more of the module's code. At the end of the unload the door is closed: a
 // callback that still comes turns back at the door.
+//
+// The system DLLs such a tick may be waiting in (the HID class, device setup)
+// and winmm, whose thread it is, must outlive the module too: the host may
+// not use them itself, and the module's own imports let go of them with it.
+// So they are pinned when the door opens.
 #include "platform/win32/win32_door.h"
 
 #include <setupapi.h>
@@ -263,6 +268,11 @@ bool OpenTickDoor() {
   ::FlushInstructionCache(::GetCurrentProcess(), page, kPage);
   gate = reinterpret_cast<GateFn>(page + (tarvokeyDoorGate - tarvokeyDoorCode));
   tickEntry = reinterpret_cast<LPTIMECALLBACK>(page + (tarvokeyDoorTickEntry - tarvokeyDoorCode));
+  // Loaded already, as the module imports them; a pin never counts up twice.
+  for (const wchar_t* dll : {L"hid.dll", L"setupapi.dll", L"winmm.dll"}) {
+    HMODULE pinned = nullptr;
+    ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, dll, &pinned);
+  }
   return true;
 }
 
