@@ -20,6 +20,11 @@ constexpr uint8_t kReportId = 0x00;
 constexpr uint8_t kReportCommand = 0x01;
 constexpr int kLineByteAt = 2;
 constexpr int kReportLeadingBytes = 3;
+// The line byte: one bit per output line, 1 = open (released), 0 = shorted.
+constexpr uint8_t kFskPin1Line = 0x01;  // FSK, on pin 1
+constexpr uint8_t kPttLine = 0x02;
+constexpr uint8_t kFskPin3Line = 0x04;  // FSK, on pin 3 (Gen.3)
+constexpr uint8_t kPtt2Line = 0x08;     // second PTT line, with pin 3
 // Every line open: PTT and FSK released.
 constexpr uint8_t kLinesReleased = 0x0F;
 

@@ -74,7 +74,7 @@ uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc,
 
 bool TimeKillEvent(uint32_t timerId) {
   if (::timeKillEvent(timerId) == TIMERR_NOERROR) return true;
-  win32::NoteLateCallback();
+  win32::NoteFailedKill();
   return false;
 }
 

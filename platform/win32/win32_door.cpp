@@ -237,7 +237,14 @@ namespace win32 {
 
 LPTIMECALLBACK TimerEntry() { return tickEntry != nullptr ? tickEntry : &TimerTrampoline; }
 
-void NoteLateCallback() { pageOutlivesModule = true; }
+void NoteFailedKill() {
+  // The calling thread's TEB, as the door records it (NtCurrentTeb's inline
+  // read of fs trips GCC's bounds warning).
+  DWORD teb;
+  asm volatile("movl %%fs:0x18, %0" : "=r"(teb));
+  const bool ownTimer = door != nullptr && door->tickTeb == teb;
+  if (!ownTimer) pageOutlivesModule = true;
+}
 
 bool DoorOpen() { return gate != nullptr; }
 

@@ -19,8 +19,9 @@ void CALLBACK TimerTrampoline(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, 
 LPTIMECALLBACK TimerEntry();
 
 // A timer could not be killed: its callback may still come, so the door's
-// page must outlive the module.
-void NoteLateCallback();
+// page must outlive the module. Not so for a tick that kills its own timer,
+// which has fired and is the callback running.
+void NoteFailedKill();
 
 bool DoorOpen();
 // Calls the stdcall function fn with argc 32-bit arguments through the door's

@@ -20,8 +20,6 @@ constexpr uint8_t kR = 0x0A;
 constexpr uint8_t kY = 0x15;
 // Mark before the first start bit, so that a receiver can frame it.
 constexpr uint32_t kLeadMs = 110;
-constexpr uint32_t kCharacterMs = 165;
-constexpr uint32_t kBitMs = 22;
 
 // What the reports of a run were; written by the report observer, on the
 // timer thread, and read by the run.

@@ -3,17 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/box_identity.h"
 #include "tools/check/text.h"
 
 namespace {
 
-// 45.45 baud: 22 ms bits, a 33 ms stop element, 7.5 bits a character.
-constexpr double kBitMs = 22;
-constexpr double kStopMs = 33;
-constexpr double kCharacterMs = 165;
-constexpr uint8_t kPttBit = 0x02;
-constexpr uint8_t kFskPin1Bit = 0x01;
-constexpr uint8_t kFskPin3Bit = 0x04;
 constexpr int kElementsPerCharacter = 7;  // start, five data bits, stop
 
 enum class Kind { Off, Lead, Idle, Start, Data, Stop, Error };
@@ -27,14 +21,14 @@ struct Element {
 // a space after mark, five bits, and a mark stop.
 std::vector<Element> Elements(const std::vector<ReportSample>& reports, const LineWiring& wiring,
                               std::vector<size_t>* wholeCharacters) {
-  const uint8_t fskBit = wiring.pin3 ? kFskPin3Bit : kFskPin1Bit;
+  const uint8_t fskBit = wiring.pin3 ? tarvokey::kFskPin3Line : tarvokey::kFskPin1Line;
   std::vector<Element> elements;
   enum class State { Off, Lead, Idle, Data, Stop } state = State::Off;
   size_t start = 0;
   int bits = 0;
   for (const ReportSample& report : reports) {
     if (!report.written) break;
-    const bool pttOn = (report.line & kPttBit) == 0;
+    const bool pttOn = (report.line & tarvokey::kPttLine) == 0;
     const bool mark = ((report.line & fskBit) != 0) == wiring.reverse;
     Kind kind;
     if (!pttOn) {

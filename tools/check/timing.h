@@ -8,6 +8,12 @@
 
 #include "tools/check/console.h"
 
+// The plug-in's keying at 45.45 baud: 22 ms bits, a 33 ms stop element, 7.5
+// bits a character.
+constexpr uint32_t kBitMs = 22;
+constexpr uint32_t kStopMs = 33;
+constexpr uint32_t kCharacterMs = 165;
+
 // One report as the plug-in wrote it.
 struct ReportSample {
   double ms;
