@@ -4,3 +4,10 @@
 file(GLOB SJIS_TEXT_SOURCES CONFIGURE_DEPENDS
   shell/*_text.cpp shell/win32/*_text.cpp settings/*_text.cpp)
 set_source_files_properties(${SJIS_TEXT_SOURCES} PROPERTIES COMPILE_OPTIONS -fexec-charset=CP932)
+
+# And no Japanese narrow string anywhere else: it would reach the ANSI
+# functions as UTF-8 and show as mojibake. Checked before anything compiles.
+add_custom_target(source_charsets
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/scripts/check-charsets
+          ${CMAKE_CURRENT_SOURCE_DIR} ${SJIS_TEXT_SOURCES}
+  COMMENT "Checking that Japanese narrow strings are compiled to code page 932")
