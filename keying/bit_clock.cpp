@@ -41,6 +41,7 @@ void FskKeyer::StartClock() {
   // Armed under the lock so that the first callback cannot check timerId before
   // it holds the new id.
   KeyerGuard guard;
+  Enter(KeyerState::Running);
   clockOwner = this;
   timerId = plat::TimeSetOneShot(bitPeriodMs, 0, &FskKeyer::OnBitTick, this);
 }
@@ -49,16 +50,17 @@ void FskKeyer::StopClock(Teardown mode) {
   uint32_t armed = 0;
   {
     KeyerGuard guard(mode);
-    if (clockStopping) return;
-    clockStopping = true;
+    if (state != KeyerState::Running) return;  // stopped already, by an unload
     stopMode = mode;
     armed = timerId;
     // At process exit the timer thread is gone and the system drops the
     // resolution request with the process; winmm may be half torn down.
     if (mode == Teardown::ProcessExit) {
       ForgetClock();
+      Enter(KeyerState::Stopped);
       return;
     }
+    Enter(KeyerState::Stopping);
   }
   plat::TimeEndPeriod(1);
   EndHonouredResolution();
@@ -94,6 +96,7 @@ bool FskKeyer::AwaitStoppedClock(uint32_t tickBoundMs) {
 
   KeyerGuard guard;
   ForgetClock();
+  Enter(KeyerState::Stopped);
   return true;
 }
 
@@ -111,7 +114,9 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
     // A callback already on its way when its clock was stopped is stale; so is
     // one for a freed instance whose address a new one reuses. The pointer is
     // only compared until it is known to be the running clock's.
-    if (keyer != clockOwner || firedId != keyer->timerId || keyer->clockStopping) return;
+    if (keyer != clockOwner || firedId != keyer->timerId || keyer->state != KeyerState::Running) {
+      return;
+    }
     keyer->tickRunning = true;
 
     plat::TimeKillEvent(keyer->timerId);

@@ -118,9 +118,17 @@ struct AbandonedTickTeardown {
   Handle interfaceSet = nullptr;
   void* memory[5] = {};
 };
-// Abandons the tick if it is waiting inside a system call; false if it is not
-// (it has come back, or never went), and then nothing is done.
-bool AbandonTick(const AbandonedTickTeardown& teardown);
+// What the tick's teardown is to be, read from the instance while the tick is
+// held inside its call: nothing the tick does can change it meanwhile, and
+// nothing changes after (the tick never runs the module's code again). Runs on
+// the thread that abandons; must not wait for the tick.
+using TeardownSnapshot = AbandonedTickTeardown (*)(void* context);
+// Abandons the tick if it is waiting inside a system call: holds it there
+// (should the call return meanwhile, it waits at the door), takes the
+// snapshot, and lets it go home with that teardown. False if it is not waiting
+// in a call (it has come back, or never went); then nothing is done and the
+// snapshot is not taken.
+bool AbandonTick(TeardownSnapshot snapshot, void* context);
 
 // At unload, after the module's own teardown: no callback enters the module
 // any more. Waits up to waitMs for a callback inside the module's code to

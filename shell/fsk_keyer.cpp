@@ -12,16 +12,17 @@ FskKeyer::FskKeyer() {
 }
 
 FskKeyer::~FskKeyer() {
-  if (released) return;
+  // Released: closed as usual. Abandoned: what it held went to a tick.
+  if (state == KeyerState::Released || state == KeyerState::Abandoned) return;
   StopClock(Teardown::Normal);
   AwaitStoppedClock(kNoBound);
   Release(Teardown::Normal);
 }
 
 void FskKeyer::Release(Teardown mode) {
-  if (released) return;
   {
     KeyerGuard guard(mode);
+    assert(state == KeyerState::Stopped);
     outReport[0] = tarvokey::kReportId;
     outReport[1] = tarvokey::kReportCommand;
     portBits() = tarvokey::kLinesReleased;
@@ -34,5 +35,6 @@ void FskKeyer::Release(Teardown mode) {
   TraceLastError("CloseHandle(ReadHandle): ");
   deviceOpen = false;
   CloseIfOpen(readEvent);
-  released = true;
+  KeyerGuard guard(mode);
+  Enter(KeyerState::Released);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,13 @@ extern plat::Lock keyerLock;
 // Holds keyerLock for one short step. A teardown passes its mode: when the
 // process is exiting the other threads are gone (one may have died holding the
 // lock) and nobody is left to race with, so the lock is not taken.
+//
+// No guard is ever held across a device call. Besides keeping the timer
+// thread from waiting on a host thread that waits on the system, this is what
+// lets an unload abandon a tick inside such a call: on Windows the tick goes
+// home through the door without running a destructor, so a guard held there
+// would never be released. (The simulated door unwinds with an exception and
+// does run them; it cannot show such a fault.)
 class KeyerGuard {
  public:
   KeyerGuard() : KeyerGuard(Teardown::Normal) {}
@@ -43,6 +51,36 @@ class KeyerGuard {
  private:
   bool held_;
 };
+
+// Where an instance is in its life. Under keyerLock; each change is made by
+// FskKeyer::Enter, which asserts it is one of these (the table of every state
+// of the module is in shell/lifecycle.h):
+//   Built     -> Running     StartClock
+//   Running   -> Stopping    StopClock: no tick re-arms or starts from now on
+//   Running   -> Stopped     StopClock at process exit: no tick is left anywhere
+//   Stopping  -> Stopped     AwaitStoppedClock: no tick runs, and none will
+//   Stopping  -> Abandoned   an unload handed the teardown to a tick waiting
+//                            inside the system; the link is the tick's, then nobody's
+//   Stopped   -> Released    Release: the lines released, the device closed
+enum class KeyerState { Built, Running, Stopping, Stopped, Released, Abandoned };
+
+constexpr bool KeyerStateMayFollow(KeyerState from, KeyerState to) {
+  switch (to) {
+    case KeyerState::Running:
+      return from == KeyerState::Built;
+    case KeyerState::Stopping:
+      return from == KeyerState::Running;
+    case KeyerState::Stopped:
+      return from == KeyerState::Running || from == KeyerState::Stopping;
+    case KeyerState::Abandoned:
+      return from == KeyerState::Stopping;
+    case KeyerState::Released:
+      return from == KeyerState::Stopped;
+    case KeyerState::Built:
+      break;
+  }
+  return false;
+}
 
 class FskKeyer final {
  public:
@@ -124,16 +162,22 @@ class FskKeyer final {
   std::unique_ptr<uint8_t[], PlatformFree> reportBuffer;
   uint32_t reportBufferSize = 0;
 
-  // Clock bookkeeping, under keyerLock: set by StopClock so no tick re-arms,
-  // held by a tick while it runs so destruction can wait it out, and the timer
-  // that fired as the clock stopped, whose callback is still to be seen out.
-  bool clockStopping = false;
+  // Under keyerLock. A tick runs only while the state is Running.
+  KeyerState state = KeyerState::Built;
+  // The state changes only here; the caller holds keyerLock (or, at process
+  // exit, is alone).
+  void Enter(KeyerState next) {
+    assert(KeyerStateMayFollow(state, next));
+    state = next;
+  }
+  // Clock bookkeeping, under keyerLock: set by a tick while it runs so
+  // destruction can wait it out, and the timer that fired as the clock
+  // stopped, whose callback is still to be seen out.
   bool tickRunning = false;
   uint32_t inFlightTimerId = 0;
   // How the clock was stopped. A tick reads it before it reports, so that no
   // discovery starts once an unload has begun.
   std::atomic<Teardown> stopMode{Teardown::Normal};
-  bool released = false;  // Release has run
 
   uint8_t& portBits() { return outReport[tarvokey::kLineByteAt]; }
   uint8_t portBits() const { return outReport[tarvokey::kLineByteAt]; }

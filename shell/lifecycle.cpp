@@ -1,5 +1,6 @@
 #include "shell/lifecycle.h"
 
+#include <cassert>
 #include <new>
 
 #include "hidlink/output_report.h"
@@ -14,16 +15,22 @@ namespace {
 // prompt's message loop may call back into extfskOpen or extfskClose on the
 // same thread, and those calls are deferred until the settings step is over.
 plat::Lock lifecycleLock;
-bool inSettingsStep = false;
-enum class Deferred { None, Close, Reopen };
-Deferred deferred = Deferred::None;
-// Set when an unload had to leave a host thread inside the module: no new
-// instance may start a clock in a module the host has let go. Under keyerLock.
-bool openingRefused = false;
+SettingsStep settingsStep = SettingsStep::Outside;  // under lifecycleLock
+ModuleLife moduleLife = ModuleLife::Serving;        // under keyerLock
 // An instance that an unload took from an open still in its settings step:
 // the first of the two to be done with it leaves it here, the second frees it.
 // Under keyerLock.
 FskKeyer* orphan = nullptr;
+
+void EnterSettingsStep(SettingsStep next) {
+  assert(SettingsStepMayFollow(settingsStep, next));
+  settingsStep = next;
+}
+
+void EnterModuleLife(ModuleLife next) {
+  assert(ModuleLifeMayFollow(moduleLife, next));
+  moduleLife = next;
+}
 
 // Done with an instance that two threads held; true if this one is the last.
 bool LastToLeave(FskKeyer* keyer) {
@@ -66,24 +73,17 @@ int32_t OpenNew() {
   CloseActive(Teardown::Normal);
   {
     KeyerGuard guard;
-    if (openingRefused) return 0;
+    if (moduleLife != ModuleLife::Serving) return 0;
   }
   auto* keyer = new (std::nothrow) FskKeyer;
   if (keyer == nullptr) return 0;
-  bool published;
-  {
-    KeyerGuard guard;
-    // An unload may have come while the first report looked for the box.
-    published = !openingRefused;
-    if (published) activeKeyer = keyer;
-  }
-  if (!published) {
+  // An unload may have come while the first report looked for the box.
+  if (!PublishKeyer(keyer)) {
     delete keyer;
     return 0;
   }
-  inSettingsStep = true;
+  EnterSettingsStep(SettingsStep::Inside);
   keyer->LoadSettings();
-  inSettingsStep = false;
   bool taken;
   {
     KeyerGuard guard;
@@ -99,18 +99,25 @@ int32_t OpenNew() {
 
 enum class TickOutcome { Ended, Abandoned, LeftRunning };
 
-// Hands a tick that waits inside the system a teardown to run on its way home,
-// which does not pass through the module: the release report if the box is
-// open, the device's handles and the discovery's set closed, the link's
-// memory freed, and the instance's own when it is to go. The instance is read
-// here while its tick waits, so its fields hold still.
-bool Abandon(FskKeyer& keyer, bool freeInstance) {
+struct AbandonRequest {
+  FskKeyer* keyer;
+  bool freeInstance;
+};
+
+// The teardown a tick abandoned inside the system runs on its way home, which
+// does not pass through the module: the release report if the box is open,
+// the device's handles and the discovery's set closed, the link's memory
+// freed, and the instance's own when it is to go. Read while the door holds
+// the tick inside its call, so the fields hold still and stay so: a handle
+// the tick closed before it was held is none here, and is not closed again.
+plat::AbandonedTickTeardown TeardownOf(void* context) {
+  const auto& request = *static_cast<const AbandonRequest*>(context);
+  FskKeyer& keyer = *request.keyer;
   plat::AbandonedTickTeardown teardown;
   int memory = 0;
   const uint32_t length = keyer.hidCaps.OutputReportByteLength;
-  uint8_t* report = nullptr;
-  if (keyer.deviceOpen && length != 0) {
-    report = static_cast<uint8_t*>(plat::AllocateZeroed(length));
+  if (keyer.deviceOpen && keyer.DeviceHandle != nullptr && length != 0) {
+    auto* report = static_cast<uint8_t*>(plat::AllocateZeroed(length));
     if (report != nullptr) {
       const uint8_t released[] = {tarvokey::kReportId, tarvokey::kReportCommand,
                                   tarvokey::kLinesReleased};
@@ -127,13 +134,9 @@ bool Abandon(FskKeyer& keyer, bool freeInstance) {
   teardown.interfaceSet = keyer.deviceInfoSet;
   teardown.memory[memory++] = keyer.detailData;
   teardown.memory[memory++] = keyer.reportBuffer.get();
-  if (freeInstance) teardown.memory[memory++] = &keyer;
+  if (request.freeInstance) teardown.memory[memory++] = &keyer;
 
-  if (!plat::AbandonTick(teardown)) {
-    plat::Free(report);
-    return false;
-  }
-  if (!freeInstance) {
+  if (!request.freeInstance) {
     // Ours now: the tick will not come back to these fields, and the
     // instance outlives the unload in another host thread's hands.
     keyer.DeviceHandle = keyer.ReadHandle = keyer.readEvent = nullptr;
@@ -141,9 +144,17 @@ bool Abandon(FskKeyer& keyer, bool freeInstance) {
     keyer.detailData = nullptr;
     static_cast<void>(keyer.reportBuffer.release());
     keyer.deviceOpen = false;
-    keyer.released = true;
   }
-  return true;
+  KeyerGuard guard(Teardown::ModuleUnload);
+  keyer.Enter(KeyerState::Abandoned);
+  return teardown;
+}
+
+// Hands a tick that waits inside the system its teardown; false if it is not
+// waiting in a call (then nothing is done).
+bool Abandon(FskKeyer& keyer, bool freeInstance) {
+  AbandonRequest request{&keyer, freeInstance};
+  return plat::AbandonTick(&TeardownOf, &request);
 }
 
 // Stops the clock at unload and deals with a tick that is still running.
@@ -176,7 +187,8 @@ TickOutcome StopAtUnload(FskKeyer& keyer, bool freeInstance) {
 void KeepForThreadInside() {
   {
     KeyerGuard guard;
-    openingRefused = true;
+    if (moduleLife == ModuleLife::KeptForThreadInside) return;
+    EnterModuleLife(ModuleLife::KeptForThreadInside);
   }
   if (!plat::KeepModuleMapped()) TraceLastError("GetModuleHandleEx: ");
 }
@@ -215,23 +227,32 @@ void UnloadAroundAnotherThread() {
 void BeginModuleLife() {
   KeyerGuard guard;
   activeKeyer = nullptr;
-  openingRefused = false;
+  orphan = nullptr;
+  moduleLife = ModuleLife::Serving;  // a fresh load: whatever the last one left
+}
+
+bool PublishKeyer(FskKeyer* keyer) {
+  KeyerGuard guard;
+  if (moduleLife != ModuleLife::Serving) return false;
+  activeKeyer = keyer;
+  return true;
 }
 
 int32_t OpenKeyer() {
   plat::LockGuard life(lifecycleLock);
-  if (inSettingsStep) {
-    deferred = Deferred::Reopen;
+  if (settingsStep != SettingsStep::Outside) {
+    EnterSettingsStep(SettingsStep::ReopenAsked);
     return 1;
   }
   int32_t result = OpenNew();
   // Whatever the host asked for while a prompt was open, the last word wins.
-  while (deferred != Deferred::None) {
-    const Deferred request = deferred;
-    deferred = Deferred::None;
-    if (request == Deferred::Close) {
+  for (;;) {
+    const SettingsStep asked = settingsStep;
+    if (asked == SettingsStep::Outside) break;
+    EnterSettingsStep(SettingsStep::Outside);
+    if (asked == SettingsStep::CloseAsked) {
       CloseActive(Teardown::Normal);
-    } else {
+    } else if (asked == SettingsStep::ReopenAsked) {
       result = OpenNew();
     }
   }
@@ -240,8 +261,8 @@ int32_t OpenKeyer() {
 
 void CloseKeyer() {
   plat::LockGuard life(lifecycleLock);
-  if (inSettingsStep) {
-    deferred = Deferred::Close;
+  if (settingsStep != SettingsStep::Outside) {
+    EnterSettingsStep(SettingsStep::CloseAsked);
     return;
   }
   CloseActive(Teardown::Normal);

@@ -2,6 +2,7 @@
 #include "shell/module_entry.h"
 
 #include "platform/platform.h"
+#include "platform/trace.h"
 #include "shell/lifecycle.h"
 #include "shell/module_text.h"
 
@@ -17,8 +18,10 @@ bool IsWindows95(const plat::OsVersion& version) {
 bool ModuleAttach() {
   BeginModuleLife();
   // Without the door, ticks enter the module directly; unload then cannot
-  // send a tick waiting inside the system home past the module.
-  plat::OpenTickDoor();
+  // send a tick waiting inside the system home past the module (see
+  // ARCHITECTURE.md for what is lost). A host that forbids making code
+  // refuses it: said, and the module loads anyway.
+  if (!plat::OpenTickDoor()) TraceLastError("Tick door: ");
   plat::OsVersion version{};
   // Windows 95 and NT 4 before SP6 do not know the extended record.
   if (!plat::QueryOsVersion(plat::kOsVersionInfoExSize, &version) &&

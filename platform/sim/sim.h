@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,19 @@ bool TickDoorClosed();
 uint64_t CallbacksTurnedAway();
 // Times the module asked to stay mapped.
 int ModuleKeptMapped();
+// The next OpenTickDoor is refused, as by a host that forbids making code:
+// from then on callbacks enter the module directly and nothing knows where
+// the tick is.
+void RefuseTickDoor();
+// The tick's next device call holds it inside, once the door has marked it
+// as waiting in the system, until released: a call that does not return.
+void HoldTickInNextSystemCall();
+bool WaitForHeldTick(uint32_t timeoutMs);  // false after timeoutMs of real time
+void ReleaseHeldTick();
+// Runs as an unload begins to abandon a tick, before the tick is held: what
+// the tick does meanwhile, it does between the unload's look at it and the
+// abandon. Empty for none.
+void OnAbandonTick(std::function<void()> hook);
 
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.

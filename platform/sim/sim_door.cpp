@@ -3,24 +3,38 @@
 // the door catches, so none of the module's code after the call runs.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "platform/tick_door.h"
 
 namespace {
 
-enum Place : int { kOutside = 0, kInModule = 1, kInSystemCall = 2, kAbandoned = 3, kInWrite = 4 };
+using namespace tickdoor;
 
-std::atomic<int> place{kOutside};
+std::atomic<int32_t> place{kOutside};
 std::atomic<bool> closed{false};
 std::atomic<std::thread::id> tickThread{};
 std::atomic<uint64_t> turnedAway{0};
 std::atomic<int> keptMapped{0};
+// A host that forbids making code: the next OpenTickDoor fails, and from then
+// on callbacks enter the module directly and the door knows nothing.
+std::atomic<bool> refuseDoor{false};
+std::atomic<bool> noDoor{false};
 
 std::mutex teardownMutex;
 plat::AbandonedTickTeardown pendingTeardown;
+
+// A test's hold on the tick inside its next device call, and what it runs as
+// an unload begins to abandon a tick.
+std::mutex holdMutex;
+std::condition_variable holdChanged;
+enum class Hold { None, Armed, Holding } hold = Hold::None;
+std::function<void()> onAbandon;
 
 // Thrown from the device call of an abandoned tick; caught by the door only.
 struct WayHome {};
@@ -49,6 +63,29 @@ void RunTeardown() {
 namespace sim {
 
 bool TickDoorClosed() { return closed; }
+void RefuseTickDoor() { refuseDoor = true; }
+
+void HoldTickInNextSystemCall() {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  hold = Hold::Armed;
+}
+
+bool WaitForHeldTick(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(holdMutex);
+  return holdChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [] { return hold == Hold::Holding; });
+}
+
+void ReleaseHeldTick() {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  hold = Hold::None;
+  holdChanged.notify_all();
+}
+
+void OnAbandonTick(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  onAbandon = std::move(hook);
+}
 uint64_t CallbacksTurnedAway() { return turnedAway; }
 int ModuleKeptMapped() { return keptMapped; }
 
@@ -56,6 +93,10 @@ namespace detail {
 
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
+  if (noDoor) {
+    proc(id, user);
+    return true;
+  }
   place.exchange(kInModule);
   if (closed) {
     place = kOutside;
@@ -74,11 +115,28 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
 }
 
 void EnterSystemCall(bool reportWrite) {
-  if (OnTickThread()) place.exchange(reportWrite ? kInWrite : kInSystemCall);
+  if (noDoor || !OnTickThread()) return;
+  place.exchange(reportWrite ? kInReportWrite : kInSystemCall);
+  std::unique_lock<std::mutex> lock(holdMutex);
+  if (hold != Hold::Armed) return;
+  hold = Hold::Holding;
+  holdChanged.notify_all();
+  holdChanged.wait(lock, [] { return hold != Hold::Holding; });
 }
 
 void LeaveSystemCall(void (*dispose)(void* result), void* result) {
-  if (!OnTickThread() || place.exchange(kInModule) != kAbandoned) return;
+  if (noDoor || !OnTickThread()) return;
+  // Back in the module, unless an unload holds the tick (it waits here, as the
+  // Windows door's gate does) or has abandoned it.
+  for (;;) {
+    int32_t now = place.load();
+    if (now == kHeld) {
+      std::this_thread::yield();
+      continue;
+    }
+    if (now == kAbandoned) break;
+    if (place.compare_exchange_weak(now, kInModule)) return;
+  }
   // From here on this thread runs no more of the module than the teardown's
   // own device calls, which are plain calls now.
   tickThread = std::thread::id{};
@@ -93,8 +151,15 @@ void ResetDoor() {
   tickThread = std::thread::id{};
   turnedAway = 0;
   keptMapped = 0;
-  std::lock_guard<std::mutex> lock(teardownMutex);
-  pendingTeardown = plat::AbandonedTickTeardown{};
+  refuseDoor = false;
+  noDoor = false;
+  {
+    std::lock_guard<std::mutex> lock(teardownMutex);
+    pendingTeardown = plat::AbandonedTickTeardown{};
+  }
+  std::lock_guard<std::mutex> lock(holdMutex);
+  hold = Hold::None;
+  onAbandon = nullptr;
 }
 
 }  // namespace detail
@@ -102,33 +167,41 @@ void ResetDoor() {
 
 namespace plat {
 
-bool OpenTickDoor() { return true; }
-
-TickPlace WhereIsTick() {
-  switch (place.load()) {
-    case kOutside:
-      return TickPlace::Outside;
-    case kInModule:
-      return TickPlace::InModule;
-    case kInWrite:
-      return TickPlace::InReportWrite;
-    default:
-      return TickPlace::InSystemCall;
-  }
+bool OpenTickDoor() {
+  if (!refuseDoor) return true;
+  noDoor = true;
+  constexpr uint32_t kErrorAccessDenied = 5;  // what VirtualProtect says under ACG
+  SetLastError(kErrorAccessDenied);
+  return false;
 }
 
-bool AbandonTick(const AbandonedTickTeardown& teardown) {
+TickPlace WhereIsTick() {
+  return noDoor ? TickPlace::Unknown : tickdoor::TickPlaceOf(place.load());
+}
+
+bool AbandonTick(TeardownSnapshot snapshot, void* context) {
+  if (noDoor) return false;
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(holdMutex);
+    hook = onAbandon;
+  }
+  if (hook) hook();
+  int32_t expected = kInSystemCall;
+  if (!place.compare_exchange_strong(expected, kHeld)) {
+    expected = kInReportWrite;
+    if (!place.compare_exchange_strong(expected, kHeld)) return false;
+  }
   {
     std::lock_guard<std::mutex> lock(teardownMutex);
-    pendingTeardown = teardown;
+    pendingTeardown = snapshot(context);
   }
-  int expected = kInSystemCall;
-  if (place.compare_exchange_strong(expected, kAbandoned)) return true;
-  expected = kInWrite;
-  return place.compare_exchange_strong(expected, kAbandoned);
+  place = kAbandoned;
+  return true;
 }
 
 bool CloseTickDoor(uint32_t waitMs) {
+  if (noDoor) return true;
   closed = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   while (place.load() == kInModule) {

@@ -28,11 +28,14 @@
 
 #include <setupapi.h>
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
 #include "platform/platform.h"
+#include "platform/tick_door.h"
 
 // The door's code, copied into the page at load. Position independent: it
 // finds its data at a fixed distance after itself (the next page). Intel
@@ -45,7 +48,9 @@
 // fn; on the timer thread it marks the tick as waiting in the system before,
 // and as back in the module after, unless an unload abandoned it meanwhile:
 // then it disposes of the result, runs the teardown steps and returns from
-// TickEntry on the stack TickEntry saved.
+// TickEntry on the stack TickEntry saved, with the SEH chain TickEntry found
+// (frames of the module's below it are gone with their stack). While an
+// unload holds the tick (it reads the teardown), the gate waits.
 asm(R"(
     .section .rdata,"dr"
     .balign 16
@@ -124,10 +129,18 @@ _tarvokeyDoorGate:
     lea esp, [ebp - 12]
     test edi, edi
     jz .Lgate_return
+    mov esi, eax
+.Lgate_back:
+    mov eax, dword ptr [ebp + 24]
     mov ecx, 1
-    xchg dword ptr [ebx], ecx
-    cmp ecx, 3
-    je .Lgate_home
+    lock cmpxchg dword ptr [ebx], ecx
+    je .Lgate_resume
+    cmp eax, 5
+    jne .Lgate_home
+    pause
+    jmp .Lgate_back
+.Lgate_resume:
+    mov eax, esi
 .Lgate_return:
     pop edi
     pop esi
@@ -138,11 +151,11 @@ _tarvokeyDoorGate:
     mov ecx, dword ptr [ebp + 20]
     test ecx, ecx
     jz .Lgate_steps
-    test eax, eax
+    test esi, esi
     jz .Lgate_steps
-    cmp eax, -1
+    cmp esi, -1
     je .Lgate_steps
-    push eax
+    push esi
     call ecx
     lea esp, [ebp - 12]
 .Lgate_steps:
@@ -188,9 +201,13 @@ namespace {
 
 constexpr SIZE_T kPage = 4096;
 constexpr int kMaxSteps = 10;
+static_assert(tickdoor::kMaxTeardownSteps <= kMaxSteps,
+              "the longest teardown fits the door's steps");
 
-// Where the tick is, as the door's code writes it.
-enum Place : LONG { kOutside = 0, kInModule = 1, kInSystemCall = 2, kAbandoned = 3, kInWrite = 4 };
+// The door's code writes and compares these places as immediates.
+static_assert(tickdoor::kOutside == 0 && tickdoor::kInModule == 1 && tickdoor::kAbandoned == 3 &&
+                  tickdoor::kHeld == 5,
+              "places in the door's code");
 
 // One step of an abandoned tick's teardown: a stdcall function and its
 // arguments. A step whose function is null ends the list.
@@ -229,7 +246,16 @@ GateFn gate = nullptr;
 LPTIMECALLBACK tickEntry = nullptr;
 // Whether the page must outlive the module: a tick was abandoned, a timer's
 // callback may still come, or the module stays mapped for a thread inside it.
-bool pageOutlivesModule = false;
+// Set by whichever host thread learns it (a close and an unload may race in a
+// host that misuses us), read by the unload.
+std::atomic<bool> pageOutlivesModule{false};
+
+// Where a label of the door's code lies within it. On addresses, not pointer
+// differences: the labels are separate objects to the compiler, which may
+// assume anything of a subtraction between them.
+uintptr_t OffsetInCode(const unsigned char* label) {
+  return reinterpret_cast<uintptr_t>(label) - reinterpret_cast<uintptr_t>(tarvokeyDoorCode);
+}
 
 }  // namespace
 
@@ -250,7 +276,8 @@ bool DoorOpen() { return gate != nullptr; }
 
 uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
                       bool reportWrite) {
-  return gate(fn, argc, args, dispose, reportWrite ? kInWrite : kInSystemCall);
+  return gate(fn, argc, args, dispose,
+              reportWrite ? tickdoor::kInReportWrite : tickdoor::kInSystemCall);
 }
 
 }  // namespace win32
@@ -258,23 +285,28 @@ uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, cons
 namespace plat {
 
 bool OpenTickDoor() {
-  const SIZE_T codeSize = static_cast<SIZE_T>(tarvokeyDoorCodeEnd - tarvokeyDoorCode);
+  const uintptr_t codeSize = OffsetInCode(tarvokeyDoorCodeEnd);
+  if (codeSize > kPage) return false;
   void* memory = ::VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (memory == nullptr || codeSize > kPage) return false;
+  if (memory == nullptr) return false;
   page = static_cast<unsigned char*>(memory);
   std::memcpy(page, tarvokeyDoorCode, codeSize);
   door = reinterpret_cast<DoorData*>(page + kPage);
   door->tickProc = reinterpret_cast<const void*>(&win32::TimerTrampoline);
   DWORD previous = 0;
+  // A host that forbids making code (Arbitrary Code Guard, a hardened
+  // process) refuses this: the module then runs without the door.
   if (!::VirtualProtect(page, kPage, PAGE_EXECUTE_READ, &previous)) {
+    const DWORD refused = ::GetLastError();
     ::VirtualFree(page, 0, MEM_RELEASE);
     page = nullptr;
     door = nullptr;
+    ::SetLastError(refused);
     return false;
   }
   ::FlushInstructionCache(::GetCurrentProcess(), page, kPage);
-  gate = reinterpret_cast<GateFn>(page + (tarvokeyDoorGate - tarvokeyDoorCode));
-  tickEntry = reinterpret_cast<LPTIMECALLBACK>(page + (tarvokeyDoorTickEntry - tarvokeyDoorCode));
+  gate = reinterpret_cast<GateFn>(page + OffsetInCode(tarvokeyDoorGate));
+  tickEntry = reinterpret_cast<LPTIMECALLBACK>(page + OffsetInCode(tarvokeyDoorTickEntry));
   // Loaded already, as the module imports them; a pin never counts up twice.
   for (const wchar_t* dll : {L"hid.dll", L"setupapi.dll", L"winmm.dll"}) {
     HMODULE pinned = nullptr;
@@ -285,20 +317,20 @@ bool OpenTickDoor() {
 
 TickPlace WhereIsTick() {
   if (door == nullptr) return TickPlace::Unknown;
-  switch (door->place) {
-    case kOutside:
-      return TickPlace::Outside;
-    case kInModule:
-      return TickPlace::InModule;
-    case kInWrite:
-      return TickPlace::InReportWrite;
-    default:
-      return TickPlace::InSystemCall;
-  }
+  return tickdoor::TickPlaceOf(door->place);
 }
 
-bool AbandonTick(const AbandonedTickTeardown& teardown) {
+bool AbandonTick(TeardownSnapshot snapshot, void* context) {
   if (door == nullptr) return false;
+  // Held first, then read: a tick whose call returns meanwhile waits at the
+  // gate, so the teardown cannot name a handle the tick has closed since.
+  if (::InterlockedCompareExchange(&door->place, tickdoor::kHeld, tickdoor::kInSystemCall) !=
+          tickdoor::kInSystemCall &&
+      ::InterlockedCompareExchange(&door->place, tickdoor::kHeld, tickdoor::kInReportWrite) !=
+          tickdoor::kInReportWrite) {
+    return false;
+  }
+  const AbandonedTickTeardown teardown = snapshot(context);
   // The functions are taken from the module's import table now, while it is
   // mapped; they live in system DLLs that stay.
   int n = 0;
@@ -330,12 +362,9 @@ bool AbandonTick(const AbandonedTickTeardown& teardown) {
     }
   }
   door->steps[n].fn = nullptr;
-
-  if (::InterlockedCompareExchange(&door->place, kAbandoned, kInSystemCall) != kInSystemCall &&
-      ::InterlockedCompareExchange(&door->place, kAbandoned, kInWrite) != kInWrite) {
-    return false;
-  }
   pageOutlivesModule = true;
+  // Release: the steps are written before the tick can see it may run them.
+  ::InterlockedExchange(&door->place, tickdoor::kAbandoned);
   return true;
 }
 
@@ -343,7 +372,7 @@ bool CloseTickDoor(uint32_t waitMs) {
   if (door == nullptr) return true;
   ::InterlockedExchange(&door->closed, 1);
   const DWORD start = ::GetTickCount();
-  while (door->place == kInModule) {
+  while (door->place == tickdoor::kInModule) {
     if (::GetTickCount() - start >= waitMs) {
       pageOutlivesModule = true;
       return false;

@@ -252,6 +252,33 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
   }
 }
 
+// A host that forbids making code (Arbitrary Code Guard) refuses the tick's
+// door. The module says so and loads; what is lost shows at unload: a tick
+// waiting inside the system can no longer be sent home past the module, so
+// the module asks to stay mapped for it (which Windows refuses by then).
+TEST_F(ModuleTest, WithoutTheDoorATickInTheSystemKeepsTheModuleMapped) {
+  sim::RefuseTickDoor();
+  ASSERT_TRUE(ModuleAttach());
+  ASSERT_FALSE(TraceLabelsSince(0).empty());
+  EXPECT_EQ(TraceLabelsSince(0).front(), "Tick door: ");
+  sim::StartRealTime();
+  ASSERT_EQ(extfskOpen(0), 1);  // no box: every tick looks for it
+  FskKeyer* keyer = nullptr;
+  {
+    KeyerGuard guard;
+    keyer = activeKeyer;
+  }
+  sim::HoldEnumerations();
+  ASSERT_TRUE(sim::WaitForHeldEnumeration(5000));
+
+  ModuleDetach(false);
+  EXPECT_EQ(sim::ModuleKeptMapped(), 1);
+  EXPECT_EQ(extfskOpen(0), 0) << "no clock starts in a module the host has let go";
+
+  sim::ReleaseEnumerations();
+  delete keyer;  // the tick kept it; freed once that tick is over
+}
+
 TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
   sim::StartRealTime();
   ASSERT_EQ(extfskOpen(0), 1);
@@ -361,6 +388,38 @@ INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
                                            StuckTick{"WriteLongerThanTheBound", false,
                                                      kStalledWriteWaitMs + 600, false}),
                          [](const auto& param) { return std::string(param.param.name); });
+
+// The write a tick waits in fails just as the unload gives up on it, and the
+// tick closes the device's handle before the unload holds it there. The
+// teardown the tick then runs must not write to that handle or close it again:
+// by then its value may be another of the host's handles.
+TEST_F(ModuleTest, AnAbandonedTickNeverUsesAHandleItClosedItself) {
+  sim::StartRealTime();
+  const int box = sim::AttachBox(9);
+  ASSERT_EQ(extfskOpen(0), 1);
+  sim::ChangeHidDevice(box, [](sim::HidDevice& d) {
+    d.failWrites = true;
+    d.writeMs = kStalledWriteWaitMs + 300;
+  });
+  ASSERT_TRUE(ReturnsWithin(
+      std::chrono::seconds(5),
+      [] {
+        while (plat::WhereIsTick() != plat::TickPlace::InReportWrite) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+      },
+      [] {}));
+  // Between the unload's look at the tick and its abandon, the write returns
+  // and the tick goes on into closing the handle.
+  sim::HoldTickInNextSystemCall();
+  sim::OnAbandonTick([] { EXPECT_TRUE(sim::WaitForHeldTick(10000)); });
+
+  ModuleDetach(false);
+  sim::ReleaseHeldTick();
+
+  ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
+  // Handles, sets, memory and misuse are checked by the fixture.
+}
 
 TEST_F(ModuleTest, NoTimerCallbackEntersTheModuleAfterUnload) {
   ASSERT_EQ(extfskOpen(0), 1);
