@@ -11,12 +11,12 @@
 namespace tickdoor {
 
 enum Place : int32_t {
-  kOutside = 0,       // no callback in the module
-  kInModule = 1,      // a callback runs the module's code
-  kInSystemCall = 2,  // a tick waits inside one of its device calls
-  kAbandoned = 3,     // an unload gave that tick a teardown to run on its way home
-  kInReportWrite = 4, // the same, inside the synchronous write of an output report
-  kHeld = 5,          // an unload holds the tick there while it reads the teardown
+  kOutside = 0,        // no callback in the module
+  kInModule = 1,       // a callback runs the module's code
+  kInSystemCall = 2,   // a tick waits inside one of its device calls
+  kAbandoned = 3,      // an unload gave that tick a teardown to run on its way home
+  kInReportWrite = 4,  // the same, inside the synchronous write of an output report
+  kHeld = 5,           // an unload holds the tick there while it reads the teardown
 };
 
 // What the rest of the module may know of the place. A held tick is still
@@ -40,11 +40,8 @@ constexpr plat::TickPlace TickPlaceOf(int32_t place) {
 
 // The longest teardown an abandoned tick runs: the release report, each
 // handle, the interface set and each block of memory, one step each.
-constexpr int kMaxTeardownSteps = 1 +
-                                  static_cast<int>(sizeof(plat::AbandonedTickTeardown::handles) /
-                                                   sizeof(plat::Handle)) +
-                                  1 +
-                                  static_cast<int>(sizeof(plat::AbandonedTickTeardown::memory) /
-                                                   sizeof(void*));
+constexpr int kMaxTeardownSteps =
+    1 + static_cast<int>(sizeof(plat::AbandonedTickTeardown::handles) / sizeof(plat::Handle)) + 1 +
+    static_cast<int>(sizeof(plat::AbandonedTickTeardown::memory) / sizeof(void*));
 
 }  // namespace tickdoor

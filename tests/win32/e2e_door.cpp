@@ -1,0 +1,118 @@
+// The tick's door itself, as the module's Windows backend builds it, driven
+// from this program: a thread of ours plays winmm's timer thread and calls
+// the door's entry, so the test sees exactly what winmm would get back.
+#include "host/scenario.h"
+#include "platform/platform.h"
+#include "platform/win32/win32_door.h"
+
+namespace {
+
+// The head of the calling thread's SEH chain.
+DWORD SehHead() {
+  DWORD head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+
+struct SehRecord {
+  DWORD next;
+  const void* handler;
+};
+
+EXCEPTION_DISPOSITION __cdecl NeverCalled(EXCEPTION_RECORD*, void*, CONTEXT*, void*) {
+  return ExceptionContinueSearch;
+}
+
+HANDLE pipeRead = nullptr;
+HANDLE pipeWrite = nullptr;
+volatile LONG callbacksEntered = 0;
+
+void CountingTick(uint32_t, void*) { InterlockedIncrement(&callbacksEntered); }
+
+// A tick that leaves an SEH frame of its own on the chain and then waits in
+// a system call: a write into a full pipe.
+void WaitingTick(uint32_t, void*) {
+  InterlockedIncrement(&callbacksEntered);
+  SehRecord record{SehHead(), reinterpret_cast<const void*>(&NeverCalled)};
+  asm volatile("movl %0, %%fs:0" : : "r"(&record) : "memory");
+  static char bytes[256 * 1024];
+  uint32_t written = 0;
+  plat::WriteFile(pipeWrite, bytes, sizeof bytes, &written);
+  // Not reached once abandoned: the door sends the tick home from the call.
+  asm volatile("movl %0, %%fs:0" : : "r"(record.next) : "memory");
+}
+
+// The module's callback is whatever the last timer was armed with; arm one
+// far off and kill it, so that the door's entry leads to `proc`.
+void LeadTheDoorTo(plat::TimerProc proc) {
+  const uint32_t id = plat::TimeSetOneShot(60000, 0, proc, nullptr);
+  REQUIRE(id != 0);
+  REQUIRE(plat::TimeKillEvent(id));
+}
+
+struct FakeTimerThread {
+  DWORD headBefore = 0;
+  DWORD headAfter = 0;
+};
+
+DWORD WINAPI CallTheDoor(void* arg) {
+  auto* fake = static_cast<FakeTimerThread*>(arg);
+  fake->headBefore = SehHead();
+  win32::TimerEntry()(7, 0, 0, 0, 0);
+  fake->headAfter = SehHead();
+  return 0;
+}
+
+plat::AbandonedTickTeardown NothingToTearDown(void*) { return {}; }
+
+// Runs the door's entry on a thread of its own until it returns.
+FakeTimerThread RunTimerCallback() {
+  FakeTimerThread fake;
+  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  REQUIRE(thread != nullptr);
+  REQUIRE(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+  CloseHandle(thread);
+  return fake;
+}
+
+}  // namespace
+
+// An abandoned tick goes home to winmm with the SEH chain winmm gave it, not
+// with frames of the module's code whose stack it has left: an exception on
+// that thread later would walk into them. Then the door closes at unload, and
+// a callback that still comes turns back without entering the module.
+SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back) {
+  REQUIRE(plat::OpenTickDoor());
+  REQUIRE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 4096));
+  LeadTheDoorTo(&WaitingTick);
+
+  FakeTimerThread fake;
+  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  REQUIRE(thread != nullptr);
+  const DWORD start = GetTickCount();
+  while (plat::WhereIsTick() != plat::TickPlace::InReportWrite) {
+    REQUIRE(GetTickCount() - start < 10000);
+    Sleep(1);
+  }
+  REQUIRE(plat::AbandonTick(&NothingToTearDown, nullptr));
+  // The write returns once the pipe is drained; the tick goes home.
+  static char drain[64 * 1024];
+  DWORD got = 0;
+  while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) {
+    DWORD waiting = 0;
+    if (PeekNamedPipe(pipeRead, nullptr, 0, nullptr, &waiting, nullptr) && waiting != 0) {
+      ReadFile(pipeRead, drain, waiting < sizeof drain ? waiting : sizeof drain, &got, nullptr);
+    }
+  }
+  CloseHandle(thread);
+  CHECK_EQ(callbacksEntered, 1);
+  CHECK_EQ(fake.headAfter, fake.headBefore);
+  CHECK(plat::WhereIsTick() == plat::TickPlace::Outside);
+
+  // Unload: the door closes; its page stays, for callbacks like this one.
+  REQUIRE(plat::CloseTickDoor(250));
+  LeadTheDoorTo(&CountingTick);
+  const FakeTimerThread late = RunTimerCallback();
+  CHECK_EQ(callbacksEntered, 1);
+  CHECK_EQ(late.headAfter, late.headBefore);
+}
