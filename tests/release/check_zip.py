@@ -22,8 +22,9 @@ import unicodedata
 import urllib.parse
 import zipfile
 
-TOP_FILES = ["tarvokey.fsk", "tarvokey-check.exe", "README.txt", "README-ja.txt",
-             "guide.en.html", "guide.ja.html", "LICENSE", "CHANGELOG.md", "SHA256SUMS"]
+WANTED_FILES = ["tarvokey.fsk", "tarvokey-check.exe", "README.txt", "README-ja.txt",
+                "guide.en.html", "guide.ja.html", "LICENSE", "CHANGELOG.md", "SHA256SUMS",
+                "docs/guide.en.md", "docs/guide.ja.md"]
 FIRST_TO_READ = {"README.txt": "guide.en.html", "README-ja.txt": "guide.ja.html"}
 MARKDOWN_PICTURE = re.compile(r"!\[[^\]]*\]\(([^)\s]+)")
 
@@ -52,8 +53,8 @@ def check(path):
         expect(all(n.isascii() for n in names),
                "names that are not ASCII: %s" % [n for n in names if not n.isascii()])
         files = {n[len(top):]: z.read(n) for n in names}
-    missing = [name for name in TOP_FILES if name not in files]
-    expect(not missing, "missing at the top: %s" % missing)
+    missing = [name for name in WANTED_FILES if name not in files]
+    expect(not missing, "missing: %s" % missing)
     if missing:
         return failures
 
