@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tarvokey-check.exe itself: a 32-bit console program that imports system DLLs
-# only; and under Wine, which has no box, its help, a bad argument and the
-# no-box verdict, each with its exit status.
+# only and carries its manifest; and under Wine, which has no box, its help, a
+# bad argument and the no-box verdict, each with its exit status.
 #   check_program.sh <tarvokey-check.exe> <wine-run>
 set -uo pipefail
 exe="$1"
@@ -15,6 +15,7 @@ allowed='^(KERNEL32|USER32|WINMM|HID|SETUPAPI|msvcrt)\.dll$'
 while read -r dll; do
   grep -qiE "$allowed" <<<"$dll" || { echo "non-system import: $dll"; fail=1; }
 done < <(sed -nE 's/^[[:space:]]*DLL Name: (.*)$/\1/p' <<<"$dump")
+manifest=$(python3 "$(dirname "$0")/check_manifest.py" "$exe") || { echo "$manifest"; fail=1; }
 
 # Expected exit status, a line the output must hold, then the arguments.
 expect() {
@@ -32,5 +33,5 @@ expect 0 "Usage: tarvokey-check [--setup]" --help
 expect 3 'tarvokey-check: unknown argument "--nonsense" (see --help).' --nonsense
 expect 1 "No box found: is it plugged in?"
 
-[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, exit statuses as documented"
+[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented"
 exit $fail

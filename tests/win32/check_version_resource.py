@@ -63,12 +63,14 @@ class Pe:
             entries.append((name, target))
         return entries
 
-    def version_resources(self):
-        """(name, language, bytes) of every RT_VERSION resource."""
+    def resources(self, wanted_type):
+        """(name, language, bytes) of every resource of type `wanted_type`."""
         base = self.offset(self.rsrc_rva)
         found = []
+        if self.rsrc_size == 0:
+            return found
         for type_id, types in self.directory(0):
-            if type_id != RT_VERSION:
+            if type_id != wanted_type:
                 continue
             for name, langs in self.directory(types & 0x7FFFFFFF):
                 for lang, leaf in self.directory(langs & 0x7FFFFFFF):
@@ -116,7 +118,7 @@ def check(path):
 
     with open(path, "rb") as f:
         pe = Pe(f.read())
-    resources = pe.version_resources()
+    resources = pe.resources(RT_VERSION)
     expect(len(resources) == 1, "%d version resources" % len(resources))
     if not resources:
         return failures
