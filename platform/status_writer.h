@@ -57,8 +57,9 @@ class Writer {
   // element ended at this tick, so the two starts make a period.
   void CountCharacter(uint64_t counter, bool backToBack);
   void CountReport(bool written);
-  // A device call that failed: its trace label (cut to fit, control bytes
-  // shown as '?'), the error it left, and when.
+  // A device call that failed: its name as the trace labels it, without the
+  // ": " ("WriteFile"; cut to fit, control bytes shown as '?'), the error it
+  // left, and when.
   void CallFailed(const char* label, uint32_t error, uint64_t counter);
 
   // A discovery ended: linked to a box, refused one, or found none (box
