@@ -33,18 +33,18 @@ const StatusTexts kStatusTextsEnglish = {
     "What to do:\n",
     "All in order: nothing to do.\n",
     "%s, pid %u: ",
-    "clock stopped: no tick for %.0f s, so nothing reaches the box — restart MMTTY",
+    u8"clock stopped: no tick for %.0f s, so nothing reaches the box — restart MMTTY",
     "box lost: plug it in",
     "no box: plug it in; if it is, run tarvokey-check, which says what holds it",
     "box refused (generation %d): run tarvokey-check, which says why and what to do",
-    "1 ms timer not granted: elements will be late — see the guide",
+    u8"1 ms timer not granted: elements will be late — see the guide",
     "Windows refused to keep the 1 ms timer for a minimised MMTTY (error %u): keep MMTTY's "
     "window open while sending",
-    "timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the guide",
-    "timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see the "
-    "guide",
+    u8"timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the guide",
+    u8"timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see the "
+    u8"guide",
     "settings not saved: tarvokey.ini could not be written, so the questions come again at the "
-    "next open — see the guide on where it lands",
+    u8"next open — see the guide on where it lands",
     "a setup question was cancelled, so its default keys for now: run tarvokey-check --setup",
     "pid %u: %s",
 
