@@ -1,0 +1,296 @@
+// The status record: the writer's updates seen whole by a reader on another
+// thread (run under ThreadSanitizer by the tsan preset), the reader against
+// sections it must not believe, and what the check program makes of one.
+#include <gmock/gmock.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/status_reader.h"
+#include "platform/status_writer.h"
+#include "tools/check/status_view.h"
+
+namespace {
+
+using status::Problem;
+using status::Record;
+
+constexpr uint32_t kPid = 4242;
+
+// A section as the system gives one: zeroed, on a word boundary.
+struct Section {
+  std::vector<uint32_t> words = std::vector<uint32_t>(status::kRecordWords);
+  void* data() { return words.data(); }
+  status::ReadResult Read(size_t bytes = sizeof(Record)) {
+    return status::Read(words.data(), bytes, kPid);
+  }
+};
+
+status::Opening Opening() {
+  status::Opening opening;
+  opening.hostPid = kPid;
+  opening.hostExe = u"MMTTY.EXE";
+  const uint16_t version[4] = {0, 0, 4, 1};
+  std::memcpy(opening.moduleVersion, version, sizeof version);
+  opening.counterFrequency = 10000000;      // 10 MHz, as Windows 10 and later give it
+  opening.counter = 1000000000;             // 100 s
+  opening.systemTime = 133590384000000000;  // 2024-05-01 12:00:00 UTC
+  return opening;
+}
+
+}  // namespace
+
+TEST(StatusRecord, ReadersOnAnotherThreadSeeOnlyWholeUpdates) {
+  Section section;
+  status::Writer writer;
+  writer.SetOpening(Opening());
+  ASSERT_TRUE(writer.Attach(section.data(), sizeof(Record)));
+
+  // Each update moves fields that must then agree, in the part that every
+  // tick changes and, now and then, in the texts.
+  constexpr uint32_t kUpdates = 20000;
+  std::atomic<bool> done{false};
+  std::thread tick([&] {
+    for (uint32_t i = 1; i <= kUpdates; ++i) {
+      writer.CountTick(1000000000 + i, (i * 37) % 30000);
+      writer.CountReport(true);
+      writer.CountCharacter(1000000000 + i, true);
+      if (i % 64 == 0) {
+        writer.SetSettings(i % 128 == 0, 3, i % 128 == 0 ? u"C:\\x.ini" : u"D:\\a\\longer\\y.ini");
+      }
+      writer.Publish();
+    }
+    done = true;
+  });
+
+  uint32_t whole = 0;
+  uint32_t busy = 0;
+  uint64_t last = 0;
+  const auto check = [&] {
+    const status::ReadResult read = section.Read();
+    if (read.problem == Problem::Busy) {
+      ++busy;
+      return;
+    }
+    ASSERT_EQ(read.problem, Problem::None) << ProblemLine(read, kStatusTextsEnglish);
+    const Record& r = read.record;
+    const uint64_t ticks = status::TickCount(r);
+    ASSERT_GE(ticks, last) << "went back";
+    last = ticks;
+    ASSERT_EQ(r.reportsWritten, ticks);
+    ASSERT_EQ(r.characters, ticks);
+    ASSERT_EQ(r.characterPeriods, ticks == 0 ? 0 : ticks - 1);
+    ASSERT_EQ(r.characterPeriodSum, r.characterPeriods);
+    ASSERT_EQ(r.lastTickCounter, ticks == 0 ? 0 : 1000000000 + ticks);
+    if (r.settings != 0) {
+      ASSERT_EQ(status::TextOf(r.settingsFile),
+                r.fskRev == 1 ? u"C:\\x.ini" : u"D:\\a\\longer\\y.ini");
+    }
+    ++whole;
+  };
+  while (!done) check();
+  tick.join();
+  check();
+  EXPECT_EQ(last, kUpdates);
+  EXPECT_GT(whole, 1u);
+  std::printf("%u whole reads, %u found the writer busy\n", whole, busy);
+}
+
+TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
+  // A published record, then what another process or chance may make of it.
+  Section good;
+  status::Writer writer;
+  writer.SetOpening(Opening());
+  writer.CountTick(1000000100, 250);
+  writer.SetSettings(0, 1, u"C:\\MMTTY\\tarvokey.ini");
+  ASSERT_TRUE(writer.Attach(good.data(), sizeof(Record)));
+  ASSERT_EQ(good.Read().problem, Problem::None);
+
+  const auto all = [](uint32_t value) {
+    return [value](Record& r) {
+      const std::vector<uint32_t> words(sizeof r / 4, value);
+      std::memcpy(&r, words.data(), sizeof r);
+    };
+  };
+  const struct {
+    const char* name;
+    std::function<void(Record&)> change;
+    size_t bytes;
+    Problem problem;
+    const char* field;
+  } cases[] = {
+      {"as published", [](Record&) {}, sizeof(Record), Problem::None, nullptr},
+      {"a bigger view (a mapping is whole pages)", [](Record&) {}, 4096, Problem::None, nullptr},
+      {"zeroed: not yet published", all(0), sizeof(Record), Problem::NotWritten, nullptr},
+      {"garbage", all(0x5A5A5A5A), sizeof(Record), Problem::NotARecord, nullptr},
+      {"torn: the sequence stays odd", [](Record& r) { r.sequence = 7; }, sizeof(Record),
+       Problem::Busy, nullptr},
+      {"smaller than the header", [](Record&) {}, 12, Problem::ViewTooSmall, nullptr},
+      {"smaller than the record", [](Record&) {}, sizeof(Record) - 4, Problem::Truncated, nullptr},
+      {"another version", [](Record& r) { r.version = 2; }, sizeof(Record), Problem::WrongVersion,
+       nullptr},
+      {"another size", [](Record& r) { r.size = 64; }, sizeof(Record), Problem::WrongSize, nullptr},
+      {"another process's", [](Record& r) { r.hostPid = 1; }, sizeof(Record), Problem::OtherProcess,
+       nullptr},
+      {"unterminated exe name", [](Record& r) { std::fill_n(r.hostExe, 128, u'A'); },
+       sizeof(Record), Problem::BadText, "hostExe"},
+      {"unterminated path", [](Record& r) { std::fill_n(r.settingsFile, 260, u'\\'); },
+       sizeof(Record), Problem::BadText, "settingsFile"},
+      {"control byte in the label", [](Record& r) { r.lastFailedCall[0] = '\x1b'; }, sizeof(Record),
+       Problem::BadText, "lastFailedCall"},
+      {"no such link state", [](Record& r) { r.link = 3; }, sizeof(Record), Problem::BadValue,
+       "link"},
+      {"a flag neither 0 nor 1", [](Record& r) { r.ptt = 2; }, sizeof(Record), Problem::BadValue,
+       "ptt"},
+      {"no counter frequency", [](Record& r) { r.counterFrequency = 0; }, sizeof(Record),
+       Problem::BadValue, "counterFrequency"},
+      {"a maximum no tick reached", [](Record& r) { r.latenessMaxUs = 90000; }, sizeof(Record),
+       Problem::BadValue, "latenessMaxUs"},
+      {"more periods than characters", [](Record& r) { r.characterPeriods = 1; }, sizeof(Record),
+       Problem::BadValue, "characterPeriods"},
+      {"huge counts",
+       [](Record& r) {
+         for (uint32_t* count : {&r.reportsWritten, &r.reportsFailed, &r.discoveries, &r.linkDrops,
+                                 &r.characters, &r.characterPeriods, &r.pttChanges}) {
+           *count = UINT32_MAX;
+         }
+         std::fill_n(r.lateness, status::kLatenessBuckets, UINT32_MAX);
+         r.latenessMaxUs = UINT32_MAX;
+         r.characterPeriodSum = UINT64_MAX;
+         r.lastTickCounter = UINT64_MAX;
+       },
+       sizeof(Record), Problem::None, nullptr},
+      {"closed", [](Record& r) { r.closed = 1; }, sizeof(Record), Problem::Closed, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Section section = good;
+    Record record;
+    std::memcpy(&record, section.data(), sizeof record);
+    c.change(record);
+    std::memcpy(section.data(), &record, sizeof record);
+    section.words.resize(std::max(c.bytes, sizeof(Record)) / 4);
+    const status::ReadResult read = section.Read(c.bytes);
+    EXPECT_EQ(read.problem, c.problem);
+    EXPECT_STREQ(read.field, c.field);
+    const StatusEntry entry{kPid, read};
+    const std::string json = StatusJson({entry}, 1e9);
+    const std::string panel = StatusPanel({entry}, 1e9, kStatusTextsEnglish);
+    for (const std::string& shown : {json, panel}) {
+      EXPECT_THAT(shown, testing::Not(testing::ContainsRegex("nan|inf|%")));
+    }
+    if (c.problem != Problem::None && c.problem != Problem::Closed) {
+      EXPECT_THAT(json, testing::HasSubstr(ProblemLine(read, kStatusTextsEnglish)));
+      EXPECT_THAT(panel, testing::HasSubstr("pid 4242: it"));
+    }
+  }
+  // The view need not start on a word only when it is not a mapping.
+  Section section = good;
+  EXPECT_EQ(status::Read(reinterpret_cast<char*>(section.data()) + 2, sizeof(Record), kPid).problem,
+            Problem::Misaligned);
+}
+
+TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
+  Section section;
+  status::Writer writer;
+  writer.SetOpening(Opening());
+  writer.SetTimer(true, status::Throttling::On, 0);
+  // A box whose product string holds what JSON must escape, and a lone
+  // surrogate.
+  const std::u16string product = u"TARVOKEY \"HID\" 3.1\\\t日本🎉\xD800";
+  std::vector<uint8_t> bytes;
+  for (char16_t unit : product) bytes.insert(bytes.end(), {uint8_t(unit), uint8_t(unit >> 8)});
+  const status::Box box{0x0BFE, 0x0E00, 31, bytes.data(), static_cast<uint32_t>(bytes.size())};
+  writer.Discovered(status::Link::Linked, &box);
+  writer.SetSettings(1, 3, u"C:\\MMTTY\\tarvokey.ini");
+  writer.SetPtt(true);
+  writer.SetKeyingArmed(true);
+  // 1000 ticks: 400 late by 0.3 ms, 570 by 0.8 ms, 30 by 12.4 ms.
+  uint64_t counter = 1000000000;
+  for (int i = 0; i < 1000; ++i) {
+    counter += 220000;
+    writer.CountTick(counter, i < 400 ? 300 : i < 970 ? 800 : 12400);
+    writer.CountReport(i != 990);
+  }
+  // 20 characters back to back, 165.2 ms apart.
+  for (int i = 0; i < 20; ++i) writer.CountCharacter(1050000000 + 1652000 * i, i > 0);
+  writer.CallFailed("WriteFile", 1167, 1100000000);
+  writer.LinkDropped();
+  for (int i = 0; i < 3; ++i) writer.Discovered(status::Link::Looking, nullptr);
+  ASSERT_TRUE(writer.Attach(section.data(), sizeof(Record)));
+
+  StatusEntry busy;
+  busy.pid = 77;
+  busy.read.problem = Problem::Busy;
+  busy.read.found = status::kReadAttempts;
+  const std::vector<StatusEntry> entries = {{kPid, section.Read()}, busy};
+  const double nowMs = 122050;
+  EXPECT_EQ(StatusJson(entries, nowMs), R"([
+  {
+    "host_pid": 4242,
+    "host_exe": "MMTTY.EXE",
+    "module_version": "0.0.4.1",
+    "open_time": "2024-05-01T12:00:00Z",
+    "open_for_s": 22.050,
+    "link": "looking",
+    "generation": 31,
+    "box_vid": "0BFE",
+    "box_pid": "0E00",
+    "box_product": "TARVOKEY \"HID\" 3.1\\\u0009日本🎉�",
+    "ticks": 1000,
+    "reports_written": 999,
+    "reports_failed": 1,
+    "discoveries": 4,
+    "link_drops": 1,
+    "characters": 20,
+    "ptt_changes": 1,
+    "ptt": true,
+    "keying_armed": true,
+    "fsk_rev": 1,
+    "fsk_pin": 3,
+    "settings_file": "C:\\MMTTY\\tarvokey.ini",
+    "timer_1ms": true,
+    "throttling_opt_out": "on",
+    "throttling_error": 0,
+    "lateness_ms": {"median": 0.817, "p99": 12.400, "max": 12.400},
+    "lateness_histogram": [{"up_to_ms": 0.400, "ticks": 400}, {"up_to_ms": 0.900, "ticks": 570}, {"up_to_ms": 15.000, "ticks": 30}],
+    "last_tick_ago_ms": 50.000,
+    "char_period_ms": 165.200,
+    "char_periods": 19,
+    "last_character_ago_s": 13.911,
+    "last_failure": {"call": "WriteFile", "error": 1167, "ago_s": 12.050}
+  },
+  {"host_pid": 77, "problem": "its status kept changing while read (1000 tries): try again"}
+]
+)");
+  EXPECT_EQ(StatusPanel(entries, nowMs, kStatusTextsEnglish),
+            "MMTTY.EXE, pid 4242: tarvokey.fsk 0.0.4.1, open for 22 s\n"
+            "  box       looking: TARVOKEY \"HID\" 3.1\\?日本🎉�, generation 31 (VID 0BFE, PID "
+            "0E00), lost\n"
+            "  reports   written 999, failed 1; discoveries 4, link drops 1\n"
+            "  keying    PTT on, keying armed; characters 20, PTT changes 1\n"
+            "  settings  FskRev=1 FskPin=3, from C:\\MMTTY\\tarvokey.ini\n"
+            "  timer     1 ms granted; throttling opt-out on\n"
+            "  timing    ticks 1000, late by 0.82 ms median, 12.40 ms p99, 12.40 ms at most\n"
+            "            character period 165.20 ms (165 nominal), from 19 pairs\n"
+            "  last failure  WriteFile: error 1167, 12 s ago\n"
+            "What to do:\n"
+            "  MMTTY.EXE, pid 4242: box lost: plug it in\n"
+            "  MMTTY.EXE, pid 4242: timing poor: elements up to 12 ms late — is MMTTY minimised "
+            "on Windows 11? see the guide\n"
+            "  pid 77: its status kept changing while read (1000 tries): try again\n");
+
+  // A path longer than the record holds is cut, and says so.
+  writer.SetSettings(0, 1, std::u16string(300, u'x').c_str());
+  EXPECT_EQ(status::TextOf(writer.record().settingsFile), std::u16string(258, u'x') + u"\u2026");
+  // Closed, the instance is gone from both.
+  writer.Detach();
+  EXPECT_EQ(StatusJson({{kPid, section.Read()}}, nowMs), "[]\n");
+  EXPECT_EQ(StatusPanel({{kPid, section.Read()}}, nowMs, kStatusTextsEnglish),
+            kStatusTextsEnglish.noInstance);
+}

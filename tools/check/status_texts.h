@@ -1,0 +1,60 @@
+// The words of the live status panel (--watch) and of the reasons a status
+// cannot be read, in one table per language. Each text is a printf format
+// whose arguments are named beside it; a translation keeps them in order.
+#pragma once
+
+#include "platform/status_reader.h"
+
+struct StatusTexts {
+  // With no instance open: how to get one.
+  const char* noInstance;
+
+  // The panel, one instance at a time.
+  const char* heading;     // host exe, pid, version (4 numbers), how long open
+  const char* boxLinked;   // product, generation, VID, PID
+  const char* boxRefused;  // product, generation, VID, PID
+  const char* boxLost;     // product, generation, VID, PID
+  const char* boxNone;
+  const char* reports;  // written, failed, discoveries, link drops
+  const char* keying;   // "on"/"off", "armed"/"not armed", characters, PTT changes
+  const char* on;
+  const char* off;
+  const char* armed;
+  const char* notArmed;
+  const char* settingsFile;        // FskRev, FskPin, path
+  const char* settingsNotWritten;  // FskRev, FskPin
+  const char* settingsNotRead;
+  const char* timer;  // one of the two below, then one of the throttling states
+  const char* timerGranted;
+  const char* timerRefused;
+  const char* throttling[4];  // by status::Throttling; Failed takes the error code
+  const char* timing;         // ticks, median, p99, max (ms)
+  const char* timingNone;
+  const char* period;       // mean ms, nominal ms, pairs counted
+  const char* lastFailure;  // label, error code, how long ago
+  const char* seconds;      // s
+  const char* minutes;      // min, s
+  const char* hours;        // h, min
+
+  // The lines an operator acts on.
+  const char* actionsHeading;
+  const char* allInOrder;
+  const char* instancePrefix;  // host exe, pid; before each action when several show
+  const char* clockStopped;    // seconds since the last tick
+  const char* boxLostAction;
+  const char* noBoxAction;
+  const char* refusedAction;  // generation
+  const char* timerRefusedAction;
+  const char* throttlingFailedAction;  // error code
+  const char* timingPoorAction;        // p99 lateness (ms)
+  const char* periodOffAction;         // mean period, nominal (ms)
+  const char* notWrittenAction;
+  const char* cancelledAction;
+  const char* unreadableAction;  // pid, the problem
+
+  // Why a status cannot be read, by status::Problem; the arguments of each
+  // are in ProblemLine (status_view.cpp).
+  const char* problems[status::kProblems];
+};
+
+extern const StatusTexts kStatusTextsEnglish;

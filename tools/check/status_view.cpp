@@ -1,0 +1,398 @@
+#include "tools/check/status_view.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/check/text.h"
+#include "tools/check/timing.h"
+
+namespace {
+
+using status::Record;
+
+// Judged only once this many have run: the first seconds are not the PC's.
+constexpr uint64_t kTicksToJudge = 200;
+constexpr uint32_t kPeriodsToJudge = 10;
+// The benchmark's targets (scripts/bench), applied to tick lateness.
+constexpr double kMedianTargetMs = 1.0;
+constexpr double kP99TargetMs = 3.0;
+constexpr double kPeriodTolerance = 0.01;
+// Ticks come every 22 to 33 ms while an instance is open.
+constexpr double kStoppedClockMs = 2000;
+
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// A UTF-8 text as a JSON string.
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      out += Format("\\u%04x", static_cast<unsigned>(c));
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A figure to three places, or null where there is none.
+std::string JsonNumber(double value, bool known = true) {
+  return known && std::isfinite(value) ? Format("%.3f", value) : "null";
+}
+
+std::string JsonBool(bool value) { return value ? "true" : "false"; }
+
+// Record texts on the panel: a control character would move the cursor.
+template <size_t N>
+std::string Shown(const char16_t (&text)[N]) {
+  return Printable(Utf8(status::TextOf(text)));
+}
+
+double Ms(const Record& r, uint64_t counter) {
+  return static_cast<double>(counter) * 1000.0 / static_cast<double>(r.counterFrequency);
+}
+
+double AgeMs(const Record& r, uint64_t counter, double nowMs) {
+  return std::max(0.0, nowMs - Ms(r, counter));
+}
+
+double PeriodMs(const Record& r) {
+  return r.characterPeriods == 0 ? 0 : Ms(r, r.characterPeriodSum) / r.characterPeriods;
+}
+
+const char* LinkName(uint8_t link) {
+  static const char* const names[] = {"looking", "linked", "refused"};
+  return names[link];
+}
+
+const char* ThrottlingName(uint8_t throttling) {
+  static const char* const names[] = {"not asked", "on", "not available", "failed"};
+  return names[throttling];
+}
+
+// The wall time of a FILETIME, as ISO 8601 in UTC.
+std::string IsoTime(uint64_t fileTime) {
+  const int64_t seconds = static_cast<int64_t>(fileTime / 10000000) - 11644473600;  // from 1970
+  int64_t days = seconds / 86400;
+  int64_t inDay = seconds % 86400;
+  if (inDay < 0) {
+    inDay += 86400;
+    --days;
+  }
+  // Days to the civil date (H. Hinnant's algorithm).
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t dayOfEra = z - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t mp = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  return Format("%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day),
+                static_cast<long long>(inDay / 3600), static_cast<long long>(inDay / 60 % 60),
+                static_cast<long long>(inDay % 60));
+}
+
+std::string Duration(double ms, const StatusTexts& texts) {
+  const double whole = std::min(std::floor(ms / 1000), 4e9 * 3600);
+  const auto seconds = static_cast<uint64_t>(whole);
+  if (seconds < 60) return Format(texts.seconds, static_cast<unsigned>(seconds));
+  if (seconds < 3600) {
+    return Format(texts.minutes, static_cast<unsigned>(seconds / 60),
+                  static_cast<unsigned>(seconds % 60));
+  }
+  return Format(texts.hours, static_cast<unsigned>(seconds / 3600),
+                static_cast<unsigned>(seconds / 60 % 60));
+}
+
+std::string ModuleVersion(const Record& r) {
+  return Format("%u.%u.%u.%u", r.moduleVersion[0], r.moduleVersion[1], r.moduleVersion[2],
+                r.moduleVersion[3]);
+}
+
+std::string SettingsFile(const Record& r) {
+  switch (static_cast<status::Settings>(r.settings)) {
+    case status::Settings::File:
+      return JsonText(Utf8(status::TextOf(r.settingsFile)));
+    case status::Settings::AskedNotWritten:
+      return JsonText("asked, not written");
+    case status::Settings::NotRead:
+      break;
+  }
+  return "null";
+}
+
+std::string InstanceJson(const Record& r, double nowMs) {
+  const LatenessFigures lateness = LatenessOf(r);
+  std::string histogram;
+  for (uint32_t bucket = 0; bucket < status::kLatenessBuckets; ++bucket) {
+    if (r.lateness[bucket] == 0) continue;
+    const bool last = bucket == status::kLatenessBuckets - 1;
+    histogram +=
+        Format("%s{\"up_to_ms\": %s, \"ticks\": %u}", histogram.empty() ? "" : ", ",
+               JsonNumber(last ? 0 : status::kLatenessUpperUs[bucket] / 1000.0, !last).c_str(),
+               r.lateness[bucket]);
+  }
+  std::string failure = "null";
+  if (r.lastFailedCall[0] != '\0') {
+    failure = Format("{\"call\": %s, \"error\": %u, \"ago_s\": %s}",
+                     JsonText(r.lastFailedCall).c_str(), r.lastFailureError,
+                     JsonNumber(AgeMs(r, r.lastFailureCounter, nowMs) / 1000).c_str());
+  }
+  const auto field = [](const char* name, const std::string& value) {
+    return Format("    \"%s\": %s,\n", name, value.c_str());
+  };
+  const auto count = [](uint64_t value) {
+    return Format("%llu", static_cast<unsigned long long>(value));
+  };
+  return "  {\n" + field("host_pid", count(r.hostPid)) +
+         field("host_exe", JsonText(Utf8(status::TextOf(r.hostExe)))) +
+         field("module_version", JsonText(ModuleVersion(r))) +
+         field("open_time", r.openSystemTime == 0 ? "null" : JsonText(IsoTime(r.openSystemTime))) +
+         field("open_for_s", JsonNumber(AgeMs(r, r.openCounter, nowMs) / 1000)) +
+         field("link", JsonText(LinkName(r.link))) +
+         field("generation", Format("%d", r.generation)) +
+         field("box_vid", JsonText(Format("%04X", r.boxVendorId))) +
+         field("box_pid", JsonText(Format("%04X", r.boxProductId))) +
+         field("box_product", JsonText(Utf8(status::TextOf(r.boxProduct)))) +
+         field("ticks", count(lateness.ticks)) + field("reports_written", count(r.reportsWritten)) +
+         field("reports_failed", count(r.reportsFailed)) +
+         field("discoveries", count(r.discoveries)) + field("link_drops", count(r.linkDrops)) +
+         field("characters", count(r.characters)) + field("ptt_changes", count(r.pttChanges)) +
+         field("ptt", JsonBool(r.ptt != 0)) + field("keying_armed", JsonBool(r.keyingArmed != 0)) +
+         field("fsk_rev", Format("%d", r.fskRev)) + field("fsk_pin", Format("%d", r.fskPin)) +
+         field("settings_file", SettingsFile(r)) + field("timer_1ms", JsonBool(r.timer1ms != 0)) +
+         field("throttling_opt_out", JsonText(ThrottlingName(r.throttling))) +
+         field("throttling_error", count(r.throttlingError)) +
+         field("lateness_ms", Format("{\"median\": %s, \"p99\": %s, \"max\": %s}",
+                                     JsonNumber(lateness.medianMs, lateness.ticks > 0).c_str(),
+                                     JsonNumber(lateness.p99Ms, lateness.ticks > 0).c_str(),
+                                     JsonNumber(lateness.maxMs, lateness.ticks > 0).c_str())) +
+         field("lateness_histogram", "[" + histogram + "]") +
+         field("last_tick_ago_ms",
+               JsonNumber(AgeMs(r, r.lastTickCounter, nowMs), lateness.ticks > 0)) +
+         field("char_period_ms", JsonNumber(PeriodMs(r), r.characterPeriods > 0)) +
+         field("char_periods", count(r.characterPeriods)) +
+         field("last_character_ago_s",
+               JsonNumber(AgeMs(r, r.lastCharacterCounter, nowMs) / 1000, r.characters > 0)) +
+         "    \"last_failure\": " + failure + "\n  }";
+}
+
+// The lines an operator acts on for one readable instance, most urgent first.
+std::vector<std::string> Actions(const Record& r, double nowMs, const StatusTexts& texts) {
+  std::vector<std::string> actions;
+  const LatenessFigures lateness = LatenessOf(r);
+  const double sinceTick = AgeMs(r, lateness.ticks > 0 ? r.lastTickCounter : r.openCounter, nowMs);
+  if (sinceTick > kStoppedClockMs) actions.push_back(Format(texts.clockStopped, sinceTick / 1000));
+  switch (static_cast<status::Link>(r.link)) {
+    case status::Link::Looking:
+      actions.push_back(r.linkDrops > 0 ? texts.boxLostAction : texts.noBoxAction);
+      break;
+    case status::Link::Refused:
+      actions.push_back(Format(texts.refusedAction, r.generation));
+      break;
+    case status::Link::Linked:
+      break;
+  }
+  if (r.timer1ms == 0) actions.push_back(texts.timerRefusedAction);
+  if (r.throttling == static_cast<uint8_t>(status::Throttling::Failed)) {
+    actions.push_back(Format(texts.throttlingFailedAction, r.throttlingError));
+  }
+  if (lateness.ticks >= kTicksToJudge &&
+      (lateness.medianMs > kMedianTargetMs || lateness.p99Ms > kP99TargetMs)) {
+    actions.push_back(Format(texts.timingPoorAction, lateness.p99Ms));
+  }
+  const double period = PeriodMs(r);
+  if (r.characterPeriods >= kPeriodsToJudge &&
+      std::fabs(period - kCharacterMs) > kPeriodTolerance * kCharacterMs) {
+    actions.push_back(Format(texts.periodOffAction, period, static_cast<double>(kCharacterMs)));
+  }
+  if (r.settings == static_cast<uint8_t>(status::Settings::AskedNotWritten)) {
+    actions.push_back(texts.notWrittenAction);
+  }
+  if (r.settings != static_cast<uint8_t>(status::Settings::NotRead) &&
+      (r.fskRev == -1 || r.fskPin == -1)) {
+    actions.push_back(texts.cancelledAction);
+  }
+  return actions;
+}
+
+std::string InstancePanel(const Record& r, double nowMs, const StatusTexts& texts) {
+  std::string out = Format(texts.heading, Shown(r.hostExe).c_str(), r.hostPid, r.moduleVersion[0],
+                           r.moduleVersion[1], r.moduleVersion[2], r.moduleVersion[3],
+                           Duration(AgeMs(r, r.openCounter, nowMs), texts).c_str());
+  const char* box = r.link == static_cast<uint8_t>(status::Link::Linked)    ? texts.boxLinked
+                    : r.link == static_cast<uint8_t>(status::Link::Refused) ? texts.boxRefused
+                    : r.boxVendorId != 0                                    ? texts.boxLost
+                                                                            : texts.boxNone;
+  out += Format(box, Shown(r.boxProduct).c_str(), r.generation, r.boxVendorId, r.boxProductId);
+  out += Format(texts.reports, r.reportsWritten, r.reportsFailed, r.discoveries, r.linkDrops);
+  out += Format(texts.keying, r.ptt ? texts.on : texts.off,
+                r.keyingArmed ? texts.armed : texts.notArmed, r.characters, r.pttChanges);
+  switch (static_cast<status::Settings>(r.settings)) {
+    case status::Settings::File:
+      out += Format(texts.settingsFile, r.fskRev, r.fskPin, Shown(r.settingsFile).c_str());
+      break;
+    case status::Settings::AskedNotWritten:
+      out += Format(texts.settingsNotWritten, r.fskRev, r.fskPin);
+      break;
+    case status::Settings::NotRead:
+      out += texts.settingsNotRead;
+      break;
+  }
+  out += Format(texts.timer, r.timer1ms ? texts.timerGranted : texts.timerRefused,
+                Format(texts.throttling[r.throttling], r.throttlingError).c_str());
+  const LatenessFigures lateness = LatenessOf(r);
+  if (lateness.ticks == 0) {
+    out += texts.timingNone;
+  } else {
+    out += Format(texts.timing, static_cast<unsigned long long>(lateness.ticks), lateness.medianMs,
+                  lateness.p99Ms, lateness.maxMs);
+  }
+  if (r.characterPeriods > 0) {
+    out += Format(texts.period, PeriodMs(r), static_cast<double>(kCharacterMs), r.characterPeriods);
+  }
+  if (r.lastFailedCall[0] != '\0') {
+    out += Format(texts.lastFailure, r.lastFailedCall, r.lastFailureError,
+                  Duration(AgeMs(r, r.lastFailureCounter, nowMs), texts).c_str());
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IsOpenInstance(const StatusEntry& entry) {
+  return entry.read.problem != status::Problem::Closed;
+}
+
+LatenessFigures LatenessOf(const Record& r) {
+  LatenessFigures figures;
+  figures.ticks = status::TickCount(r);
+  figures.maxMs = r.latenessMaxUs / 1000.0;
+  if (figures.ticks == 0) return figures;
+  const auto quantile = [&](double q) {
+    const uint64_t rank = std::clamp<uint64_t>(
+        static_cast<uint64_t>(std::ceil(q * static_cast<double>(figures.ticks))), 1, figures.ticks);
+    uint64_t below = 0;
+    for (uint32_t bucket = 0;; ++bucket) {
+      const uint32_t count = r.lateness[bucket];
+      if (below + count < rank) {
+        below += count;
+        continue;
+      }
+      const double lower = bucket == 0 ? 0 : status::kLatenessUpperUs[bucket - 1];
+      const double upper = bucket == status::kLatenessBuckets - 1
+                               ? r.latenessMaxUs
+                               : status::kLatenessUpperUs[bucket];
+      const double us = lower + (upper - lower) * (static_cast<double>(rank - below) - 0.5) / count;
+      return std::min(us, static_cast<double>(r.latenessMaxUs)) / 1000.0;
+    }
+  };
+  figures.medianMs = quantile(0.5);
+  figures.p99Ms = quantile(0.99);
+  return figures;
+}
+
+std::string ProblemLine(const status::ReadResult& read, const StatusTexts& texts) {
+  const char* text = texts.problems[static_cast<size_t>(read.problem)];
+  const auto found = static_cast<unsigned long long>(read.found);
+  const auto expected = static_cast<unsigned long long>(read.expected);
+  switch (read.problem) {
+    case status::Problem::BadValue:
+      return Format(text, found, read.field);
+    case status::Problem::BadText:
+      return Format(text, read.field);
+    case status::Problem::NotARecord:
+    case status::Problem::ViewTooSmall:
+    case status::Problem::Busy:
+      return Format(text, found);
+    case status::Problem::WrongVersion:
+    case status::Problem::WrongSize:
+    case status::Problem::Truncated:
+    case status::Problem::OtherProcess:
+      return Format(text, found, expected);
+    case status::Problem::None:
+    case status::Problem::Misaligned:
+    case status::Problem::NotWritten:
+    case status::Problem::Closed:
+      break;
+  }
+  return text;
+}
+
+std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
+  std::string out;
+  for (const StatusEntry& entry : entries) {
+    if (!IsOpenInstance(entry)) continue;
+    out += out.empty() ? "[\n" : ",\n";
+    if (entry.read.problem == status::Problem::None) {
+      out += InstanceJson(entry.read.record, nowMs);
+    } else {
+      out += Format("  {\"host_pid\": %u, \"problem\": %s}", entry.pid,
+                    JsonText(ProblemLine(entry.read, kStatusTextsEnglish)).c_str());
+    }
+  }
+  return out.empty() ? "[]\n" : out + "\n]\n";
+}
+
+std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
+                        const StatusTexts& texts) {
+  std::vector<const StatusEntry*> shown;
+  for (const StatusEntry& entry : entries) {
+    if (IsOpenInstance(entry)) shown.push_back(&entry);
+  }
+  if (shown.empty()) return texts.noInstance;
+
+  std::string out;
+  std::vector<std::string> actions;
+  for (const StatusEntry* entry : shown) {
+    if (entry->read.problem != status::Problem::None) {
+      actions.push_back(
+          Format(texts.unreadableAction, entry->pid, ProblemLine(entry->read, texts).c_str()));
+      continue;
+    }
+    const Record& r = entry->read.record;
+    out += InstancePanel(r, nowMs, texts);
+    const std::string prefix =
+        shown.size() > 1 ? Format(texts.instancePrefix, Shown(r.hostExe).c_str(), r.hostPid) : "";
+    for (const std::string& action : Actions(r, nowMs, texts)) actions.push_back(prefix + action);
+  }
+  if (actions.empty()) return out + texts.allInOrder;
+  out += texts.actionsHeading;
+  for (const std::string& action : actions) out += "  " + action + "\n";
+  return out;
+}
