@@ -54,6 +54,11 @@ uint64_t CallbacksTurnedAway();
 // Times the module asked to stay mapped.
 int ModuleKeptMapped();
 
+// ---- the host program's folder --------------------------------------------------
+// Where the simulated host's executable lies; empty (after a reset): nowhere
+// the driver can open a file.
+void SetProgramFolder(const std::string& folder);
+
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.
 int LiveAllocations();
@@ -82,6 +87,7 @@ void ResetHid();
 void ResetPrompts();
 void ResetVersion();
 void ResetPower();
+void ResetFiles();
 }  // namespace detail
 
 }  // namespace sim
