@@ -34,7 +34,8 @@ void Ask(const char* text, const char* english, int32_t yesValue, int32_t noValu
   flag = yes;
 }
 
-// A file that cannot be written is passed over: the choices then hold for this
+// Back to the file that was read; with none, to the current folder. A file
+// that cannot be written is passed over: the choices then hold for this
 // instance only, and what it did not record is asked again at the next open.
 // A write that fails on the way (a full disk) leaves the file cut short, which
 // the next open reads as far as it goes; the trace says so.
@@ -112,7 +113,6 @@ bool FskKeyer::LoadSettings() {
   if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
   if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
-  WriteSettingsFile(place == SettingsPlace::ProgramFolder ? place : SettingsPlace::CurrentFolder,
-                    rev, pin);
+  WriteSettingsFile(place, rev, pin);
   return true;
 }

@@ -37,11 +37,6 @@ Mmtty::~Mmtty() {
   DeleteCriticalSection(&lock_);
 }
 
-Plugin& Mmtty::plugin() {
-  REQUIRE(plugin_ != nullptr);
-  return *plugin_;
-}
-
 int32_t Mmtty::Open() {
   REQUIRE(plugin_ == nullptr);
   plugin_ = std::make_unique<Plugin>(module_);

@@ -61,7 +61,6 @@ class Mmtty {
   // At exit, port change and Suspend (CComm::Close, ~CEXTFSK): the transmit
   // thread is stopped and waited for, then extfskClose, then FreeLibrary.
   void Close();
-  bool isOpen() const { return plugin_ != nullptr; }
 
   // From the calling (main) thread: PTT on, the wait for the sound side, and
   // the transmit thread enabled; it asks extfskIsTxBusy before its first
@@ -70,9 +69,6 @@ class Mmtty {
   // it has none. When every code has been taken: diddle off, the last code's
   // time and 200 ms, PTT off, the thread idle again.
   Transmission Transmit(const std::vector<uint8_t>& codes);
-
-  // The open plug-in, for calls MMTTY does not make.
-  Plugin& plugin();
 
  private:
   static DWORD WINAPI TransmitThread(void* self);
