@@ -138,7 +138,7 @@ SCENARIO(mmtty_transmission) {
     if (e.kind == timeline::Kind::Idle) markMs += e.holdMs;
   }
   CHECK(tx.firstPollMs > tx.pttOnMs);
-  CHECK(leadMs <= tx.firstPollMs - tx.pttOnMs + 50);
+  CHECK(leadMs <= tx.firstPollMs - tx.pttOnMs + 100);
   CHECK(markMs >= 200);
 
   // Back to back: each stop element is followed at once by the next start.
