@@ -183,6 +183,22 @@ SCENARIO(invert_logic_keys_while_mmtty_receives) {
   CHECK_EQ(Hex(box::Reports().back().bytes), Hex(ReportBytes(0x0F)));
 }
 
+// With Tx Port on Sound, MMTTY sends the text as audio and opens the plug-in
+// with 45 << 16 for PTT only: the FSK line is never keyed.
+SCENARIO(sound_tx_port_keys_ptt_only) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  MmttyOptions options;
+  options.fskPort = false;
+  Mmtty mmtty(env.plugin, options);
+  CHECK_EQ(mmtty.Open(), 1);
+  const size_t from = box::ReportCount();
+  const Transmission tx = mmtty.Transmit(ita2::Encode("RY"));
+  CHECK_EQ(tx.pttOnResult & 0xFF, 0x0D);
+  for (const box::Event& r : ReportsFrom(from)) CHECK(r.line() == 0x0D || r.line() == 0x0F);
+  mmtty.Close();
+}
+
 // The report is exactly as long as the device declares: 00 01 portBits, cut
 // short or zero-filled.
 SCENARIO(report_lengths) {

@@ -151,13 +151,20 @@ bool Mmtty::WaitUntilTaken(size_t count, DWORD timeoutMs) {
 }
 
 Transmission Mmtty::Transmit(const std::vector<uint8_t>& codes) {
-  REQUIRE(plugin_ != nullptr && thread_ != nullptr);
+  REQUIRE(plugin_ != nullptr);
   Transmission tx;
   // XMIT: PTT first, from this thread; the transmit thread is enabled only
   // after the sound side has switched, so extfskIsTxBusy comes later.
   tx.pttOnMs = box::NowMs();
   tx.pttOnResult = SetTxRx(true);
   Sleep(options_.soundSwitchMs);
+  if (thread_ == nullptr) {
+    // Sound alone: the codes go out as audio, and the plug-in hears of none.
+    Sleep(static_cast<DWORD>(codes.size()) * kCharacterMs + kToRxMs);
+    tx.pttOffMs = box::NowMs();
+    tx.pttOffResult = SetTxRx(false);
+    return tx;
+  }
   {
     Locked locked(lock_);
     queue_.assign(codes.begin(), codes.end());

@@ -67,7 +67,8 @@ class Mmtty {
   // guard of 250 ms, then hands over one code whenever the plug-in is not
   // busy (sleeping 1 ms while it is, 10 ms after each code) and a diddle when
   // it has none. When every code has been taken: diddle off, the last code's
-  // time and 200 ms, PTT off, the thread idle again.
+  // time and 200 ms, PTT off, the thread idle again. With Sound alone: PTT
+  // on, the text's time as audio, PTT off.
   Transmission Transmit(const std::vector<uint8_t>& codes);
 
  private:
