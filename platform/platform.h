@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace plat {
 
@@ -268,6 +269,15 @@ uint32_t AnsiCodePage();
 // text as UTF-16, its NUL included. False, with the last error set, when the
 // system lacks the code page or out is too small.
 bool ToUtf16(uint32_t codePage, const char* text, char16_t* out, uint32_t outUnits);
+
+// ---- the host program's folder ----------------------------------------------
+// The file `name` in the folder of the host process's executable (the folder
+// of MMTTY.EXE), opened as fopen would with `mode` ("rb", "wb"). nullptr when
+// that folder cannot be had or the file does not open. The path stays UTF-16
+// from GetModuleFileNameW to _wfopen: in the ANSI code page a folder name such
+// as 表 is lost on a Western system, and in Shift_JIS it ends in the byte of
+// '\' (表 is 0x95 0x5C), where a path cut or joined bytewise goes astray.
+std::FILE* OpenInProgramFolder(const char* name, const char* mode);
 
 // ---- power throttling ---------------------------------------------------
 // PROCESS_POWER_THROTTLING_STATE.

@@ -166,15 +166,24 @@ def draw(elements, received, path):
             zoom.annotate("", xy=(x + CHAR_MS, 1.2), xytext=(x, 1.2),
                           arrowprops={"arrowstyle": "<->", "color": "gray"})
             char += 1
-    lead = [i for i, e in enumerate(part) if e.kind == "lead"]
-    if lead and lead[-1] + 1 < len(part):
-        e = part[lead[-1] + 1]
-        zoom.text(e.ms - t0 + 3 * 22, 1.35, "opening shift, unframed:\nno mark before its start bit",
-                  ha="center", fontsize=9, color="gray")
+    # Between PTT on and MMTTY's first extfskIsTxBusy the FSK line is not
+    # driven; that question arms keying, and MMTTY's first guard keeps the
+    # line on mark for 250 ms before the first character.
+    lead = [e for e in part if e.kind == "lead"]
+    if lead:
+        x = (lead[0].ms + lead[-1].ms + lead[-1].hold) / 2 - t0
+        zoom.text(x, 1.35, "FSK released:\nMMTTY has not\nasked yet", ha="center", fontsize=9,
+                  color="gray")
+    first_start = next((e for e in part if e.kind == "start"), None)
+    idle = [e for e in part if e.kind == "idle" and first_start is not None and e.ms < first_start.ms]
+    if idle:
+        x = (idle[0].ms + first_start.ms) / 2 - t0
+        zoom.text(x, 1.35, "mark: MMTTY's\n250 ms first guard", ha="center", fontsize=9,
+                  color="gray")
     zoom.set_xlabel("time (ms); numbers: element length in ms at the box "
-                    "(green start, black data, purple stop 1.5 bits, gray idle or not framed)")
-    zoom.set_title("from PTT on: FSK not driven until the host's first poll (open = space), "
-                   "then the characters framed (nominal 22 ms, stop 33 ms)")
+                    "(green start, black data, purple stop 1.5 bits, gray released or idle)")
+    zoom.set_title("from PTT on: FSK released until MMTTY asks (open = space), mark through its "
+                   "first guard, then each character framed")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
@@ -203,16 +212,19 @@ def main():
     timings, periods = timing(elements)
     print(f"sent:     {sent}")
     print(f"decoded:  {decoded}   (minimodem --rx rtty)")
-    # PTT comes on before the host's first extfskIsTxBusy, so the FSK line is
-    # not driven yet (space with normal polarity) and the opening LTRS follows
-    # that space with no mark between: no receiver can frame it.
-    framed = received == codes or (received == codes[1:] and codes[0] in (0x1B, 0x1F))
-    shift = {0x1F: "LTRS", 0x1B: "FIGS"}.get(codes[0] if codes else -1, "shift")
-    if received == codes:
-        framing = f"all {len(codes)} codes MMTTY handed over arrived framed, as sent"
-    elif framed:
-        framing = (f"the {len(received)} codes after the opening {shift} arrived framed, as sent\n"
-                   f"          (an opening {shift} right after PTT on is never framed: see the README)")
+    # MMTTY asks extfskIsTxBusy, which arms keying, before its 250 ms first
+    # guard: the line rests on mark before the first start bit, and every
+    # code it hands over (the opening shift, the text, diddles) is framed.
+    text_codes = [int(c, 16) for c in meta.get("text_codes", meta["codes"]).split()]
+    framed = received == codes
+    shift = {0x1F: "LTRS", 0x1B: "FIGS"}.get(text_codes[0] if text_codes else -1, "shift")
+    if framed:
+        framing = (f"all {len(codes)} codes MMTTY handed over arrived framed, as sent, "
+                   f"the opening {shift} included")
+        diddles = len(codes) - len(text_codes)
+        if diddles > 0:
+            framing += (f"\n          ({len(text_codes)} for the text, then {diddles} LTRS "
+                        f"diddle{'s' if diddles > 1 else ''} while MMTTY had nothing to send)")
     else:
         framing = f"{len(received)} of {len(codes)} codes arrived framed, NOT as sent"
     print(f"box:      {framing}")

@@ -1,7 +1,10 @@
 // Settings file and first-use prompts.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
+#include "platform/trace.h"
 #include "settings/prompt_box.h"
 #include "settings/settings_file.h"
 #include "settings/settings_reader.h"
@@ -10,24 +13,12 @@
 
 const char kSettingsFileName[] = "tarvokey.ini";
 
-// Streams the file through the reader in fixed chunks, so a file of any size
-// or content costs no more memory than a small one. Binary mode gives every
-// build the same bytes; CR is a blank to the reader.
-SettingsValues ReadSettingsFile(bool* opened) {
-  SettingsReader reader;
-  std::FILE* file = std::fopen(kSettingsFileName, "rb");
-  if (opened != nullptr) *opened = file != nullptr;
-  if (file != nullptr) {
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) reader.Feed(chunk, got);
-    std::fclose(file);
-  }
-  reader.Finish();
-  return reader.values();
-}
-
 namespace {
+
+std::FILE* OpenSettingsFile(SettingsPlace place, const char* mode) {
+  return place == SettingsPlace::ProgramFolder ? plat::OpenInProgramFolder(kSettingsFileName, mode)
+                                               : std::fopen(kSettingsFileName, mode);
+}
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
 // clock reads it); Cancel, and anything else the box may return, leaves both.
@@ -43,22 +34,74 @@ void Ask(const char* text, const char* english, int32_t yesValue, int32_t noValu
   flag = yes;
 }
 
-// A file that cannot be written is passed over: the choices then hold for this
+// Back to the file that was read; with none, to the current folder. A file
+// that cannot be written is passed over: the choices then hold for this
 // instance only, and what it did not record is asked again at the next open.
-void WriteSettingsFile(int32_t rev, int32_t pin) {
-  std::FILE* file = std::fopen(kSettingsFileName, "wb");
-  if (file == nullptr) return;
-  std::fprintf(file, kRevLineFormat, static_cast<int>(rev));
-  std::fprintf(file, kPinLineFormat, static_cast<int>(pin));
-  std::fclose(file);
+// A write that fails on the way (a full disk) leaves the file cut short, which
+// the next open reads as far as it goes; the trace says so.
+void WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
+  const char* const where =
+      place == SettingsPlace::ProgramFolder ? " in the host program's folder" : "";
+  char line[256];
+  std::FILE* file = OpenSettingsFile(place, "wb");
+  if (file == nullptr) {
+    std::snprintf(line, sizeof line, "Can't open %s%s for writing: %s", kSettingsFileName, where,
+                  std::strerror(errno));
+    Trace(line);
+    return;
+  }
+  int error = 0;
+  if (std::fprintf(file, kRevLineFormat, static_cast<int>(rev)) < 0 ||
+      std::fprintf(file, kPinLineFormat, static_cast<int>(pin)) < 0) {
+    error = errno;
+  }
+  // The lines are buffered: a full disk often shows only when they are flushed.
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error == 0) return;
+  std::snprintf(line, sizeof line, "Can't write %s%s: %s", kSettingsFileName, where,
+                std::strerror(error));
+  Trace(line);
 }
 
 }  // namespace
 
+// Streams the file through the reader in fixed chunks, so a file of any size
+// or content costs no more memory than a small one. Binary mode gives every
+// build the same bytes; CR is a blank to the reader.
+//
+// MMTTY reopens the plug-in on Resume (after an external program) before it
+// makes its own folder current again, so the current folder may be another
+// program's. A file there is still read first, as it always was; only a folder
+// without one sends the driver to the file beside MMTTY.EXE, which the prompts
+// name as the place of the answers.
+SettingsValues ReadSettingsFile(SettingsPlace* place) {
+  SettingsReader reader;
+  SettingsPlace from = SettingsPlace::CurrentFolder;
+  errno = 0;
+  std::FILE* file = std::fopen(kSettingsFileName, "rb");
+  if (file == nullptr) {
+    from = SettingsPlace::None;
+    if (errno == ENOENT) {
+      file = OpenSettingsFile(SettingsPlace::ProgramFolder, "rb");
+      if (file != nullptr) from = SettingsPlace::ProgramFolder;
+    }
+  }
+  if (place != nullptr) *place = from;
+  if (file != nullptr) {
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) reader.Feed(chunk, got);
+    std::fclose(file);
+  }
+  reader.Finish();
+  return reader.values();
+}
+
 // The clock already runs: fskReverse and fskOnPin3 are set under keyerLock in
 // short steps, and neither the file nor a prompt is ever waited on with it held.
 bool FskKeyer::LoadSettings() {
-  const SettingsValues read = ReadSettingsFile();
+  SettingsPlace place = SettingsPlace::None;
+  const SettingsValues read = ReadSettingsFile(&place);
   int32_t rev = read.rev;
   int32_t pin = read.pin;
   {
@@ -70,6 +113,6 @@ bool FskKeyer::LoadSettings() {
   if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
   if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
-  WriteSettingsFile(rev, pin);
+  WriteSettingsFile(place, rev, pin);
   return true;
 }

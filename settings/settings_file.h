@@ -3,9 +3,17 @@
 
 #include "settings/settings_reader.h"
 
-// Opened by bare name: the host's current directory, which is its own folder.
+// Opened by bare name: the host's current directory, normally its own folder.
 extern const char kSettingsFileName[];
 
-// What the file says; nothing set when it cannot be opened. *opened, if
-// given, says whether it could.
-SettingsValues ReadSettingsFile(bool* opened = nullptr);
+// Where the file was read from, and so where it is written back.
+enum class SettingsPlace {
+  None,           // no file could be read: the answers go to the current folder
+  CurrentFolder,  // tarvokey.ini by bare name
+  ProgramFolder,  // the current folder has none; the host program's folder has one
+};
+
+// What the file says; nothing set when no file can be read. The current
+// folder's file is read when there is one at all (even if it cannot be read);
+// only when there is none is the one in the host program's folder read.
+SettingsValues ReadSettingsFile(SettingsPlace* place = nullptr);

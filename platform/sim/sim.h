@@ -68,6 +68,11 @@ void ReleaseHeldTick();
 // abandon. Empty for none.
 void OnAbandonTick(std::function<void()> hook);
 
+// ---- the host program's folder --------------------------------------------------
+// Where the simulated host's executable lies; empty (after a reset): nowhere
+// the driver can open a file.
+void SetProgramFolder(const std::string& folder);
+
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.
 int LiveAllocations();
@@ -96,6 +101,7 @@ void ResetHid();
 void ResetPrompts();
 void ResetVersion();
 void ResetPower();
+void ResetFiles();
 }  // namespace detail
 
 }  // namespace sim

@@ -124,6 +124,7 @@ void Reset() {
   detail::ResetPrompts();
   detail::ResetVersion();
   detail::ResetPower();
+  detail::ResetFiles();
 }
 
 uint32_t NowMs() {

@@ -1,7 +1,10 @@
 // The settings step: the file, the prompts, their bytes, and the host calling
 // back into the exports while a prompt is open.
+#include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,8 +91,8 @@ std::string ExpectedFile(int32_t rev, int32_t pin) {
   return Cp932(lines);
 }
 
-std::string FileBytes() {
-  std::ifstream file(kFile, std::ios::binary);
+std::string FileBytes(const std::filesystem::path& path = kFile) {
+  std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
@@ -122,6 +125,28 @@ std::pair<uint8_t, uint8_t> MarkAndSpace() {
   extfskSetPTT(0);
   return {mark, space};
 }
+
+// Files of the process may grow to `bytes` only: a write past that fails with
+// EFBIG, as a write to a full disk fails, after what fitted was written.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : handler_(signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  void (*handler_)(int);
+  rlimit saved_{};
+};
 
 int DestroyedInstances() {
   int count = 0;
@@ -317,6 +342,70 @@ TEST_F(SettingsTest, UnwritableFileLeavesTheChoicesToThisInstance) {
   EXPECT_EQ(sim::PromptsShown().size(), 4u) << "asked again";
   EXPECT_EQ(Flags(), std::pair(false, false));
   EXPECT_TRUE(std::filesystem::is_directory(kFile));
+}
+
+// A full disk stops the write part way: the trace says so, and the next open
+// reads what reached the file and asks for the rest.
+TEST_F(SettingsTest, WriteCutShortIsTracedAndTheNextOpenAsksForTheRest) {
+  sim::ScriptPrompt(kYes);
+  sim::ScriptPrompt(kYes);
+  {
+    FileSizeLimit limit(20);
+    ASSERT_EQ(extfskOpen(0), 1);
+  }
+  EXPECT_EQ(FileBytes(), ExpectedFile(1, 3).substr(0, 20));
+  const auto traces = sim::TraceLines();
+  EXPECT_EQ(std::count_if(traces.begin(), traces.end(),
+                          [](const std::string& line) {
+                            return line.rfind("Can't write tarvokey.ini: ", 0) == 0;
+                          }),
+            1);
+
+  sim::ScriptPrompt(kNo);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(PromptTexts(), (std::vector<std::string>{Shown("polarity_prompt"), Shown("pin_prompt"),
+                                                     Shown("pin_prompt")}));
+  EXPECT_EQ(Flags(), std::pair(true, false));
+  EXPECT_EQ(FileBytes(), ExpectedFile(1, 1));
+}
+
+// MMTTY reopens the plug-in on Resume while another program's folder is
+// current. Only when the current folder has no tarvokey.ini at all is the one
+// in the host program's folder read, and written back.
+TEST_F(SettingsTest, CurrentFolderFirstThenTheHostProgramsFolder) {
+  const std::filesystem::path program = std::filesystem::current_path() / "MMTTY";
+  const std::filesystem::path programFile = program / kFile;
+  std::filesystem::create_directory(program);
+  sim::SetProgramFolder(program.string());
+  std::ofstream(programFile, std::ios::binary) << "FskRev=1\r\nFskPin=3\r\n";
+
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_TRUE(sim::PromptsShown().empty());
+  EXPECT_EQ(Flags(), std::pair(true, true));
+  EXPECT_FALSE(std::filesystem::exists(kFile));
+  EXPECT_EQ(FileBytes(programFile), ExpectedFile(1, 3));
+
+  // A complete file here wins, and the other is left alone.
+  WriteFileBytes("FskRev=0\r\nFskPin=1\r\n");
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(Flags(), std::pair(false, false));
+  EXPECT_EQ(FileBytes(), ExpectedFile(0, 1));
+
+  // So does one that cannot be read: its questions are asked.
+  std::filesystem::remove(kFile);
+  std::filesystem::create_directory(kFile);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(sim::PromptsShown().size(), 2u);
+  EXPECT_EQ(FileBytes(programFile), ExpectedFile(1, 3));
+
+  // Neither folder has one: asked, and written here as always.
+  std::filesystem::remove(kFile);
+  std::filesystem::remove(programFile);
+  sim::ScriptPrompt(kNo);
+  sim::ScriptPrompt(kYes);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(FileBytes(), ExpectedFile(0, 3));
+  EXPECT_FALSE(std::filesystem::exists(programFile));
 }
 
 TEST_F(SettingsTest, ClockRunsWhilePromptsAreOpenAndAnswersApplyAtOnce) {

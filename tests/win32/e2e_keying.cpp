@@ -97,44 +97,49 @@ SCENARIO(character_road) {
 }
 
 // A whole transmission as MMTTY makes it, read back as a teleprinter would:
-// every character, back to back, each element on time.
+// every code MMTTY hands over, the opening LTRS included, each element on time.
 SCENARIO(mmtty_transmission) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
-  Plugin plugin(env.plugin);
-  CHECK_EQ(plugin.Open(Plugin::kMmttyOpenArgument), 1);
+  Mmtty mmtty(env.plugin);
+  CHECK_EQ(mmtty.Open(), 1);
   Sleep(100);
 
   const std::string text = "RYRY CQ DE TARVOKEY 599 73";
   const std::vector<uint8_t> codes = ita2::Encode(text);
   const size_t from = box::ReportCount();
-  const Transmission tx = TransmitLikeMmtty(plugin, codes);
+  const Transmission tx = mmtty.Transmit(codes);
   CHECK_EQ(tx.pttOnResult & 0xFF, 0x0D);
   CHECK_EQ(tx.pttOffResult & 0xFF, 0x0F);
   NextReports(2);
-  plugin.Close();
-  plugin.Unload();
+  mmtty.Close();
 
   const timeline::Keying keying = timeline::Decode(ReportsFrom(from), timeline::Wiring{});
   std::vector<uint8_t> received;
   for (const timeline::Character& c : keying.characters) {
     received.push_back(static_cast<uint8_t>(c.code));
   }
-  // MMTTY switches PTT on before its first extfskIsTxBusy, so until then the
-  // clock does not drive the FSK line: with normal polarity it stays open,
-  // which is space. The opening LTRS follows that lead space with no mark in
-  // between, so a teleprinter cannot frame it; everything after it arrives.
+  // The text's codes went first, then any diddle.
+  REQUIRE(tx.put.size() >= codes.size());
+  CHECK_EQ(Hex(std::vector<uint8_t>(tx.put.begin(), tx.put.begin() + codes.size())), Hex(codes));
+  CHECK_EQ(Hex(received), Hex(tx.put));
+  // PTT comes before MMTTY's first extfskIsTxBusy: until then the clock does
+  // not drive the FSK line, which with normal polarity is open, space. That
+  // question arms keying 250 ms before the first code, so the line rests on
+  // mark and the opening LTRS is framed like every other code.
   double leadMs = 0;
+  double markMs = 0;
   for (const timeline::Element& e : keying.elements) {
     if (e.kind == timeline::Kind::Lead) {
       CHECK_EQ(e.line, 0x0D);
       leadMs += e.holdMs;
     }
+    if (e.kind == timeline::Kind::Start) break;
+    if (e.kind == timeline::Kind::Idle) markMs += e.holdMs;
   }
-  CHECK(leadMs >= 200);
-  std::vector<uint8_t> framed = codes;
-  if (received.size() + 1 == codes.size()) framed.erase(framed.begin());
-  CHECK_EQ(Hex(received), Hex(framed));
+  CHECK(tx.firstPollMs > tx.pttOnMs);
+  CHECK(leadMs <= tx.firstPollMs - tx.pttOnMs + 100);
+  CHECK(markMs >= 200);
 
   // Back to back: each stop element is followed at once by the next start.
   for (size_t c = 0; c + 1 < keying.characters.size(); ++c) {
@@ -159,6 +164,39 @@ SCENARIO(mmtty_transmission) {
   const std::vector<box::Event> reports = box::Reports();
   CHECK_EQ(Hex(reports.back().bytes), Hex(ReportBytes(0x0F)));
   CHECK_EQ(std::string(timeline::Name(keying.elements.back().kind)), "off");
+}
+
+// Invert Logic left on from a COM setup: MMTTY flips the PTT it passes, so
+// the radio transmits, on mark, while MMTTY receives, until the port closes.
+SCENARIO(invert_logic_keys_while_mmtty_receives) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  MmttyOptions options;
+  options.invertLogic = true;
+  Mmtty mmtty(env.plugin, options);
+  CHECK_EQ(mmtty.Open(), 1);
+  const Transmission tx = mmtty.Transmit(ita2::Encode("E"));
+  CHECK_EQ(tx.pttOnResult & 0xFF, 0x0F);
+  CHECK_EQ(tx.pttOffResult & 0x02, 0);
+  for (uint8_t line : Lines(NextReports(3))) CHECK_EQ(line, 0x0C);
+  mmtty.Close();
+  CHECK_EQ(Hex(box::Reports().back().bytes), Hex(ReportBytes(0x0F)));
+}
+
+// With Tx Port on Sound, MMTTY sends the text as audio and opens the plug-in
+// with 45 << 16 for PTT only: the FSK line is never keyed.
+SCENARIO(sound_tx_port_keys_ptt_only) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  MmttyOptions options;
+  options.fskPort = false;
+  Mmtty mmtty(env.plugin, options);
+  CHECK_EQ(mmtty.Open(), 1);
+  const size_t from = box::ReportCount();
+  const Transmission tx = mmtty.Transmit(ita2::Encode("RY"));
+  CHECK_EQ(tx.pttOnResult & 0xFF, 0x0D);
+  for (const box::Event& r : ReportsFrom(from)) CHECK(r.line() == 0x0D || r.line() == 0x0F);
+  mmtty.Close();
 }
 
 // The report is exactly as long as the device declares: 00 01 portBits, cut

@@ -1,10 +1,14 @@
-// The wiring choices: tarvokey.ini in the host's current folder, and the two
-// first-use prompts, byte for byte in Shift_JIS on a Japanese system and as
-// UTF-16 with English under them elsewhere. The expected bytes are made by the
-// build with iconv from the UTF-8 texts in tests/data.
+// The wiring choices: tarvokey.ini in the host's current folder (or, when
+// that has none, beside the host program), and the two first-use prompts,
+// byte for byte in Shift_JIS on a Japanese system and as UTF-16 with English
+// under them elsewhere. The expected bytes are made by the build with iconv
+// from the UTF-8 texts in tests/data.
 #include <cstdlib>
 
+#include "host/ita2.h"
+#include "host/mmtty.h"
 #include "host/scenario.h"
+#include "host/timeline.h"
 
 namespace {
 
@@ -58,6 +62,74 @@ void CheckPrompt(const Env& env, const box::Prompt& prompt, const std::string& t
   CHECK_EQ(prompt.threadId, GetCurrentThreadId());  // the host's thread, inside extfskOpen
 }
 
+// Runs under the code page the test asks for; Wine takes it from LC_ALL.
+void RequireCodePage() {
+  if (const char* codePage = std::getenv("TARVOKEY_ANSI_CODE_PAGE")) {
+    REQUIRE(GetACP() == static_cast<UINT>(std::atoi(codePage)));
+  }
+}
+
+std::wstring Widen(const std::string& text) {
+  wchar_t wide[MAX_PATH] = L"";
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH);
+  return wide;
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
+// Keys "RY" and reads it back with the wiring given: every code arrives.
+bool KeysWith(Mmtty& mmtty, const timeline::Wiring& wiring) {
+  const size_t from = box::ReportCount();
+  const Transmission tx = mmtty.Transmit(ita2::Encode("RY"));
+  NextReports(2);
+  std::vector<uint8_t> received;
+  for (const timeline::Character& c : timeline::Decode(ReportsFrom(from), wiring).characters) {
+    received.push_back(static_cast<uint8_t>(c.code));
+  }
+  CHECK_EQ(Hex(received), Hex(tx.put));
+  return received == tx.put;
+}
+
+// Plays MMTTY.EXE in a folder whose name ends in 表, whose second Shift_JIS
+// byte is '\': a copy of this program with the module beside it, started
+// there. Returns false when this is the copy.
+bool StartedAsMmttyElsewhere(const Env& env, const std::string& scenario) {
+  wchar_t self[MAX_PATH] = L"";
+  REQUIRE(GetModuleFileNameW(nullptr, self, MAX_PATH) != 0);
+  if (lstrcmpiW(self + FolderOf(self).size() + 1, L"MMTTY.EXE") == 0) return false;
+  wchar_t here[MAX_PATH] = L"";
+  GetCurrentDirectoryW(MAX_PATH, here);
+  const std::wstring host = std::wstring(here) + L"\\MMTTY\u8868";
+  const std::wstring other = std::wstring(here) + L"\\logger";
+  CreateDirectoryW(host.c_str(), nullptr);
+  CreateDirectoryW(other.c_str(), nullptr);
+  DeleteFileW((host + L"\\tarvokey.ini").c_str());
+  DeleteFileW((other + L"\\tarvokey.ini").c_str());
+  REQUIRE(CopyFileW(self, (host + L"\\MMTTY.EXE").c_str(), FALSE));
+  REQUIRE(
+      CopyFileW(Widen(WindowsPath(env.plugin)).c_str(), (host + L"\\tarvokey.fsk").c_str(), FALSE));
+  std::wstring command =
+      L"MMTTY.EXE tarvokey.fsk " + Widen(scenario) + L" \"" + Widen(env.data) + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  REQUIRE(CreateProcessW((host + L"\\MMTTY.EXE").c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                         nullptr, host.c_str(), &startup, &process));
+  const bool ended = WaitForSingleObject(process.hProcess, 90000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  CHECK(ended);
+  CHECK_EQ(exitCode, 0u);
+  return true;
+}
+
 }  // namespace
 
 // Polarity and pin from the file: all four wirings, keyed and read back at
@@ -105,10 +177,7 @@ SCENARIO(settings_wiring) {
 // answers key the box and are written down; Cancel (or a failed box) asks
 // again next time.
 SCENARIO(settings_prompts) {
-  // Run once per code page; Wine takes it from LC_ALL.
-  if (const char* codePage = std::getenv("TARVOKEY_ANSI_CODE_PAGE")) {
-    REQUIRE(GetACP() == static_cast<UINT>(std::atoi(codePage)));
-  }
+  RequireCodePage();
   RemoveFile("tarvokey.ini");
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
@@ -167,4 +236,46 @@ SCENARIO(settings_prompts) {
   plugin.Close();
   CHECK_EQ(box::Prompts().size(), 6u);
   CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 0, 1))));
+}
+
+// MMTTY's Suspend, external program and Resume (KExtCmdClick, KExtResetClick
+// in Main.cpp): it closes the plug-in and frees it, makes the other program's
+// folder current, and on Resume loads and opens the plug-in again before it
+// makes its own folder current. The answers beside MMTTY.EXE hold there, with
+// no question and no file left in the other folder; a complete file in the
+// current folder still comes first.
+SCENARIO(settings_resume_in_another_folder) {
+  RequireCodePage();
+  if (StartedAsMmttyElsewhere(env, "settings_resume_in_another_folder")) return;
+  wchar_t host[MAX_PATH] = L"";
+  GetCurrentDirectoryW(MAX_PATH, host);
+  const std::wstring other = FolderOf(host) + L"\\logger";
+  const timeline::Wiring reversePin3{0x04, true};
+  const timeline::Wiring normalPin1{};
+  WriteSettingsFile("FskRev=1\r\nFskPin=3\r\n");
+  box::Plug(box::Device{});
+  MmttyOptions options;
+  options.diddle = Diddle::None;
+  Mmtty mmtty("tarvokey.fsk", options);  // found beside MMTTY.EXE, as MMTTY finds it
+
+  CHECK_EQ(mmtty.Open(), 1);
+  CHECK(KeysWith(mmtty, reversePin3));
+  mmtty.Close();
+  REQUIRE(SetCurrentDirectoryW(other.c_str()));
+  CHECK_EQ(mmtty.Open(), 1);
+  CHECK(KeysWith(mmtty, reversePin3));
+  CHECK_EQ(ReadFileBytes("tarvokey.ini"), "");
+  REQUIRE(SetCurrentDirectoryW(host));
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 1, 3))));
+
+  mmtty.Close();
+  REQUIRE(SetCurrentDirectoryW(other.c_str()));
+  WriteSettingsFile("FskRev=0\r\nFskPin=1\r\n");
+  CHECK_EQ(mmtty.Open(), 1);
+  CHECK(KeysWith(mmtty, normalPin1));
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 0, 1))));
+  REQUIRE(SetCurrentDirectoryW(host));
+  CHECK_EQ(Hex(Bytes(ReadFileBytes("tarvokey.ini"))), Hex(Bytes(SettingsFile(env, 1, 3))));
+  mmtty.Close();
+  CHECK(box::Prompts().empty());
 }

@@ -1,6 +1,7 @@
-// Sends a text through tarvokey.fsk as MMTTY does, to a simulated box, and
-// writes down what the box received: one line per report, with its time and
-// the element it carried. Used by scripts/demo and scripts/bench.
+// Sends a text through tarvokey.fsk as MMTTY does with its Tx port on COM-TxD
+// (the transmit thread, LTRS diddle, Invert Logic off), to a simulated box,
+// and writes down what the box received: one line per report, with its time
+// and the element it carried. Used by scripts/demo and scripts/bench.
 //
 //   mmtty_send <tarvokey.fsk> <text file> <timeline.csv>
 //
@@ -12,7 +13,6 @@
 #include "host/check.h"
 #include "host/ita2.h"
 #include "host/mmtty.h"
-#include "host/plugin.h"
 #include "host/scenario.h"
 #include "host/sim_box.h"
 #include "host/timeline.h"
@@ -30,13 +30,11 @@ int Run(int argc, char** argv) {
   box::Plug(box::Device{});
   Transmission tx;
   {
-    Plugin plugin(argv[1]);
-    if (plugin.Open(Plugin::kMmttyOpenArgument) != 1)
-      check::Fail(__FILE__, __LINE__, "open failed");
+    Mmtty mmtty(argv[1]);
+    if (mmtty.Open() != 1) check::Fail(__FILE__, __LINE__, "open failed");
     Sleep(200);
-    tx = TransmitLikeMmtty(plugin, codes);
+    tx = mmtty.Transmit(codes);
     Sleep(200);
-    plugin.Close();
   }
   const std::vector<box::Event> reports = box::Reports();
   const timeline::Keying keying = timeline::Decode(reports, timeline::Wiring{});
@@ -47,13 +45,15 @@ int Run(int argc, char** argv) {
     return 1;
   }
   std::fprintf(out, "# text=%s\n", ita2::Printable(text).c_str());
-  std::fprintf(out, "# codes=%s\n", Hex(codes).c_str());
+  std::fprintf(out, "# text_codes=%s\n", Hex(codes).c_str());
+  std::fprintf(out, "# codes=%s\n", Hex(tx.put).c_str());
   std::vector<uint8_t> received;
   for (const timeline::Character& c : keying.characters) {
     received.push_back(static_cast<uint8_t>(c.code));
   }
   std::fprintf(out, "# received_codes=%s\n", Hex(received).c_str());
-  std::fprintf(out, "# ptt_on_ms=%.3f\n# ptt_off_ms=%.3f\n", tx.pttOnMs, tx.pttOffMs);
+  std::fprintf(out, "# ptt_on_ms=%.3f\n# first_poll_ms=%.3f\n# ptt_off_ms=%.3f\n", tx.pttOnMs,
+               tx.firstPollMs, tx.pttOffMs);
   std::fprintf(out, "# failed_writes=%d\n",
                static_cast<int>(reports.size() - keying.elements.size()));
   std::fprintf(out, "# faults=%d\n", static_cast<int>(box::Faults().size()));

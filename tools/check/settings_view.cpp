@@ -13,11 +13,25 @@ std::string KeyText(const char* key, int32_t value) {
 }  // namespace
 
 void PrintSettings(Console& console) {
-  bool opened = false;
-  const SettingsValues values = ReadSettingsFile(&opened);
+  SettingsPlace place = SettingsPlace::None;
+  const SettingsValues values = ReadSettingsFile(&place);
   const std::string path = Printable(console.FullPath(kSettingsFileName));
-  console.Print(opened ? "Settings in force, from " + path + ":\n"
-                       : "Settings: there is no " + path + " (or it cannot be read).\n");
+  switch (place) {
+    case SettingsPlace::CurrentFolder:
+      console.Print("Settings in force, from " + path + ":\n");
+      break;
+    case SettingsPlace::ProgramFolder:
+      // As tarvokey.fsk takes the file beside MMTTY.EXE when the current
+      // folder has none.
+      console.Print(
+          "Settings in force, from tarvokey.ini in the folder of this program\n"
+          "  (there is no " +
+          path + "):\n");
+      break;
+    case SettingsPlace::None:
+      console.Print("Settings: there is no " + path + " (or it cannot be read).\n");
+      break;
+  }
   console.Print(Format("  polarity  %s (%s)\n",
                        values.reverse ? "reverse: the FSK line is open for mark, shorted for space"
                                       : "normal: the FSK line is shorted for mark, open for space",

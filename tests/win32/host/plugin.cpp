@@ -59,14 +59,37 @@ std::string WindowsPath(const std::string& path) {
 }
 
 Plugin::Plugin(const std::string& path) {
-  module_ = LoadLibraryA(WindowsPath(path).c_str());
+  const std::string windowsPath = WindowsPath(path);
+  const size_t slash = windowsPath.find_last_of("\\/");
+  if (slash != std::string::npos) {
+    if (!SetDllDirectoryA(windowsPath.substr(0, slash).c_str())) {
+      check::Fail(__FILE__, __LINE__, "SetDllDirectory failed for " + path);
+    }
+  }
+  module_ = LoadLibraryA(windowsPath.c_str() + (slash == std::string::npos ? 0 : slash + 1));
   if (module_ == nullptr) {
     check::Fail(__FILE__, __LINE__,
                 "LoadLibrary(" + path + ") failed, error " + std::to_string(GetLastError()));
     throw check::Abort("no module");
   }
+  if (slash != std::string::npos) {
+    // A stale copy beside this program or in a system folder would come first.
+    char loaded[MAX_PATH] = "";
+    char wanted[MAX_PATH] = "";
+    const DWORD n = GetModuleFileNameA(module_, loaded, sizeof loaded);
+    const DWORD m = GetFullPathNameA(windowsPath.c_str(), sizeof wanted, wanted, nullptr);
+    if (n == 0 || m == 0 || lstrcmpiA(loaded, wanted) != 0) {
+      check::Fail(__FILE__, __LINE__,
+                  std::string("loaded ") + loaded + " in place of " + windowsPath);
+      Unload();
+      throw check::Abort("wrong module");
+    }
+  }
   for (int i = 0; i < 5; ++i) {
-    functions_[i] = reinterpret_cast<void*>(GetProcAddress(module_, kNames[i]));
+    const std::string decorated = std::string("_") + kNames[i];
+    FARPROC function = GetProcAddress(module_, kNames[i]);
+    if (function == nullptr) function = GetProcAddress(module_, decorated.c_str());
+    functions_[i] = reinterpret_cast<void*>(function);
     if (functions_[i] == nullptr) {
       check::Fail(__FILE__, __LINE__, std::string("no export named ") + kNames[i]);
     }

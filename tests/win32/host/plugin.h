@@ -1,5 +1,6 @@
-// The plug-in as MMTTY sees it: a module loaded by path, five functions found
-// by their plain names and called with the Win32 API convention.
+// The plug-in as MMTTY's CEXTFSK (Comm.cpp) sees it: a module loaded by its
+// bare file name, five functions found by their plain names (or, failing
+// that, with a leading underscore) and called with the Win32 API convention.
 #pragma once
 
 #include <windows.h>
@@ -10,11 +11,17 @@
 
 class Plugin {
  public:
-  // The argument MMTTY passes to extfskOpen: 45 baud << 16, 5 bits << 2, stop code 2.
+  // The argument MMTTY passes to extfskOpen when its Tx port sends FSK: the
+  // COM parameters, 45 baud << 16 | 5 bits << 2 | stop code 2 (CComm::Open).
   static constexpr int32_t kMmttyOpenArgument = 0x002D0016;
+  // With Sound alone there are no COM parameters: 45 << 16.
+  static constexpr int32_t kSoundOpenArgument = 45 << 16;
 
-  // Loads the module, finds its exports and puts the simulated box in place of
-  // its device, prompt and HID calls; missingImports() then lists the
+  // Loads the module as MMTTY does, by its bare file name: Windows looks in
+  // the host's own folder first. When `path` names a folder too (the build's),
+  // that folder is searched after the host's, and the module loaded must be
+  // the one there. Then finds the exports and puts the simulated box in place
+  // of the module's device, prompt and HID calls; missingImports() lists the
   // functions the module does not import.
   explicit Plugin(const std::string& path);
   ~Plugin();  // unloads, if still loaded

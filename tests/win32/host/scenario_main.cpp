@@ -1,6 +1,7 @@
 // Runs one scenario by name, then checks what every scenario must leave behind.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <set>
 
@@ -55,6 +56,16 @@ int main(int argc, char** argv) {
     for (const auto& entry : Registry()) std::fprintf(stderr, " %s", entry.first.c_str());
     std::fprintf(stderr, "\n");
     return 2;
+  }
+  // The module reads the tarvokey.ini beside its host program when the
+  // current folder has none: a stray one beside this program would answer for
+  // every scenario.
+  wchar_t beside[MAX_PATH] = L"";
+  const DWORD length = GetModuleFileNameW(nullptr, beside, MAX_PATH - 16);
+  wchar_t* const slash = length > 0 && length < MAX_PATH - 16 ? wcsrchr(beside, L'\\') : nullptr;
+  if (slash != nullptr) {
+    wcscpy(slash + 1, L"tarvokey.ini");
+    DeleteFileW(beside);
   }
   const Env env{argv[1], argc > 3 ? WindowsPath(argv[3]) : ""};
   try {
