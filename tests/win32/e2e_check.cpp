@@ -152,7 +152,7 @@ SCENARIO(check_found_refused_none) {
     console.Says("No box found: is it plugged in?\n");
   }
   box::Device refused;
-  refused.product = L"TARVOKEY HID 9.9";
+  refused.product = u"TARVOKEY HID 9.9";
   const int slot = box::Plug(refused);
   {
     BoxConsole console;
