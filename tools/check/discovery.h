@@ -28,6 +28,7 @@ struct DiscoveryRecord {
   std::u16string product;  // up to the first zero of what the box returned
   std::u16string manufacturer;
   int32_t generation = 0;
+  GenerationSource generationSource = GenerationSource::Neither;
   uint16_t reportLength = 0;
   bool accepted = false;
 };
