@@ -27,6 +27,12 @@ SettingsValues ReadSettingsFile(bool* opened) {
   return reader.values();
 }
 
+void ApplySettings(FskKeyer& keyer, const SettingsValues& values) {
+  KeyerGuard guard;
+  keyer.fskReverse = values.reverse;
+  keyer.fskOnPin3 = values.pin3;
+}
+
 namespace {
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
@@ -61,11 +67,7 @@ bool FskKeyer::LoadSettings() {
   const SettingsValues read = ReadSettingsFile();
   int32_t rev = read.rev;
   int32_t pin = read.pin;
-  {
-    KeyerGuard guard;
-    fskReverse = read.reverse;
-    fskOnPin3 = read.pin3;
-  }
+  ApplySettings(*this, read);
 
   if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
   if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);

@@ -9,3 +9,7 @@ extern const char kSettingsFileName[];
 // What the file says; nothing set when it cannot be opened. *opened, if
 // given, says whether it could.
 SettingsValues ReadSettingsFile(bool* opened = nullptr);
+
+class FskKeyer;
+// Wires the instance as the values say (polarity, FSK pin), under keyerLock.
+void ApplySettings(FskKeyer& keyer, const SettingsValues& values);

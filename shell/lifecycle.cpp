@@ -70,14 +70,8 @@ int32_t OpenNew() {
   }
   auto* keyer = new (std::nothrow) FskKeyer;
   if (keyer == nullptr) return 0;
-  bool published;
-  {
-    KeyerGuard guard;
-    // An unload may have come while the first report looked for the box.
-    published = !openingRefused;
-    if (published) activeKeyer = keyer;
-  }
-  if (!published) {
+  // An unload may have come while the first report looked for the box.
+  if (!PublishKeyer(keyer)) {
     delete keyer;
     return 0;
   }
@@ -211,6 +205,13 @@ void UnloadAroundAnotherThread() {
 }
 
 }  // namespace
+
+bool PublishKeyer(FskKeyer* keyer) {
+  KeyerGuard guard;
+  if (openingRefused) return false;
+  activeKeyer = keyer;
+  return true;
+}
 
 void BeginModuleLife() {
   KeyerGuard guard;

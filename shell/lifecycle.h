@@ -20,6 +20,10 @@ constexpr uint32_t kUnloadWaitMs = 250;
 // The module has just been loaded: no instance, and opens are allowed.
 void BeginModuleLife();
 
+// Makes a new instance the module's one instance. False when the module takes
+// no new one (an unload left a host thread inside it): the caller deletes it.
+bool PublishKeyer(FskKeyer* keyer);
+
 // Replaces any open instance with a new one and runs the settings step.
 // 0 when no memory could be had, or after an unload that left a host thread
 // inside the module.

@@ -117,25 +117,27 @@ std::string RefusalReason(const DiscoveryRecord& record) {
 
 WatchedOpen::WatchedOpen(ReportObserver observer) {
   CloseKeyer();  // as an open does, though nothing should be open here
-  // A tick that comes due meanwhile waits at the lock, so the lines and the
-  // record are the open's own.
-  KeyerGuard guard;
-  capture = &trace_;
-  plat::SetTraceSink(&CaptureLine);
-  recording = &record_;
-  discoveryWatcher = &kWatcher;
-  reportObserver = observer;
-  keyer_ = new (std::nothrow) FskKeyer;
-  // Off again before any tick runs: with a listener every tick would format
-  // its lines, and the timing measured would not be the plug-in's.
-  plat::SetTraceSink(nullptr);
-  discoveryWatcher = nullptr;
-  recording = nullptr;
-  capture = nullptr;
-  opened_ = keyer_ != nullptr;
-  if (opened_) {
-    activeKeyer = keyer_;
-  } else {
+  {
+    // A tick that comes due meanwhile waits at the lock, so the lines and the
+    // record are the open's own.
+    KeyerGuard guard;
+    capture = &trace_;
+    plat::SetTraceSink(&CaptureLine);
+    recording = &record_;
+    discoveryWatcher = &kWatcher;
+    reportObserver = observer;
+    keyer_ = new (std::nothrow) FskKeyer;
+    // Off again before any tick runs: with a listener every tick would format
+    // its lines, and the timing measured would not be the plug-in's.
+    plat::SetTraceSink(nullptr);
+    discoveryWatcher = nullptr;
+    recording = nullptr;
+    capture = nullptr;
+    opened_ = keyer_ != nullptr && PublishKeyer(keyer_);
+  }
+  if (!opened_) {
+    delete keyer_;  // its clock is waited out, so no tick reads the observer after
+    keyer_ = nullptr;
     reportObserver = nullptr;
   }
 }

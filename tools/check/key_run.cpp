@@ -166,11 +166,7 @@ int RunKey(Console& console, const KeyOptions& options) {
 
   // The settings in force, as the file gives them; no question is asked.
   const SettingsValues settings = ReadSettingsFile();
-  {
-    KeyerGuard guard;
-    open.keyer()->fskReverse = settings.reverse;
-    open.keyer()->fskOnPin3 = settings.pin3;
-  }
+  ApplySettings(*open.keyer(), settings);
   PrintSettings(console);
 
   const std::string question =
