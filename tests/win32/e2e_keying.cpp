@@ -5,7 +5,6 @@
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
-#include "host/timeline.h"
 
 namespace {
 
@@ -115,7 +114,7 @@ SCENARIO(mmtty_transmission) {
   plugin.Close();
   plugin.Unload();
 
-  const timeline::Keying keying = timeline::Decode(ReportsFrom(from), timeline::Wiring{});
+  const timeline::Keying keying = ReadKeying(ReportsFrom(from));
   std::vector<uint8_t> received;
   for (const timeline::Character& c : keying.characters) {
     received.push_back(static_cast<uint8_t>(c.code));
