@@ -33,6 +33,9 @@ void ApplySettings(FskKeyer& keyer, const SettingsValues& values) {
   keyer.fskOnPin3 = values.pin3;
 }
 
+bool AsksPolarity(const SettingsValues& values) { return values.rev == -1; }
+bool AsksPin(const SettingsValues& values) { return values.pin == -1; }
+
 namespace {
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
@@ -69,8 +72,8 @@ bool FskKeyer::LoadSettings() {
   int32_t pin = read.pin;
   ApplySettings(*this, read);
 
-  if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
-  if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
+  if (AsksPolarity(read)) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
+  if (AsksPin(read)) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
   WriteSettingsFile(rev, pin);
   return true;

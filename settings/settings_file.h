@@ -13,3 +13,8 @@ SettingsValues ReadSettingsFile(bool* opened = nullptr);
 class FskKeyer;
 // Wires the instance as the values say (polarity, FSK pin), under keyerLock.
 void ApplySettings(FskKeyer& keyer, const SettingsValues& values);
+
+// Whether an open asks the polarity question, and the pin question: it asks
+// what the file does not settle.
+bool AsksPolarity(const SettingsValues& values);
+bool AsksPin(const SettingsValues& values);
