@@ -69,21 +69,6 @@ void OpenReadSide(FskKeyer& keyer) {
   keyer.readOverlapped.hEvent = keyer.readEvent;
 }
 
-// The HID class returns UTF-16LE: a code unit's low eight bits come first.
-uint8_t Low8(const uint8_t* utf16, size_t position) { return utf16[2 * position]; }
-
-bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-
-// The product string carries the generation as two digits at positions 13
-// and 15 ("3.1"); boxes without them are known by their maker's initial.
-int32_t GenerationOf(const uint8_t* product, const uint8_t* manufacturer) {
-  const uint8_t tens = Low8(product, tarvokey::kGenerationTensAt);
-  const uint8_t ones = Low8(product, tarvokey::kGenerationOnesAt);
-  if (IsDigit(tens) && IsDigit(ones)) return 10 * (tens - '0') + (ones - '0');
-  if (Low8(manufacturer, 0) == 'J') return 10;
-  return 99;
-}
-
 // Sized once per box, so that the ticks never allocate.
 bool SizeReportBuffer(FskKeyer& keyer) {
   const uint32_t needed =
@@ -182,9 +167,10 @@ bool FskKeyer::FindDevice() {
       uint8_t manufacturer[kStringBufferBytes] = {};
       plat::HidGetProductString(DeviceHandle, product, sizeof product);
       plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
-      hwGeneration = GenerationOf(product, manufacturer);
+      const Generation generation = ReadGeneration(product, manufacturer);
+      hwGeneration = generation.value;
       if (discoveryWatcher != nullptr) {
-        discoveryWatcher->box(product, manufacturer, kStringBufferBytes, hwGeneration,
+        discoveryWatcher->box(product, manufacturer, kStringBufferBytes, generation,
                               hidCaps.OutputReportByteLength);
       }
       ReleaseDetail(*this);
@@ -196,7 +182,7 @@ bool FskKeyer::FindDevice() {
 
   bool result = matched;
   // A box the ticks could not write to without allocating is not taken.
-  if (hwGeneration == 0 || hwGeneration == 99 || (matched && !SizeReportBuffer(*this))) {
+  if (!AcceptsGeneration(hwGeneration) || (matched && !SizeReportBuffer(*this))) {
     result = false;
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "hidlink/generation.h"
+
 // Called on the discovering thread, in the order of the discovery.
 struct DiscoveryWatcher {
   // A device of the enumeration, as far as it could be opened (openError is
@@ -15,7 +17,7 @@ struct DiscoveryWatcher {
   // returned them (UTF-16LE, `size` bytes each, cleared where not read), the
   // generation read from them, and the output report length it declares.
   void (*box)(const uint8_t* product, const uint8_t* manufacturer, uint32_t size,
-              int32_t generation, uint16_t reportLength);
+              Generation generation, uint16_t reportLength);
   // Whether the box is open and accepted.
   void (*result)(bool accepted);
 };

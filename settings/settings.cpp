@@ -13,6 +13,15 @@
 
 const char kSettingsFileName[] = "tarvokey.ini";
 
+void ApplySettings(FskKeyer& keyer, const SettingsValues& values) {
+  KeyerGuard guard;
+  keyer.fskReverse = values.reverse;
+  keyer.fskOnPin3 = values.pin3;
+}
+
+bool AsksPolarity(const SettingsValues& values) { return values.rev == -1; }
+bool AsksPin(const SettingsValues& values) { return values.pin == -1; }
+
 namespace {
 
 std::FILE* OpenSettingsFile(SettingsPlace place, const char* mode) {
@@ -104,14 +113,10 @@ bool FskKeyer::LoadSettings() {
   const SettingsValues read = ReadSettingsFile(&place);
   int32_t rev = read.rev;
   int32_t pin = read.pin;
-  {
-    KeyerGuard guard;
-    fskReverse = read.reverse;
-    fskOnPin3 = read.pin3;
-  }
+  ApplySettings(*this, read);
 
-  if (rev == -1) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
-  if (pin == -1) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
+  if (AsksPolarity(read)) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
+  if (AsksPin(read)) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
   WriteSettingsFile(place, rev, pin);
   return true;

@@ -17,3 +17,12 @@ enum class SettingsPlace {
 // folder's file is read when there is one at all (even if it cannot be read);
 // only when there is none is the one in the host program's folder read.
 SettingsValues ReadSettingsFile(SettingsPlace* place = nullptr);
+
+class FskKeyer;
+// Wires the instance as the values say (polarity, FSK pin), under keyerLock.
+void ApplySettings(FskKeyer& keyer, const SettingsValues& values);
+
+// Whether an open asks the polarity question, and the pin question: it asks
+// what the file does not settle.
+bool AsksPolarity(const SettingsValues& values);
+bool AsksPin(const SettingsValues& values);

@@ -137,7 +137,8 @@ class FskKeyer final {
   int32_t hwGeneration = 0;
   bool txArmed = false;
   uint32_t timerId = 0;
-  uint32_t bitPeriodMs = 22;
+  static constexpr uint32_t kNominalBitMs = 22;  // 45.45 baud
+  uint32_t bitPeriodMs = kNominalBitMs;
   uint8_t outReport[tarvokey::kReportLeadingBytes] = {tarvokey::kReportId, tarvokey::kReportCommand,
                                                       tarvokey::kLinesReleased};
   bool pttOn = false;

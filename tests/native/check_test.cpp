@@ -50,7 +50,7 @@ void WriteSettings(const std::string& text) { std::ofstream("tarvokey.ini") << t
 
 std::vector<uint8_t> Lines() {
   std::vector<uint8_t> lines;
-  for (const sim::HidWrite& write : sim::HidReports()) lines.push_back(write.bytes[2]);
+  for (const sim::BoxEvent& write : sim::HidReports()) lines.push_back(write.bytes[2]);
   return lines;
 }
 
@@ -75,7 +75,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   EXPECT_THAT(console.out, HasSubstr("No box: no HID device has the box's vendor ID 0x0BFE"));
   EXPECT_THAT(console.out, testing::EndsWith("No box found: is it plugged in?\n"));
 
-  sim::AddHidDevice(sim::HidDevice{});
+  sim::Box()->Plug(sim::HidDevice{});
   EXPECT_EQ(RunCheck({}, console), kExitAccepted);
   // The trace as the module makes it, then what the box is.
   for (const char* part :
@@ -111,7 +111,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   refusals[3].device.failOpen = true;
   for (const Refusal& refusal : refusals) {
     ResetModule();
-    sim::AddHidDevice(refusal.device);
+    sim::Box()->Plug(refusal.device);
     EXPECT_EQ(RunCheck({}, console), kExitRefused) << refusal.why;
     EXPECT_THAT(console.out, HasSubstr(refusal.why));
   }
@@ -229,7 +229,7 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
   Run({});
   const int box = sim::AttachBox();
   console.during = [box] {
-    if (sim::NowMs() == 1000) sim::UnplugHid(box);
+    if (sim::NowMs() == 1000) sim::Box()->Unplug(box);
     return nullptr;
   };
   EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitNoBox);

@@ -32,8 +32,8 @@ void FeedCharacters(const std::atomic<bool>& stop) {
 TEST_F(DriverTest, PttOffIsNeverUndoneByARunningTick) {
   // Each report copies the line byte the host's thread changes, then takes a
   // while to write: plenty of room for the two to meet.
-  const int box = sim::AttachBox();
-  sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 5; });
+  sim::AttachBox();
+  sim::Box()->StallNextWrites(sim::kEveryWrite, 5);
   sim::StartRealTime();
   ASSERT_EQ(extfskOpen(0), 1);
   std::atomic<bool> stop{false};

@@ -24,9 +24,9 @@ class DriverTest : public ::testing::Test {
     extfskClose();
     sim::StopRealTime();
     // A closed driver holds nothing of the platform's and never misused it.
-    EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+    EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
     EXPECT_EQ(sim::LiveAllocations(), 0);
-    EXPECT_EQ(sim::HidMisuses(), std::vector<std::string>{});
+    EXPECT_EQ(sim::Box()->Breaches(), std::vector<std::string>{});
     LeaveScratchDirectory();
   }
 

@@ -58,21 +58,21 @@ TEST_F(HidLinkTest, NoDevicesOpensAnywayAndLooksAgainAtEveryTick) {
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_FALSE(DeviceOpen());
   EXPECT_EQ(sim::TraceLines().back().substr(0, 28), "SetupDiDestroyDeviceInfoList");
-  EXPECT_EQ(sim::HidEnumerations(), 1);
-  EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+  EXPECT_EQ(sim::Box()->Counts().discoveries, 1);
+  EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
 
   sim::FireNextTimer();
   sim::FireNextTimer();
-  EXPECT_EQ(sim::HidEnumerations(), 3);
-  EXPECT_TRUE(sim::HidWrites().empty());
+  EXPECT_EQ(sim::Box()->Counts().discoveries, 3);
+  EXPECT_TRUE(sim::Box()->Writes().empty());
 
   // Plugged in later: found at the next tick.
   const int box = sim::AttachBox();
   sim::FireNextTimer();
   EXPECT_TRUE(DeviceOpen());
   ASSERT_EQ(sim::HidReports().size(), 1u);
-  EXPECT_EQ(sim::HidReports()[0].device, box);
-  EXPECT_EQ(sim::HidReports()[0].atMs, 66u);
+  EXPECT_EQ(sim::HidReports()[0].slot, box);
+  EXPECT_EQ(sim::HidReports()[0].startMs, 66u);
 }
 
 TEST_F(HidLinkTest, AcceptedDiscoveryTracesEachStepAndHoldsBothHandles) {
@@ -85,7 +85,7 @@ TEST_F(HidLinkTest, AcceptedDiscoveryTracesEachStepAndHoldsBothHandles) {
                 "SetupDiDestroyDeviceInfoList", "WriteFile: ", "Bytes Written: 9"});
   EXPECT_EQ(sim::TraceLines()[1], "CreateFile: The operation completed successfully.\r\n");
 
-  const auto open = sim::OpenHidHandles();
+  const auto open = sim::Box()->OpenHandles();
   EXPECT_EQ(open.device, 1);
   EXPECT_EQ(open.read, 1);
   EXPECT_EQ(open.events, 1);
@@ -102,13 +102,13 @@ TEST_F(HidLinkTest, UnmatchedDevicesAreClosedAndTheBoxBehindThemUsed) {
   lockedBox.failOpen = true;
   sim::HidDevice mute = Box(u"TARVOKEY HID 3.1");
   mute.failAttributes = true;
-  const int foreign = sim::AddHidDevice(Foreign());
-  const int locked = sim::AddHidDevice(lockedBox);
-  const int silent = sim::AddHidDevice(mute);
+  const int foreign = sim::Box()->Plug(Foreign());
+  const int locked = sim::Box()->Plug(lockedBox);
+  const int silent = sim::Box()->Plug(mute);
 
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_FALSE(DeviceOpen());
-  EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
   EXPECT_EQ(activeKeyer->hwGeneration, 0);
   EXPECT_EQ(TracesFrom("Device detected", 1).size(), 0u);
 
@@ -119,10 +119,10 @@ TEST_F(HidLinkTest, UnmatchedDevicesAreClosedAndTheBoxBehindThemUsed) {
   EXPECT_EQ(sim::HidOpens(locked), 0);
   EXPECT_EQ(sim::HidOpens(silent), 2);
   EXPECT_EQ(sim::HidOpens(box), 2);
-  EXPECT_EQ(sim::OpenHidHandles().device, 1);
-  EXPECT_EQ(sim::OpenHidHandles().read, 1);
+  EXPECT_EQ(sim::Box()->OpenHandles().device, 1);
+  EXPECT_EQ(sim::Box()->OpenHandles().read, 1);
   ASSERT_EQ(sim::HidReports().size(), 1u);
-  EXPECT_EQ(sim::HidReports()[0].device, box);
+  EXPECT_EQ(sim::HidReports()[0].slot, box);
 }
 
 struct Identity {
@@ -141,27 +141,27 @@ class GenerationTest : public DriverTest, public ::testing::WithParamInterface<I
 TEST_P(GenerationTest, DecidesAcceptanceAndRefusalIsRepeatedAtEveryDiscovery) {
   const Identity& id = GetParam();
   sim::HidDevice box = Box(id.product, id.manufacturer);
-  box.productReadable = box.manufacturerReadable = id.stringsReadable;
-  const int index = sim::AddHidDevice(box);
+  box.stringsReadable = id.stringsReadable;
+  const int index = sim::Box()->Plug(box);
 
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_EQ(activeKeyer->hwGeneration, id.generation);
   EXPECT_EQ(DeviceOpen(), id.accepted);
   EXPECT_EQ(sim::HidReports().size(), id.accepted ? 1u : 0u);
   // The event is made with the first matching box, accepted or not.
-  EXPECT_EQ(sim::OpenHidHandles().events, 1);
-  EXPECT_EQ(sim::OpenHidHandles().device, id.accepted ? 1 : 0);
-  EXPECT_EQ(sim::OpenHidHandles().read, id.accepted ? 1 : 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().events, 1);
+  EXPECT_EQ(sim::Box()->OpenHandles().device, id.accepted ? 1 : 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().read, id.accepted ? 1 : 0);
   const plat::Handle event = activeKeyer->readEvent;
 
   sim::FireNextTimer();
   EXPECT_EQ(sim::HidOpens(index), id.accepted ? 2 : 4);
   EXPECT_EQ(DeviceOpen(), id.accepted);
   EXPECT_EQ(activeKeyer->readEvent, event);
-  EXPECT_EQ(sim::OpenHidHandles().events, 1);
+  EXPECT_EQ(sim::Box()->OpenHandles().events, 1);
   if (!id.accepted) {
     EXPECT_EQ(sim::TraceLines().back().substr(0, 28), "SetupDiDestroyDeviceInfoList");
-    EXPECT_EQ(sim::OpenHidHandles().Total(), 1);
+    EXPECT_EQ(sim::Box()->OpenHandles().Total(), 1);
   }
 }
 
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(HidLinkTest, OnlyTheFirstBoxIsExamined) {
-  const int refused = sim::AddHidDevice(Box(u"TARVOKEY HID 9.9"));
+  const int refused = sim::Box()->Plug(Box(u"TARVOKEY HID 9.9"));
   const int second = sim::AttachBox();
   ASSERT_EQ(extfskOpen(0), 1);
   sim::FireNextTimer();
@@ -192,7 +192,7 @@ TEST_F(HidLinkTest, OnlyTheFirstBoxIsExamined) {
   EXPECT_EQ(sim::HidOpens(second), 0);
 
   // With the refused one gone, the second is next in line.
-  sim::UnplugHid(refused);
+  sim::Box()->Unplug(refused);
   sim::FireNextTimer();
   EXPECT_TRUE(DeviceOpen());
   EXPECT_EQ(sim::HidOpens(second), 2);
@@ -217,11 +217,11 @@ TEST_P(ReportLengthTest, ReportIsExactlyTheDeclaredLength) {
 INSTANTIATE_TEST_SUITE_P(Lengths, ReportLengthTest, ::testing::Values(1, 2, 3, 9, 65, 1024));
 
 TEST_F(HidLinkTest, CharacterGoesOutAsOneReportPerElementOnTime) {
-  const int box = sim::AttachBox();
+  sim::AttachBox();
   ASSERT_EQ(extfskOpen(0x002D0016), 1);
   // A write that takes its time delays nothing but itself: each element is
   // timed from the tick that starts it.
-  sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 10; });
+  sim::Box()->StallNextWrites(sim::kEveryWrite, 10);
   EXPECT_EQ(extfskSetPTT(1), 0x0D);
   EXPECT_EQ(extfskIsTxBusy(), 0);
   sim::FireNextTimer();  // idle mark
@@ -237,10 +237,10 @@ TEST_F(HidLinkTest, CharacterGoesOutAsOneReportPerElementOnTime) {
   ASSERT_EQ(reports.size(), bits.size());
   for (size_t i = 0; i < bits.size(); ++i) {
     EXPECT_EQ(reports[i].bytes, Report(bits[i])) << "report " << i;
-    EXPECT_EQ(reports[i].atMs, times[i]) << "report " << i;
+    EXPECT_EQ(reports[i].startMs, times[i]) << "report " << i;
   }
-  EXPECT_EQ(sim::HidWrites().size(), reports.size());
-  EXPECT_EQ(sim::HidEnumerations(), 1) << "an open link needs no discovery";
+  EXPECT_EQ(sim::Box()->Writes().size(), reports.size());
+  EXPECT_EQ(sim::Box()->Counts().discoveries, 1) << "an open link needs no discovery";
 }
 
 TEST_F(HidLinkTest, UnpluggedBoxIsSoughtAtEveryTickAndBackAtTheFirstAfterReturning) {
@@ -251,40 +251,40 @@ TEST_F(HidLinkTest, UnpluggedBoxIsSoughtAtEveryTickAndBackAtTheFirstAfterReturni
   sim::FireNextTimer();  // 22: idle
   extfskPutChar(0x13);
   sim::FireNextTimer();  // 44: start bit
-  sim::UnplugHid(box);
+  sim::Box()->Unplug(box);
   sim::ClearTrace();
 
   sim::FireNextTimer();  // 66: bit 0, the write fails
-  auto writes = sim::HidWrites();
+  auto writes = sim::Box()->Writes();
   ASSERT_EQ(writes.size(), 4u);
   EXPECT_FALSE(writes.back().ok);
   EXPECT_EQ(writes.back().error, plat::kErrorDeviceNotConnected);
   EXPECT_FALSE(DeviceOpen());
-  EXPECT_EQ(sim::OpenHidHandles().device, 0);
-  EXPECT_EQ(sim::OpenHidHandles().read, 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().device, 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().read, 0);
   ExpectLabels(
       TracesFrom("Can't write to device", 3),
       {"Can't write to device", "WriteFile: The device is not connected.\r\n", "Bytes Written: 0"});
 
-  const int enumerations = sim::HidEnumerations();
+  const int enumerations = sim::Box()->Counts().discoveries;
   sim::FireNextTimer();  // 88
   sim::FireNextTimer();  // 110
-  EXPECT_EQ(sim::HidEnumerations(), enumerations + 2);
-  EXPECT_EQ(sim::HidWrites().size(), 4u) << "nothing is written while the box is away";
+  EXPECT_EQ(sim::Box()->Counts().discoveries, enumerations + 2);
+  EXPECT_EQ(sim::Box()->Writes().size(), 4u) << "nothing is written while the box is away";
   EXPECT_EQ(sim::TraceLines().back().substr(0, 28), "SetupDiDestroyDeviceInfoList");
   EXPECT_EQ(TracesFrom("Device not detected", 1).size(), 1u);
   EXPECT_EQ(activeKeyer->hwGeneration, 31) << "the lost box's generation stands";
 
-  sim::ReplugHid(box);
+  sim::Box()->Replug(box);
   sim::FireNextTimer();  // 132: bit 3, where the framing has got to
   sim::FireNextTimer();  // 154: bit 4
-  writes = sim::HidWrites();
+  writes = sim::Box()->Writes();
   ASSERT_EQ(writes.size(), 6u);
   EXPECT_TRUE(writes[4].ok);
-  EXPECT_EQ(writes[4].atMs, 132u);
+  EXPECT_EQ(writes[4].startMs, 132u);
   EXPECT_EQ(writes[4].bytes, Report(0x0D));
   EXPECT_EQ(writes[5].bytes, Report(0x0C));
-  EXPECT_EQ(sim::HidEnumerations(), enumerations + 3);
+  EXPECT_EQ(sim::Box()->Counts().discoveries, enumerations + 3);
 }
 
 TEST_F(HidLinkTest, CloseWithTheBoxAttachedReleasesEveryLineLastAndLeavesNothingOpen) {
@@ -298,7 +298,7 @@ TEST_F(HidLinkTest, CloseWithTheBoxAttachedReleasesEveryLineLastAndLeavesNothing
   ASSERT_EQ(reports.size(), 3u);
   EXPECT_EQ(reports[1].bytes, Report(0x0C));
   EXPECT_EQ(reports.back().bytes, Report(0x0F));
-  EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
 }
 
 // When the capabilities cannot be read the last known report length stands;
@@ -306,29 +306,27 @@ TEST_F(HidLinkTest, CloseWithTheBoxAttachedReleasesEveryLineLastAndLeavesNothing
 TEST_F(HidLinkTest, UnreadableCapabilitiesKeepTheLastKnownLength) {
   sim::HidDevice box = Box(u"TARVOKEY HID 3.1");
   box.failCaps = true;
-  const int id = sim::AddHidDevice(box);
+  const int id = sim::Box()->Plug(box);
   ASSERT_EQ(extfskOpen(0), 1);
-  auto writes = sim::HidWrites();
+  auto writes = sim::Box()->Writes();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_FALSE(writes[0].ok);
   EXPECT_TRUE(writes[0].bytes.empty());
   EXPECT_FALSE(DeviceOpen());
 
-  sim::ChangeHidDevice(id, [](sim::HidDevice& d) { d.failCaps = false; });
+  sim::Box()->Device(id).failCaps = false;
   sim::FireNextTimer();
   EXPECT_TRUE(DeviceOpen());
 
   // Known length: a later failure to read the capabilities keeps it.
   for (const bool capsFail : {false, true}) {
-    sim::UnplugHid(id);
+    sim::Box()->Unplug(id);
     sim::FireNextTimer();
-    sim::ChangeHidDevice(id, [&](sim::HidDevice& d) {
-      d.failPreparsedData = !capsFail;
-      d.failCaps = capsFail;
-    });
-    sim::ReplugHid(id);
+    sim::Box()->Device(id).failPreparsedData = !capsFail;
+    sim::Box()->Device(id).failCaps = capsFail;
+    sim::Box()->Replug(id);
     sim::FireNextTimer();
-    writes = sim::HidWrites();
+    writes = sim::Box()->Writes();
     EXPECT_TRUE(writes.back().ok) << (capsFail ? "capabilities" : "preparsed data");
     EXPECT_EQ(writes.back().bytes, Report(0x0F));
   }
@@ -349,15 +347,14 @@ class LinkFaultTest : public DriverTest, public ::testing::WithParamInterface<Li
 
 TEST_P(LinkFaultTest, BoxIsUsedFromTheNextTick) {
   const LinkFault& fault = GetParam();
-  const int id = sim::AttachBox();
-  sim::ChangeHidDevice(id, [&](sim::HidDevice& d) { d.shortWrites = fault.shortWrite; });
+  sim::AttachBox();
+  if (fault.shortWrite) sim::Box()->ShortenNextWrites(1);
   if (fault.failAllocation != 0) sim::FailAllocation(fault.failAllocation);
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_FALSE(DeviceOpen());
   EXPECT_TRUE(sim::HidReports().empty());
-  EXPECT_EQ(sim::OpenHidHandles().device, 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().device, 0);
 
-  sim::ChangeHidDevice(id, [](sim::HidDevice& d) { d.shortWrites = false; });
   sim::FireNextTimer();
   EXPECT_TRUE(DeviceOpen());
   ASSERT_EQ(sim::HidReports().size(), 1u);
@@ -373,15 +370,15 @@ INSTANTIATE_TEST_SUITE_P(Faults, LinkFaultTest,
 TEST_F(HidLinkTest, FailingWritesDropTheLinkEachTime) {
   const int id = sim::AttachBox();
   ASSERT_EQ(extfskOpen(0), 1);
-  sim::ChangeHidDevice(id, [](sim::HidDevice& d) { d.failWrites = true; });
+  sim::Box()->FailNextWrites(sim::kEveryWrite);
   sim::FireNextTimer();
   sim::FireNextTimer();
-  const auto writes = sim::HidWrites();
+  const auto writes = sim::Box()->Writes();
   ASSERT_EQ(writes.size(), 3u);
   EXPECT_FALSE(writes[1].ok);
   EXPECT_FALSE(writes[2].ok);
   EXPECT_EQ(sim::HidOpens(id), 4) << "the second tick found the box again";
-  EXPECT_EQ(sim::OpenHidHandles().device, 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().device, 0);
 }
 
 struct DetailFault {
@@ -400,13 +397,13 @@ TEST_P(DetailRecordTest, InterfaceIsPassedOverForTheNext) {
   sim::HidDevice broken = Box(u"TARVOKEY HID 3.1");
   broken.failDetailQuery = GetParam().failQuery;
   broken.reportedDetailSize = GetParam().reportedSize;
-  const int first = sim::AddHidDevice(broken);
+  const int first = sim::Box()->Plug(broken);
   const int second = sim::AttachBox();
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_EQ(sim::HidOpens(first), 0);
   EXPECT_TRUE(DeviceOpen());
   ASSERT_EQ(sim::HidReports().size(), 1u);
-  EXPECT_EQ(sim::HidReports()[0].device, second);
+  EXPECT_EQ(sim::HidReports()[0].slot, second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DetailRecordTest,
@@ -421,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, DetailRecordTest,
 TEST_F(HidLinkTest, PathWithoutTerminatorIsStillOpened) {
   sim::HidDevice box = Box(u"TARVOKEY HID 3.1");
   box.pathUnterminated = true;
-  sim::AddHidDevice(box);
+  sim::Box()->Plug(box);
   ASSERT_EQ(extfskOpen(0), 1);
   EXPECT_TRUE(DeviceOpen());
 }
@@ -441,5 +438,5 @@ TEST_F(HidLinkTest, TicksOnARealTimerThreadShareTheBus) {
   const auto reports = sim::HidReports();
   EXPECT_GE(reports.size(), 3u);
   EXPECT_EQ(reports.back().bytes, Report(0x0F));
-  EXPECT_EQ(sim::HidWrites().size(), reports.size());
+  EXPECT_EQ(sim::Box()->Writes().size(), reports.size());
 }

@@ -301,8 +301,8 @@ TEST_F(DriverTest, RefusedTimerResolutionRequestChangesNothingElse) {
     sim::AdvanceMs(300);
     extfskClose();
     std::vector<std::string> seen;
-    for (const auto& w : sim::HidWrites()) {
-      seen.push_back(std::to_string(w.atMs) + std::string(w.bytes.begin(), w.bytes.end()));
+    for (const auto& w : sim::Box()->Writes()) {
+      seen.push_back(std::to_string(w.startMs) + std::string(w.bytes.begin(), w.bytes.end()));
     }
     *requestLines = 0;
     for (const auto& line : sim::TraceLines()) {

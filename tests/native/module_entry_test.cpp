@@ -153,7 +153,7 @@ TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
         ASSERT_NE(sim::HidReports().back().bytes[2], 0x0F) << "the lines are keyed";
       }
       const size_t before = sim::TraceLines().size();
-      const int enumerations = sim::HidEnumerations();
+      const int enumerations = sim::Box()->Counts().discoveries;
 
       ModuleDetach(processExiting);
 
@@ -164,12 +164,12 @@ TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
           "***HID Test Report***", "CloseHandle(DeviceHandle): ", "CloseHandle(ReadHandle): "};
       if (boxThere) expected.insert(expected.begin() + 1, {"WriteFile: ", "Bytes Written: "});
       EXPECT_EQ(TraceLabelsSince(before), expected);
-      EXPECT_EQ(sim::HidEnumerations(), enumerations);
+      EXPECT_EQ(sim::Box()->Counts().discoveries, enumerations);
       if (boxThere) {
         const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
         EXPECT_EQ(sim::HidReports().back().bytes, release);
       }
-      EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+      EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
       if (processExiting) {
         // winmm is not called: the system drops timer and resolution with the process.
         EXPECT_EQ(sim::ResolutionRequests(), 1);
@@ -342,7 +342,7 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
     sim::HoldEnumerations();
     ASSERT_TRUE(sim::WaitForHeldEnumeration(5000));
   } else {
-    sim::ChangeHidDevice(box, [&](sim::HidDevice& d) { d.writeMs = stuck.writeMs; });
+    sim::Box()->StallNextWrites(sim::kEveryWrite, stuck.writeMs);
     ASSERT_TRUE(ReturnsWithin(
         std::chrono::seconds(5),
         [] {
@@ -369,7 +369,7 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
 
   // The call the tick waits in returns; the tick goes home.
   if (stuck.inDiscovery) sim::ReleaseEnumerations();
-  if (box >= 0) sim::ChangeHidDevice(box, [](sim::HidDevice& d) { d.writeMs = 0; });
+  if (box >= 0) sim::Box()->StallNextWrites(0, 0);
   ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
   if (!stuck.waitedOut) {
     EXPECT_EQ(sim::TraceLines().size(), traced) << "the module's code ran after the unload";
@@ -452,7 +452,7 @@ TEST_F(ModuleTest, FreeLibraryDoesNotWaitForAnotherThreadInsideOpen) {
   EXPECT_EQ(sim::ResolutionRequests(), 0);
   const std::vector<uint8_t> release = {0x00, 0x01, 0x0F, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(sim::HidReports().back().bytes, release);
-  EXPECT_EQ(sim::OpenHidHandles().Total(), 0);
+  EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
   EXPECT_EQ(sim::ModuleKeptMapped(), 1) << "the thread inside needs the code under it";
 
   answer.set_value();

@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "host/scenario.h"
-#include "host/timeline.h"
 #include "keying/bit_clock.h"
 #include "tools/check/check.h"
 #include "tools/check/win32/win32_console.h"
@@ -50,7 +49,7 @@ struct Figures {
 };
 
 Figures FromBox(const std::vector<box::Event>& reports) {
-  const timeline::Keying keying = timeline::Decode(reports, timeline::Wiring{});
+  const timeline::Keying keying = ReadKeying(reports);
   std::vector<double> errors;
   for (size_t i = 0; i + 1 < keying.elements.size(); ++i) {
     const timeline::Element& e = keying.elements[i];
@@ -152,7 +151,7 @@ SCENARIO(check_found_refused_none) {
     console.Says("No box found: is it plugged in?\n");
   }
   box::Device refused;
-  refused.product = L"TARVOKEY HID 9.9";
+  refused.product = u"TARVOKEY HID 9.9";
   const int slot = box::Plug(refused);
   {
     BoxConsole console;

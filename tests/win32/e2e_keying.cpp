@@ -5,7 +5,6 @@
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
-#include "host/timeline.h"
 
 namespace {
 
@@ -114,7 +113,7 @@ SCENARIO(mmtty_transmission) {
   NextReports(2);
   mmtty.Close();
 
-  const timeline::Keying keying = timeline::Decode(ReportsFrom(from), timeline::Wiring{});
+  const timeline::Keying keying = ReadKeying(ReportsFrom(from));
   std::vector<uint8_t> received;
   for (const timeline::Character& c : keying.characters) {
     received.push_back(static_cast<uint8_t>(c.code));

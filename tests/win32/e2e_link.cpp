@@ -109,24 +109,25 @@ SCENARIO(refused_boxes) {
   WriteDefaultSettings();
   Plugin plugin(env.plugin);
   struct Case {
-    const wchar_t* product;
-    const wchar_t* manufacturer;
+    const char16_t* product;
+    const char16_t* manufacturer;
     bool readable;
     bool accepted;
   };
   //                 0123456789012345
   const Case cases[] = {
-      {L"TARVOKEY Gen.3 1", L"TARVOKEY", true, true},   // 31
-      {L"TARVOKEY Gen.0 5", L"TARVOKEY", true, true},   // 5
-      {L"TARVOKEY Gen.3-1", L"TARVOKEY", true, true},   // position 14 plays no part
-      {L"TARVOKEY Gen.9 9", L"JAPAN", true, false},     // 99, whatever the maker
-      {L"TARVOKEY Gen.0 0", L"JAPAN", true, false},     // 0
-      {L"TARVOKEY", L"JA TARVO", true, true},           // no digits; maker "J": 10
-      {L"TARVOKEY", L"TARVOKEY", true, false},          // no digits, other maker: 99
-      {L"TARVOKEY Gen.X 1", L"TARVOKEY", true, false},  // one digit only
-      {L"TARVOKEY Gen.3 1", L"JAPAN", false, false},    // strings unreadable: 99
+      {u"TARVOKEY Gen.3 1", u"TARVOKEY", true, true},   // 31
+      {u"TARVOKEY Gen.0 5", u"TARVOKEY", true, true},   // 5
+      {u"TARVOKEY Gen.3-1", u"TARVOKEY", true, true},   // position 14 plays no part
+      {u"TARVOKEY Gen.9 9", u"JAPAN", true, false},     // 99, whatever the maker
+      {u"TARVOKEY Gen.0 0", u"JAPAN", true, false},     // 0
+      {u"TARVOKEY", u"JA TARVO", true, true},           // no digits; maker "J": 10
+      {u"TARVOKEY", u"TARVOKEY", true, false},          // no digits, other maker: 99
+      {u"TARVOKEY Gen.X 1", u"TARVOKEY", true, false},  // one digit only
+      {u"TARVOKEY Gen.3 1", u"JAPAN", false, false},    // strings unreadable: 99
   };
   for (const Case& c : cases) {
+    const auto* named = reinterpret_cast<const wchar_t*>(c.product);  // UTF-16 on Windows
     box::Device device;
     device.product = c.product;
     device.manufacturer = c.manufacturer;
@@ -139,10 +140,10 @@ SCENARIO(refused_boxes) {
     const size_t writes = Count(events, box::EventKind::Write, slot);
     const size_t opens = Count(events, box::EventKind::Open, slot);
     if (c.accepted) {
-      if (!CHECK(writes >= 4)) std::fprintf(stderr, "  refused: %ls\n", c.product);
+      if (!CHECK(writes >= 4)) std::fprintf(stderr, "  refused: %ls\n", named);
       CHECK_EQ(opens, 2u);  // found once, kept open
     } else {
-      if (!CHECK_EQ(writes, 0u)) std::fprintf(stderr, "  accepted: %ls\n", c.product);
+      if (!CHECK_EQ(writes, 0u)) std::fprintf(stderr, "  accepted: %ls\n", named);
       CHECK(opens >= 2 * 4);  // both handles at every discovery
     }
     plugin.Close();
@@ -158,10 +159,10 @@ SCENARIO(first_listed_box_decides) {
   box::Device other;
   other.vendorId = 0x046D;
   other.productId = 0xC52B;
-  other.product = L"USB Receiver";
+  other.product = u"USB Receiver";
   const int mouse = box::Plug(other);
   box::Device refused;
-  refused.product = L"TARVOKEY Gen.9 9";
+  refused.product = u"TARVOKEY Gen.9 9";
   const int first = box::Plug(refused);
   const int second = box::Plug(box::Device{});
 

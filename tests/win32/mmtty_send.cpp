@@ -1,7 +1,9 @@
 // Sends a text through tarvokey.fsk as MMTTY does with its Tx port on COM-TxD
 // (the transmit thread, LTRS diddle, Invert Logic off), to a simulated box,
 // and writes down what the box received: one line per report, with its time
-// and the element it carried. Used by scripts/demo and scripts/bench.
+// and the element it carried, read by the check program's reader; and above
+// them what was read and the timing, in the check program's figures. Used by
+// scripts/demo and scripts/bench (scripts/keying.py reads the file).
 //
 //   mmtty_send <tarvokey.fsk> <text file> <timeline.csv>
 //
@@ -15,7 +17,7 @@
 #include "host/mmtty.h"
 #include "host/scenario.h"
 #include "host/sim_box.h"
-#include "host/timeline.h"
+#include "keying/element_holds.h"
 
 namespace {
 
@@ -37,7 +39,8 @@ int Run(int argc, char** argv) {
     Sleep(200);
   }
   const std::vector<box::Event> reports = box::Reports();
-  const timeline::Keying keying = timeline::Decode(reports, timeline::Wiring{});
+  const timeline::Keying keying = ReadKeying(reports);
+  const timeline::Figures figures = timeline::Measure(keying);
 
   FILE* out = std::fopen(argv[3], "wb");
   if (out == nullptr) {
@@ -52,11 +55,32 @@ int Run(int argc, char** argv) {
     received.push_back(static_cast<uint8_t>(c.code));
   }
   std::fprintf(out, "# received_codes=%s\n", Hex(received).c_str());
+  std::string labels;
+  for (const std::string& label : ita2::Labels(received))
+    labels += (labels.empty() ? "" : " ") + label;
+  std::fprintf(out, "# received_labels=%s\n", labels.c_str());
   std::fprintf(out, "# ptt_on_ms=%.3f\n# first_poll_ms=%.3f\n# ptt_off_ms=%.3f\n", tx.pttOnMs,
                tx.firstPollMs, tx.pttOffMs);
   std::fprintf(out, "# failed_writes=%d\n",
                static_cast<int>(reports.size() - keying.elements.size()));
   std::fprintf(out, "# faults=%d\n", static_cast<int>(box::Faults().size()));
+  // Rows and targets each separated by ";", their fields by a space.
+  std::fprintf(out, "# nominal_ms=%u %u %u\n", kBitMs, kStopMs, kCharacterMs);
+  std::string rows;
+  for (const timeline::ElementErrors& row : figures.rows) {
+    char part[96];
+    std::snprintf(part, sizeof part, "%s%s %d %.3f %.3f %.3f", rows.empty() ? "" : ";", row.kind,
+                  row.count, row.median, row.p99, row.max);
+    rows += part;
+  }
+  std::fprintf(out, "# timing=%s\n# periods=%d %.3f\n", rows.c_str(), figures.periods,
+               figures.meanPeriodMs);
+  std::string targets;
+  for (const timeline::Target& target : timeline::Targets(figures)) {
+    targets +=
+        (targets.empty() ? "" : ";") + std::string(target.met ? "met " : "MISS ") + target.name;
+  }
+  std::fprintf(out, "# targets=%s\n", targets.c_str());
   std::fprintf(out, "ms,line,kind,level,hold_ms\n");
   for (const timeline::Element& e : keying.elements) {
     std::fprintf(out, "%.3f,%u,%s,%d,%.3f\n", e.ms, e.line, timeline::Name(e.kind), e.bit,

@@ -31,12 +31,13 @@ const DiscoveryWatcher kWatcher = {
       recording->devices.push_back(
           SeenDevice{path, opened, opened ? 0 : openError, vendorId, productId});
     },
-    [](const uint8_t* product, const uint8_t* manufacturer, uint32_t size, int32_t generation,
+    [](const uint8_t* product, const uint8_t* manufacturer, uint32_t size, Generation generation,
        uint16_t reportLength) {
       recording->matched = true;
       recording->product = StringOf(product, size);
       recording->manufacturer = StringOf(manufacturer, size);
-      recording->generation = generation;
+      recording->generation = generation.value;
+      recording->generationSource = generation.source;
       recording->reportLength = reportLength;
     },
     [](bool accepted) { recording->accepted = accepted; },
@@ -55,23 +56,16 @@ std::string Quoted(const std::u16string& text) {
   return out + "\"";
 }
 
-// The generation is read from code units' low eight bits, as the plug-in reads it.
-char Low8At(const std::u16string& text, size_t position) {
-  return position < text.size() ? static_cast<char>(text[position] & 0xFF) : '\0';
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 std::string GenerationReason(const DiscoveryRecord& record) {
-  const char tens = Low8At(record.product, tarvokey::kGenerationTensAt);
-  const char ones = Low8At(record.product, tarvokey::kGenerationOnesAt);
-  if (IsDigit(tens) && IsDigit(ones)) {
-    return Format("digits '%c' and '%c' at positions %d and %d of the product", tens, ones,
-                  tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt);
+  if (record.generationSource == GenerationSource::ProductDigits) {
+    const int generation = record.generation;
+    return Format("digits '%d' and '%d' at positions %d and %d of the product", generation / 10,
+                  generation % 10, tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt);
   }
-  return Format("no digits at positions %d and %d of the product; the manufacturer %s with J",
-                tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt,
-                Low8At(record.manufacturer, 0) == 'J' ? "begins" : "does not begin");
+  return Format(
+      "no digits at positions %d and %d of the product; the manufacturer %s with J",
+      tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt,
+      record.generationSource == GenerationSource::MakerInitial ? "begins" : "does not begin");
 }
 
 bool NamesTheBox(const std::string& path) {
@@ -112,7 +106,7 @@ std::string RefusalReason(const DiscoveryRecord& record) {
     const SeenDevice* device = FirstNearMiss(record);
     return device != nullptr ? NearMiss(*device) : std::string();
   }
-  if (record.generation == 0 || record.generation == 99) {
+  if (!AcceptsGeneration(record.generation)) {
     return Format("generation %d is not one tarvokey.fsk takes (1 to 98)",
                   static_cast<int>(record.generation));
   }
@@ -123,25 +117,27 @@ std::string RefusalReason(const DiscoveryRecord& record) {
 
 WatchedOpen::WatchedOpen(ReportObserver observer) {
   CloseKeyer();  // as an open does, though nothing should be open here
-  // A tick that comes due meanwhile waits at the lock, so the lines and the
-  // record are the open's own.
-  KeyerGuard guard;
-  capture = &trace_;
-  plat::SetTraceSink(&CaptureLine);
-  recording = &record_;
-  discoveryWatcher = &kWatcher;
-  reportObserver = observer;
-  keyer_ = new (std::nothrow) FskKeyer;
-  // Off again before any tick runs: with a listener every tick would format
-  // its lines, and the timing measured would not be the plug-in's.
-  plat::SetTraceSink(nullptr);
-  discoveryWatcher = nullptr;
-  recording = nullptr;
-  capture = nullptr;
-  opened_ = keyer_ != nullptr;
-  if (opened_) {
-    activeKeyer = keyer_;
-  } else {
+  {
+    // A tick that comes due meanwhile waits at the lock, so the lines and the
+    // record are the open's own.
+    KeyerGuard guard;
+    capture = &trace_;
+    plat::SetTraceSink(&CaptureLine);
+    recording = &record_;
+    discoveryWatcher = &kWatcher;
+    reportObserver = observer;
+    keyer_ = new (std::nothrow) FskKeyer;
+    // Off again before any tick runs: with a listener every tick would format
+    // its lines, and the timing measured would not be the plug-in's.
+    plat::SetTraceSink(nullptr);
+    discoveryWatcher = nullptr;
+    recording = nullptr;
+    capture = nullptr;
+    opened_ = keyer_ != nullptr && PublishKeyer(keyer_);
+  }
+  if (!opened_) {
+    delete keyer_;  // its clock is waited out, so no tick reads the observer after
+    keyer_ = nullptr;
     reportObserver = nullptr;
   }
 }

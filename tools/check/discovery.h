@@ -28,6 +28,7 @@ struct DiscoveryRecord {
   std::u16string product;  // up to the first zero of what the box returned
   std::u16string manufacturer;
   int32_t generation = 0;
+  GenerationSource generationSource = GenerationSource::Neither;
   uint16_t reportLength = 0;
   bool accepted = false;
 };
@@ -47,7 +48,8 @@ class WatchedOpen {
   WatchedOpen(const WatchedOpen&) = delete;
   WatchedOpen& operator=(const WatchedOpen&) = delete;
 
-  // False when no memory could be had for the instance.
+  // False when no memory could be had for the instance (or when the module
+  // takes no new one, which only an unload makes it do).
   bool opened() const { return opened_; }
   // The open instance; nullptr once closed.
   FskKeyer* keyer() const { return keyer_; }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "keying/element_holds.h"
 #include "platform/box_identity.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
@@ -11,6 +12,7 @@
 #include "tools/check/discovery.h"
 #include "tools/check/settings_view.h"
 #include "tools/check/text.h"
+#include "tools/check/timeline.h"
 #include "tools/check/timing.h"
 
 namespace {
@@ -38,11 +40,11 @@ class Recorder {
   // Whether the last report went out and released every line.
   bool released() const { return lastReleased_; }
   // Read once the clock has stopped.
-  const std::vector<ReportSample>& samples() const { return samples_; }
+  const std::vector<timeline::Sample>& samples() const { return samples_; }
 
  private:
   Console& console_;
-  std::vector<ReportSample> samples_;
+  std::vector<timeline::Sample> samples_;
   std::atomic<bool> recording_{false};
   std::atomic<bool> lost_{false};
   std::atomic<uint32_t> lostError_{0};
@@ -65,7 +67,7 @@ void Recorder::Observe(const uint8_t* report, uint32_t length, bool written, uin
   r->lastReleased_ = written && line == tarvokey::kLinesReleased;
   ++r->reports_;
   if (r->recording_ && r->samples_.size() < r->samples_.capacity()) {
-    r->samples_.push_back(ReportSample{ms, line, written});
+    r->samples_.push_back(timeline::Sample{ms, line, written});
   }
   plat::SetLastError(error);  // as the write left it, for the plug-in's trace
 }
@@ -166,11 +168,7 @@ int RunKey(Console& console, const KeyOptions& options) {
 
   // The settings in force, as the file gives them; no question is asked.
   const SettingsValues settings = ReadSettingsFile();
-  {
-    KeyerGuard guard;
-    open.keyer()->fskReverse = settings.reverse;
-    open.keyer()->fskOnPin3 = settings.pin3;
-  }
+  ApplySettings(*open.keyer(), settings);
   PrintSettings(console);
 
   const std::string question =
@@ -211,7 +209,8 @@ int RunKey(Console& console, const KeyOptions& options) {
           ? "PTT and FSK released: the last report to the box was 00 01 0F.\n"
           : "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
   const bool met =
-      PrintTiming(console, MeasureTiming(r.samples(), LineWiring{settings.pin3, settings.reverse}));
+      PrintTiming(console, timeline::Measure(timeline::Read(
+                               r.samples(), timeline::Wiring{settings.pin3, settings.reverse})));
   switch (end) {
     case End::Done:
       console.Print(met ? "Result: this PC keys the box on time.\n"

@@ -40,10 +40,8 @@ void PrintSettings(Console& console) {
       Format("  FSK pin   %s (%s)\n",
              values.pin3 ? "pin 3, as for the TARVOKEY Gen.3" : "pin 1, as for the TARVOKEY",
              KeyText("FskPin", values.pin).c_str()));
-  // The plug-in asks for what the file does not settle, and -1 is what a
-  // cancelled question leaves there.
-  const bool askPolarity = values.rev == -1;
-  const bool askPin = values.pin == -1;
+  const bool askPolarity = AsksPolarity(values);
+  const bool askPin = AsksPin(values);
   if (!askPolarity && !askPin) {
     console.Print("  tarvokey.fsk will not ask at the next open.\n");
     return;

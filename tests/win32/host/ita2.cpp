@@ -68,4 +68,25 @@ std::string Printable(const std::string& text) {
   return result;
 }
 
+std::vector<std::string> Labels(const std::vector<uint8_t>& codes) {
+  std::vector<std::string> labels;
+  Shift shift = Shift::Letters;
+  for (uint8_t code : codes) {
+    if (code == kLtrs || code == kFigs) {
+      labels.push_back(code == kLtrs ? "LTRS" : "FIGS");
+      shift = code == kLtrs ? Shift::Letters : Shift::Figures;
+      continue;
+    }
+    const char c = (shift == Shift::Figures ? kFigures : kLetters)[code & 0x1F];
+    labels.push_back(c == ' '    ? "SP"
+                     : c == '\r' ? "CR"
+                     : c == '\n' ? "LF"
+                     : c == '\a' ? "BEL"
+                     : c == '\0' ? "NUL"
+                                 : std::string(1, c));
+    if (code == 0x04) shift = Shift::Letters;  // unshift on space
+  }
+  return labels;
+}
+
 }  // namespace ita2

@@ -19,4 +19,8 @@ std::vector<uint8_t> Encode(const std::string& text);
 // The text a receiver prints for `text`: upper case, without what was dropped.
 std::string Printable(const std::string& text);
 
+// What a receiver makes of each code, shifts followed: "LTRS", "FIGS", "SP",
+// "CR", "LF", or the character.
+std::vector<std::string> Labels(const std::vector<uint8_t>& codes);
+
 }  // namespace ita2

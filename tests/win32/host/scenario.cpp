@@ -75,6 +75,13 @@ std::vector<uint8_t> Lines(const std::vector<box::Event>& reports) {
   return lines;
 }
 
+timeline::Keying ReadKeying(const std::vector<box::Event>& reports,
+                            const timeline::Wiring& wiring) {
+  std::vector<timeline::Sample> samples;
+  for (const box::Event& r : reports) samples.push_back(timeline::Sample{r.ms, r.line(), r.ok});
+  return timeline::Read(samples, wiring);
+}
+
 std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleLine,
                                 double* notBusyMs) {
   const size_t from = box::ReportCount();

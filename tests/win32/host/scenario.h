@@ -12,6 +12,7 @@
 #include "check.h"
 #include "plugin.h"
 #include "sim_box.h"
+#include "tools/check/timeline.h"
 
 struct Env {
   std::string plugin;  // path of tarvokey.fsk
@@ -49,6 +50,10 @@ std::vector<box::Event> NextReports(size_t count, DWORD timeoutMs = 2000);
 double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs = 2000);
 
 std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
+
+// The keying the reports carried (see tools/check/timeline.h).
+timeline::Keying ReadKeying(const std::vector<box::Event>& reports,
+                            const timeline::Wiring& wiring = {});
 
 // Power throttling states as "version/control mask/state mask", space-separated.
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states);
