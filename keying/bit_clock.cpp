@@ -1,5 +1,6 @@
 #include "keying/bit_clock.h"
 
+#include "keying/element_holds.h"
 #include "keying/timer_resolution.h"
 
 Framing framing;
@@ -20,7 +21,7 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
     }
     case FrameState::StopBit:
       framing.state = FrameState::Idle;
-      return {Level::Mark, bitPeriodMs * 3 / 2};
+      return {Level::Mark, StopHoldMs(bitPeriodMs)};
     case FrameState::Idle:
     default:
       if (pendingChar != -1) {

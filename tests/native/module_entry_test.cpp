@@ -395,12 +395,10 @@ INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
 // by then its value may be another of the host's handles.
 TEST_F(ModuleTest, AnAbandonedTickNeverUsesAHandleItClosedItself) {
   sim::StartRealTime();
-  const int box = sim::AttachBox(9);
+  sim::AttachBox(9);
   ASSERT_EQ(extfskOpen(0), 1);
-  sim::ChangeHidDevice(box, [](sim::HidDevice& d) {
-    d.failWrites = true;
-    d.writeMs = kStalledWriteWaitMs + 300;
-  });
+  sim::Box()->FailNextWrites(1);
+  sim::Box()->StallNextWrites(1, kStalledWriteWaitMs + 300);
   ASSERT_TRUE(ReturnsWithin(
       std::chrono::seconds(5),
       [] {

@@ -8,7 +8,6 @@
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
-#include "host/timeline.h"
 
 namespace {
 
@@ -83,7 +82,7 @@ bool KeysWith(Mmtty& mmtty, const timeline::Wiring& wiring) {
   const Transmission tx = mmtty.Transmit(ita2::Encode("RY"));
   NextReports(2);
   std::vector<uint8_t> received;
-  for (const timeline::Character& c : timeline::Decode(ReportsFrom(from), wiring).characters) {
+  for (const timeline::Character& c : ReadKeying(ReportsFrom(from), wiring).characters) {
     received.push_back(static_cast<uint8_t>(c.code));
   }
   CHECK_EQ(Hex(received), Hex(tx.put));
@@ -250,7 +249,7 @@ SCENARIO(settings_resume_in_another_folder) {
   wchar_t host[MAX_PATH] = L"";
   GetCurrentDirectoryW(MAX_PATH, host);
   const std::wstring other = FolderOf(host) + L"\\logger";
-  const timeline::Wiring reversePin3{0x04, true};
+  const timeline::Wiring reversePin3{true, true};
   const timeline::Wiring normalPin1{};
   WriteSettingsFile("FskRev=1\r\nFskPin=3\r\n");
   box::Plug(box::Device{});

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "keying/element_holds.h"
 #include "tools/check/text.h"
-#include "tools/check/timing.h"
+#include "tools/check/timeline.h"
 
 namespace {
 
@@ -14,9 +15,6 @@ using status::Record;
 constexpr uint64_t kTicksToJudge = 200;
 constexpr uint32_t kPeriodsToJudge = 10;
 // The benchmark's targets (scripts/bench), applied to tick lateness.
-constexpr double kMedianTargetMs = 1.0;
-constexpr double kP99TargetMs = 3.0;
-constexpr double kPeriodTolerance = 0.01;
 // Ticks come every 22 to 33 ms while an instance is open.
 constexpr double kStoppedClockMs = 2000;
 
@@ -232,13 +230,13 @@ std::vector<std::string> Actions(const Record& r, double nowMs, const StatusText
   if (r.throttling == static_cast<uint8_t>(status::Throttling::Failed)) {
     actions.push_back(Format(texts.throttlingFailedAction, r.throttlingError));
   }
-  if (lateness.ticks >= kTicksToJudge &&
-      (lateness.medianMs > kMedianTargetMs || lateness.p99Ms > kP99TargetMs)) {
+  if (lateness.ticks >= kTicksToJudge && (lateness.medianMs > timeline::kMedianErrorTargetMs ||
+                                          lateness.p99Ms > timeline::kP99ErrorTargetMs)) {
     actions.push_back(Format(texts.timingPoorAction, lateness.p99Ms));
   }
   const double period = PeriodMs(r);
   if (r.characterPeriods >= kPeriodsToJudge &&
-      std::fabs(period - kCharacterMs) > kPeriodTolerance * kCharacterMs) {
+      std::fabs(period - kCharacterMs) > timeline::kPeriodTolerance * kCharacterMs) {
     actions.push_back(Format(texts.periodOffAction, period, static_cast<double>(kCharacterMs)));
   }
   if (r.settings == static_cast<uint8_t>(status::Settings::AskedNotWritten)) {

@@ -124,10 +124,10 @@ Figures Measure(const Keying& keying) {
 std::vector<Target> Targets(const Figures& figures) {
   if (figures.rows.empty() || figures.periods == 0) return {};
   const ElementErrors& all = figures.rows.back();
-  return {{"median element error <= 1 ms", all.median <= 1.0},
-          {"p99 element error <= 3 ms", all.p99 <= 3.0},
+  return {{"median element error <= 1 ms", all.median <= kMedianErrorTargetMs},
+          {"p99 element error <= 3 ms", all.p99 <= kP99ErrorTargetMs},
           {"mean character period within 1% of 165 ms",
-           std::fabs(figures.meanPeriodMs - kCharacterMs) <= kCharacterMs / 100.0}};
+           std::fabs(figures.meanPeriodMs - kCharacterMs) <= kPeriodTolerance * kCharacterMs}};
 }
 
 }  // namespace timeline

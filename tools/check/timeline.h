@@ -84,6 +84,12 @@ struct Figures {
 // back to back.
 Figures Measure(const Keying& keying);
 
+// The benchmark's targets: element errors (median and 99th percentile) and
+// the mean character period, as a share of the nominal one.
+constexpr double kMedianErrorTargetMs = 1.0;
+constexpr double kP99ErrorTargetMs = 3.0;
+constexpr double kPeriodTolerance = 0.01;
+
 struct Target {
   const char* name;
   bool met;
