@@ -83,8 +83,9 @@ void WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
 // program's. A file there is still read first, as it always was; only a folder
 // without one sends the driver to the file beside MMTTY.EXE, which the prompts
 // name as the place of the answers.
-SettingsValues ReadSettingsFile(SettingsPlace* place) {
+SettingsValues ReadSettingsFile(SettingsPlace* place, NotTakenListener listener, void* context) {
   SettingsReader reader;
+  reader.Listen(listener, context);
   SettingsPlace from = SettingsPlace::CurrentFolder;
   errno = 0;
   std::FILE* file = std::fopen(kSettingsFileName, "rb");

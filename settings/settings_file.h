@@ -16,7 +16,9 @@ enum class SettingsPlace {
 // What the file says; nothing set when no file can be read. The current
 // folder's file is read when there is one at all (even if it cannot be read);
 // only when there is none is the one in the host program's folder read.
-SettingsValues ReadSettingsFile(SettingsPlace* place = nullptr);
+// listener, if given, hears of the tokens not taken (the check program).
+SettingsValues ReadSettingsFile(SettingsPlace* place = nullptr, NotTakenListener listener = nullptr,
+                                void* context = nullptr);
 
 class FskKeyer;
 // Wires the instance as the values say (polarity, FSK pin), under keyerLock.

@@ -21,6 +21,21 @@ struct SettingsValues {
 // when the token does not parse.
 bool ParseKeyValue(std::string_view token, std::string_view prefix, int32_t& value);
 
+// Why a token that names a key, or nearly does, is not taken as the operator
+// meant it. Only the check program asks; the module listens to nothing.
+enum class NotTaken : uint8_t {
+  NoValue,        // the key alone, or with "=" and nothing after: "FskRev = 1"
+  NotANumber,     // "FskRev=x", "FskRev:1", a number beyond 32 bits
+  NotAllowed,     // taken, but a number the key gives no meaning: as if 0 or 1
+  ByteOrderMark,  // the key behind a UTF-8 byte-order mark
+  Utf16,          // the key in UTF-16 (the file saved as "Unicode")
+  WrongCase,      // "fskrev=1"
+  Overlong,       // glued to more than kMaxToken bytes, skipped whole
+};
+// The line (from 1), why, the key it names, and the token as far as kept.
+using NotTakenListener = void (*)(void* context, uint32_t line, NotTaken why, const char* key,
+                                  std::string_view token);
+
 class SettingsReader {
  public:
   // Longest token kept. A longer run of non-blank bytes is skipped whole: a cut
@@ -31,14 +46,24 @@ class SettingsReader {
   // End of input: the last token need not be followed by a blank.
   void Finish();
   const SettingsValues& values() const { return values_; }
+  // Who hears of the tokens not taken; none unless set.
+  void Listen(NotTakenListener listener, void* context) {
+    listener_ = listener;
+    context_ = context;
+  }
 
  private:
   void EndToken();
+  void Take(std::string_view token, const char* key, int32_t& value);
+  void NearMiss(std::string_view token, bool overlong);
 
   char token_[kMaxToken];
   size_t length_ = 0;
   bool overlong_ = false;
+  uint32_t line_ = 1;
   SettingsValues values_;
+  NotTakenListener listener_ = nullptr;
+  void* context_ = nullptr;
 };
 
 // The whole text at once.

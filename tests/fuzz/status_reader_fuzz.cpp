@@ -19,11 +19,15 @@
 #include "platform/status_reader.h"
 #include "platform/status_writer.h"
 #include "tools/check/status_view.h"
+#include "tools/check/texts.h"
 
-// The text helpers can ask the system for an error's message; the status
-// shows codes only, so there is no system here to ask.
+// The text helpers can ask the system for an error's message and for its
+// code page; the status shows codes and UTF-16 texts only, so there is no
+// system here to ask.
 char* plat::FormatSystemMessage(uint32_t) { return nullptr; }
 void plat::FreeSystemMessage(char*) {}
+uint32_t plat::AnsiCodePage() { return 0; }
+bool plat::ToUtf16(uint32_t, const char*, char16_t*, uint32_t) { return false; }
 
 namespace {
 
@@ -241,11 +245,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const status::ReadResult read = status::Read(words.data(), bytes, pid);
   if (whole && read.problem != status::Problem::None) {
-    Fail("the writer's own record was not read", ProblemLine(read, kStatusTextsEnglish));
+    Fail("the writer's own record was not read", ProblemLine(read, kTextsEnglish.status));
   }
   const std::vector<StatusEntry> entries = {{pid, read}};
   const std::string json = StatusJson(entries, nowMs);
   if (!JsonCheck(json).Valid()) Fail("not valid JSON", json);
-  StatusPanel(entries, nowMs, kStatusTextsEnglish);
+  for (const Texts* texts : {&kTextsEnglish, &kTextsJapanese}) {
+    StatusPanel(entries, nowMs, texts->status);
+  }
   return 0;
 }

@@ -1,8 +1,10 @@
 // The check program on the simulated platform: its verdicts, exit statuses and
 // settings report, and --key on virtual time.
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -14,6 +16,7 @@
 #include "settings/settings_reader.h"
 #include "shell/win32/version.h"
 #include "tools/check/check.h"
+#include "tools/check/texts.h"
 
 namespace {
 
@@ -25,7 +28,10 @@ class TestConsole : public Console {
   std::string out;
   bool answer = false;
   bool realTime = false;
-  std::function<const char*()> during;
+  bool japanese = false;
+  bool ownConsole = false;
+  int waitedForEnter = 0;
+  std::function<Stop()> during;
 
   void Print(const std::string& text) override { out += text; }
   bool Confirm(const std::string& question) override {
@@ -40,7 +46,11 @@ class TestConsole : public Console {
       sim::AdvanceMs(ms);
     }
   }
-  const char* StopRequest() override { return during ? during() : nullptr; }
+  Stop StopRequest() override { return during ? during() : Stop::None; }
+  std::vector<StatusEntry> ReadStatuses() override { return {}; }
+  bool JapaneseUser() override { return japanese; }
+  bool OwnConsole() override { return ownConsole; }
+  void WaitForEnter() override { ++waitedForEnter; }
   std::string FullPath(const char* name) override {
     return (std::filesystem::current_path() / name).string();
   }
@@ -73,7 +83,8 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   EXPECT_EQ(Run({}), kExitNoBox);
   EXPECT_THAT(console.out, HasSubstr("  Device not detected\n"));
   EXPECT_THAT(console.out, HasSubstr("No box: no HID device has the box's vendor ID 0x0BFE"));
-  EXPECT_THAT(console.out, testing::EndsWith("No box found: is it plugged in?\n"));
+  EXPECT_THAT(console.out, testing::EndsWith(std::string("No box found: is it plugged in?\n") +
+                                             kTextsEnglish.nextNoBox));
 
   sim::Box()->Plug(sim::HidDevice{});
   EXPECT_EQ(RunCheck({}, console), kExitAccepted);
@@ -84,42 +95,54 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
         "  generation     31 (digits '3' and '1' at positions 13 and 15 of the product)\n",
         "  product        \"TARVOKEY HID 3.1\"\n", "vendor ID 0x0BFE, product ID 0x0E00",
         "  report length  9 bytes\n", "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
-        "Box accepted: tarvokey.fsk can key it.\n"}) {
+        "Box accepted: tarvokey.fsk can key it.\n",
+        u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose tarvokey"}) {
     EXPECT_THAT(console.out, HasSubstr(part));
   }
   // The open's first report and the close's release, nothing keyed, nothing asked.
   EXPECT_EQ(Lines(), (std::vector<uint8_t>{0x0F, 0x0F}));
   EXPECT_TRUE(sim::PromptsShown().empty());
 
+  // Each refusal says why, and ends with what to do about it.
   struct Refusal {
     sim::HidDevice device;
     const char* why;
+    const char* next;
   } refusals[] = {
-      {sim::HidDevice{}, "Box refused: generation 99 is not one tarvokey.fsk takes (1 to 98).\n"},
+      {sim::HidDevice{}, "Box refused: generation 99 is not one tarvokey.fsk takes (1 to 98).\n",
+       kTextsEnglish.nextGeneration99},
       {sim::HidDevice{},
        "  generation     99 (no digits at positions 13 and 15 of the product; "
-       "the manufacturer does not begin with J)\n"},
+       "the manufacturer does not begin with J)\n",
+       kTextsEnglish.nextGeneration99},
+      {sim::HidDevice{}, "Box refused: generation 0 is not one tarvokey.fsk takes (1 to 98).\n",
+       kTextsEnglish.nextGeneration0},
       {sim::HidDevice{},
        "Box refused: product ID 0x0E01 is not the box's 0x0E00 (the vendor ID "
-       "is).\n"},
-      {sim::HidDevice{}, "Box refused: a device named as the box could not be opened (error 5)"},
+       "is).\n",
+       kTextsEnglish.nextOtherProduct},
+      {sim::HidDevice{}, "Box refused: a device named as the box could not be opened (error 5)",
+       kTextsEnglish.nextNotOpened},
   };
   refusals[0].device.product = u"TARVOKEY HID 9.9";
   refusals[1].device.product = u"\u0007\u00e9";
   refusals[1].device.manufacturer = u"";
-  refusals[2].device.productId = 0x0E01;
-  refusals[3].device.failOpen = true;
+  refusals[2].device.product = u"TARVOKEY HID 0.0";
+  refusals[3].device.productId = 0x0E01;
+  refusals[4].device.failOpen = true;
   for (const Refusal& refusal : refusals) {
     ResetModule();
     sim::Box()->Plug(refusal.device);
     EXPECT_EQ(RunCheck({}, console), kExitRefused) << refusal.why;
     EXPECT_THAT(console.out, HasSubstr(refusal.why));
+    EXPECT_THAT(console.out, testing::EndsWith(refusal.next));
   }
   // Strings from the box are shown, not played to the terminal.
   EXPECT_THAT(console.out, HasSubstr("  product        \"\\u0007\\u00E9\"\n"));
 
   EXPECT_EQ(Run({"--help"}), kExitAccepted);
   EXPECT_THAT(console.out, HasSubstr("Usage: tarvokey-check"));
+  EXPECT_THAT(console.out, HasSubstr("       tarvokey-check --status [--json]\n"));
   EXPECT_EQ(Run({"--version"}), kExitAccepted);
   std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 4, 1"
   for (size_t at; (at = version.find(", ")) != std::string::npos;) version.replace(at, 2, ".");
@@ -132,6 +155,10 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
                                              {"--yes"},
                                              {"--setup", "--key"},
                                              {"--key", "--key"},
+                                             {"--watch", "--status"},
+                                             {"--json"},
+                                             {"--lang", "de"},
+                                             {"--lang"},
                                              {"-x\x1b[2J"}}) {
     EXPECT_EQ(Run(bad), kExitBadArgument) << bad[0];
     EXPECT_THAT(console.out, HasSubstr("(see --help).\n"));
@@ -154,7 +181,37 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   EXPECT_THAT(console.out, HasSubstr("asks the pin question"));
   EXPECT_TRUE(sim::PromptsShown().empty());
 
+  // Lines that are there but not taken, each with its line and why; read by
+  // the module's own reader, so what it shows is what the plug-in does.
+  WriteSettings(
+      "\xEF\xBB\xBF"
+      "FskRev=1 // comment\r\nFskPin = 3\r\nfskrev=0\r\nFskPin=7\r\n"
+      "FskRev=x\r\nFskRev=0" +
+      std::string(300, 'x') + "\r\n");
+  Run({});
+  for (const char* part :
+       {"  FSK pin   pin 1, as for the TARVOKEY (FskPin=7)\n"
+        "  Not taken from the file as written:\n"
+        "    line 1, \"\\xEF\\xBB\\xBFFskRev=1\": a byte-order mark before FskRev",
+        "    line 2, \"FskPin\": FskPin must be followed at once by \"=\" and the number, with "
+        "no spaces around \"=\"\n",
+        "    line 3, \"fskrev=0\": the key is spelled FskRev, in this case exactly\n",
+        "    line 4, \"FskPin=7\": FskPin takes no such value",
+        "    line 5, \"FskRev=x\": FskRev must be followed at once by \"=\" and a whole number\n",
+        "    line 6, \"FskRev=0xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\": FskRev is glued to more",
+        "asks the polarity question"}) {
+    EXPECT_THAT(console.out, HasSubstr(part));
+  }
+  // Saved by Notepad as "Unicode": every other byte is a zero.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("FskRev=1\r\nFskPin=3\r\n")) utf16 += {c, '\0'};
+  WriteSettings(utf16);
+  Run({});
+  EXPECT_THAT(console.out, HasSubstr("    line 1, \"\\xFF\\xFEFskRev=1\": FskRev is in UTF-16"));
+  EXPECT_THAT(console.out, HasSubstr("    line 2, \"FskPin=3\": FskPin is in UTF-16"));
+
   // --setup: the module's own question, and the file as an open writes it.
+  WriteSettings("FskRev=1 FskPin=-1\n");
   sim::ScriptPrompt(plat::kIdYes);
   EXPECT_EQ(RunCheck({"--setup"}, console), kExitNoBox);
   EXPECT_EQ(sim::PromptsShown().size(), 1u);
@@ -212,8 +269,9 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
   // Ctrl-C as a data bit of the fourth character is on the line.
   console.answer = true;
   console.during = [] {
-    return sim::NowMs() > 110 + 3 * 165 + 50 && sim::HidReports().back().bytes[2] == 0x0D ? "Ctrl-C"
-                                                                                          : nullptr;
+    return sim::NowMs() > 110 + 3 * 165 + 50 && sim::HidReports().back().bytes[2] == 0x0D
+               ? Stop::CtrlC
+               : Stop::None;
   };
   EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitAccepted);
   const std::vector<uint8_t> lines = Lines();
@@ -230,7 +288,7 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
   const int box = sim::AttachBox();
   console.during = [box] {
     if (sim::NowMs() == 1000) sim::Box()->Unplug(box);
-    return nullptr;
+    return Stop::None;
   };
   EXPECT_EQ(RunCheck({"--key", "5"}, console), kExitNoBox);
   EXPECT_THAT(
@@ -253,4 +311,49 @@ TEST_F(CheckTest, KeyRunWithTheClockOnATimerThread) {
   EXPECT_EQ(RunCheck({"--key", "1", "--yes"}, console), kExitAccepted);
   EXPECT_EQ(Lines().back(), 0x0F);
   EXPECT_THAT(console.out, HasSubstr("Result: this PC "));
+}
+
+// The user's language unless --lang says otherwise; the plug-in's trace stays
+// as it is. Started in a console of its own, the program waits before it goes.
+TEST_F(CheckTest, InTheOperatorsLanguageAndReadableAfterADoubleClick) {
+  console.japanese = true;
+  EXPECT_EQ(Run({}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr(u8"ボックスが見つかりません: 差し込まれていますか?\n"));
+  EXPECT_THAT(console.out, HasSubstr("  ***HID Test Report***\n  Device not detected\n"));
+  EXPECT_EQ(Run({"--lang", "en"}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr("No box found: is it plugged in?\n"));
+  console.japanese = false;
+  EXPECT_EQ(Run({"--help", "--lang", "ja"}), kExitAccepted);
+  EXPECT_THAT(console.out, HasSubstr(u8"使い方: tarvokey-check [--setup]\n"));
+  EXPECT_EQ(Run({"--lang", "xx"}), kExitBadArgument);
+  EXPECT_THAT(console.out, HasSubstr("--lang takes ja or en, not \"xx\""));
+  EXPECT_EQ(console.waitedForEnter, 0);
+
+  console.ownConsole = true;
+  EXPECT_EQ(Run({}), kExitNoBox);
+  EXPECT_THAT(console.out, testing::EndsWith("Press Enter to close.\n"));
+  EXPECT_EQ(console.waitedForEnter, 1);
+}
+
+// Each Japanese text takes the arguments of its English one, in order, and
+// none is missing.
+TEST(CheckTexts, EveryTranslationTakesTheSameArguments) {
+  static_assert(sizeof(Texts) % sizeof(const char*) == 0, "texts only");
+  const auto* english = reinterpret_cast<const char* const*>(&kTextsEnglish);
+  const auto* japanese = reinterpret_cast<const char* const*>(&kTextsJapanese);
+  const std::regex conversion("%[-+#0]*[0-9]*(\\.[0-9]+)?(ll|l|h)?[diouxXfgcs%]");
+  const auto conversions = [&](const char* text) {
+    std::string found;
+    for (std::cregex_iterator at(text, text + std::strlen(text), conversion), end; at != end;
+         ++at) {
+      found += at->str() + " ";
+    }
+    return found;
+  };
+  for (size_t i = 0; i < sizeof(Texts) / sizeof(const char*); ++i) {
+    ASSERT_NE(english[i], nullptr) << i;
+    ASSERT_NE(japanese[i], nullptr) << i;
+    EXPECT_EQ(conversions(english[i]), conversions(japanese[i])) << english[i] << "\n"
+                                                                 << japanese[i];
+  }
 }

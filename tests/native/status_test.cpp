@@ -14,6 +14,7 @@
 #include "platform/status_reader.h"
 #include "platform/status_writer.h"
 #include "tools/check/status_view.h"
+#include "tools/check/texts.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST(StatusRecord, ReadersOnAnotherThreadSeeOnlyWholeUpdates) {
       ++busy;
       return;
     }
-    ASSERT_EQ(read.problem, Problem::None) << ProblemLine(read, kStatusTextsEnglish);
+    ASSERT_EQ(read.problem, Problem::None) << ProblemLine(read, kTextsEnglish.status);
     const Record& r = read.record;
     const uint64_t ticks = status::TickCount(r);
     ASSERT_GE(ticks, last) << "went back";
@@ -180,12 +181,12 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
     EXPECT_STREQ(read.field, c.field);
     const StatusEntry entry{kPid, read};
     const std::string json = StatusJson({entry}, 1e9);
-    const std::string panel = StatusPanel({entry}, 1e9, kStatusTextsEnglish);
+    const std::string panel = StatusPanel({entry}, 1e9, kTextsEnglish.status);
     for (const std::string& shown : {json, panel}) {
       EXPECT_THAT(shown, testing::Not(testing::ContainsRegex("nan|inf|%")));
     }
     if (c.problem != Problem::None && c.problem != Problem::Closed) {
-      EXPECT_THAT(json, testing::HasSubstr(ProblemLine(read, kStatusTextsEnglish)));
+      EXPECT_THAT(json, testing::HasSubstr(ProblemLine(read, kTextsEnglish.status)));
       EXPECT_THAT(panel, testing::HasSubstr("pid 4242: it"));
     }
   }
@@ -268,7 +269,7 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   {"host_pid": 77, "problem": "its status kept changing while read (1000 tries): try again"}
 ]
 )");
-  EXPECT_EQ(StatusPanel(entries, nowMs, kStatusTextsEnglish),
+  EXPECT_EQ(StatusPanel(entries, nowMs, kTextsEnglish.status),
             "MMTTY.EXE, pid 4242: tarvokey.fsk 0.0.4.1, open for 22 s\n"
             "  box       looking: TARVOKEY \"HID\" 3.1\\?日本🎉�, generation 31 (VID 0BFE, PID "
             "0E00), lost\n"
@@ -291,6 +292,6 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   // Closed, the instance is gone from both.
   writer.Detach();
   EXPECT_EQ(StatusJson({{kPid, section.Read()}}, nowMs), "[]\n");
-  EXPECT_EQ(StatusPanel({{kPid, section.Read()}}, nowMs, kStatusTextsEnglish),
-            kStatusTextsEnglish.noInstance);
+  EXPECT_EQ(StatusPanel({{kPid, section.Read()}}, nowMs, kTextsEnglish.status),
+            kTextsEnglish.status.noInstance);
 }

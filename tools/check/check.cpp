@@ -5,37 +5,16 @@
 #include "tools/check/discovery.h"
 #include "tools/check/key_run.h"
 #include "tools/check/settings_view.h"
+#include "tools/check/status_view.h"
 #include "tools/check/text.h"
+#include "tools/check/texts.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "Usage: tarvokey-check [--setup]\n"
-    "       tarvokey-check --key [seconds] [--yes]\n"
-    "       tarvokey-check --help | --version\n"
-    "\n"
-    "Checks the TARVOKEY box and tarvokey.fsk's settings on this PC with the\n"
-    "plug-in's own code. Run it in the folder of MMTTY.EXE: tarvokey.fsk reads\n"
-    "tarvokey.ini from there.\n"
-    "\n"
-    "  (no option)      look for the box as tarvokey.fsk does and print its trace,\n"
-    "                   whether the box is accepted, and the settings in force;\n"
-    "                   nothing is asked and no file is written\n"
-    "  --setup          the same, and ask tarvokey.fsk's questions that\n"
-    "                   tarvokey.ini does not answer, then write it, as MMTTY's\n"
-    "                   open of the plug-in does\n"
-    "  --key [seconds]  key the transmitter: PTT on, RYRY at 45.45 baud for the\n"
-    "                   seconds given (10 if none, at most 60), PTT off; then the\n"
-    "                   timing of every element the box received. Ctrl-C stops\n"
-    "                   it and releases the lines\n"
-    "  --yes            with --key: key without asking first\n"
-    "\n"
-    "Exit status: 0 box accepted, 1 no box, 2 box refused, 3 bad argument (or\n"
-    "--key not confirmed).\n";
-
 struct Options {
-  enum class Mode { Check, Setup, Key, Help, Version } mode = Mode::Check;
+  enum class Mode { Check, Setup, Key, Watch, Status, Help, Version } mode = Mode::Check;
   KeyOptions key;
+  bool json = false;
 };
 
 // The seconds after --key: a whole number from 1 to the most.
@@ -51,16 +30,37 @@ bool ParseSeconds(const std::string& text, int* seconds) {
   return true;
 }
 
+// An argument as it may be shown.
+std::string Shown(const std::string& arg) { return Printable(arg.substr(0, 40)); }
+
+// The language --lang names, else the user's.
+const Texts& ChooseTexts(const std::vector<std::string>& args, Console& console) {
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "--lang" && args[i + 1] == "ja") return kTextsJapanese;
+    if (args[i] == "--lang" && args[i + 1] == "en") return kTextsEnglish;
+  }
+  return console.JapaneseUser() ? kTextsJapanese : kTextsEnglish;
+}
+
 // Empty when the arguments make sense, else what is wrong with them.
-std::string Parse(const std::vector<std::string>& args, Options* options) {
+std::string Parse(const std::vector<std::string>& args, const Texts& t, Options* options) {
   bool yes = false;
   bool modeGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     Options::Mode mode;
     if (arg == "--yes") {
-      if (yes) return "--yes is given twice";
+      if (yes) return t.yesTwice;
       yes = true;
+      continue;
+    } else if (arg == "--json") {
+      options->json = true;
+      continue;
+    } else if (arg == "--lang") {
+      if (i + 1 == args.size() || (args[i + 1] != "ja" && args[i + 1] != "en")) {
+        return Format(t.langValue, i + 1 == args.size() ? "" : Shown(args[i + 1]).c_str());
+      }
+      ++i;
       continue;
     } else if (arg == "--setup") {
       mode = Options::Mode::Setup;
@@ -68,38 +68,42 @@ std::string Parse(const std::vector<std::string>& args, Options* options) {
       mode = Options::Mode::Key;
       if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) {
         if (!ParseSeconds(args[++i], &options->key.seconds)) {
-          return Format("--key takes a whole number of seconds from 1 to %d, not \"%s\"",
-                        kMaxKeySeconds, Printable(args[i].substr(0, 40)).c_str());
+          return Format(t.keySeconds, kMaxKeySeconds, Shown(args[i]).c_str());
         }
       }
+    } else if (arg == "--watch") {
+      mode = Options::Mode::Watch;
+    } else if (arg == "--status") {
+      mode = Options::Mode::Status;
     } else if (arg == "--help" || arg == "-h" || arg == "/?") {
       mode = Options::Mode::Help;
     } else if (arg == "--version") {
       mode = Options::Mode::Version;
     } else {
-      return Format("unknown argument \"%s\"", Printable(arg.substr(0, 40)).c_str());
+      return Format(t.unknownArgument, Shown(arg).c_str());
     }
-    if (modeGiven) return "give one of --setup, --key, --help and --version";
+    if (modeGiven) return t.oneMode;
     modeGiven = true;
     options->mode = mode;
   }
-  if (yes && options->mode != Options::Mode::Key) return "--yes goes with --key only";
+  if (yes && options->mode != Options::Mode::Key) return t.yesWithKeyOnly;
+  if (options->json && options->mode != Options::Mode::Status) return t.jsonWithStatusOnly;
   options->key.confirmed = yes;
   return {};
 }
 
-int Check(Console& console, bool setup) {
+int Check(Console& console, const Texts& t, bool setup) {
   WatchedOpen open;
-  PrintDiscovery(console, open);
-  PrintVerdict(console, open);
+  PrintDiscovery(console, t, open);
+  PrintVerdict(console, t, open);
   if (setup && open.keyer() != nullptr) {
-    console.Print(
-        "Asking what tarvokey.ini leaves open and writing it, as tarvokey.fsk's open does.\n");
+    console.Print(t.setupAsking);
     open.keyer()->LoadSettings();
   }
   open.Close();
-  PrintSettings(console);
-  console.Print(VerdictLine(open) + "\n");
+  PrintSettings(console, t);
+  console.Print(VerdictLine(t, open) + "\n");
+  console.Print(NextStep(t, open));
   if (!open.opened()) return kExitNoBox;
   switch (open.verdict()) {
     case Verdict::Accepted:
@@ -112,30 +116,84 @@ int Check(Console& console, bool setup) {
   return kExitNoBox;
 }
 
-}  // namespace
-
-int RunCheck(const std::vector<std::string>& args, Console& console) {
-  // The version record's numbers: the program ships with the module they name.
-  console.Print(Format("tarvokey-check %d.%d.%d.%d, for tarvokey.fsk of the same version\n",
-                       TARVOKEY_VERSION_MAJOR, TARVOKEY_VERSION_MINOR, TARVOKEY_VERSION_BUILD,
-                       TARVOKEY_VERSION_REVISION));
-  Options options;
-  const std::string problem = Parse(args, &options);
-  if (!problem.empty()) {
-    console.Print("tarvokey-check: " + problem + " (see --help).\n");
-    return kExitBadArgument;
+int InstanceStatus(const std::vector<StatusEntry>& entries) {
+  for (const StatusEntry& entry : entries) {
+    if (IsOpenInstance(entry)) return kExitInstanceOpen;
   }
+  return kExitNoInstance;
+}
+
+// The panel of every open instance, anew each refresh, until the operator
+// stops it; then the last look again where it stays, with what to do.
+int Watch(Console& console, const Texts& t) {
+  constexpr uint32_t kStep = 50;
+  for (;;) {
+    console.ShowLive(t.watchHeading +
+                     StatusPanel(console.ReadStatuses(), console.NowMs(), t.status));
+    for (uint32_t waited = 0; waited < kWatchRefreshMs; waited += kStep) {
+      // Both are asked each time: a pending Enter is taken now, not later.
+      const bool stop = console.StopRequest() != Stop::None;
+      if (console.EnterPressed() || stop) {
+        console.EndLive();
+        const std::vector<StatusEntry> entries = console.ReadStatuses();
+        console.Print(t.watchEnded);
+        console.Print(StatusPanel(entries, console.NowMs(), t.status));
+        return InstanceStatus(entries);
+      }
+      console.Sleep(kStep);
+    }
+  }
+}
+
+int Status(Console& console, const Texts& t, bool json) {
+  const std::vector<StatusEntry> entries = console.ReadStatuses();
+  console.Print(json ? StatusJson(entries, console.NowMs())
+                     : StatusPanel(entries, console.NowMs(), t.status));
+  return InstanceStatus(entries);
+}
+
+int Run(const Options& options, Console& console, const Texts& t) {
   switch (options.mode) {
     case Options::Mode::Help:
-      console.Print(kUsage);
+      console.Print(t.usage);
       return kExitAccepted;
     case Options::Mode::Version:
       return kExitAccepted;
     case Options::Mode::Key:
-      return RunKey(console, options.key);
+      return RunKey(console, t, options.key);
+    case Options::Mode::Watch:
+      return Watch(console, t);
+    case Options::Mode::Status:
+      return Status(console, t, options.json);
     case Options::Mode::Check:
     case Options::Mode::Setup:
       break;
   }
-  return Check(console, options.mode == Options::Mode::Setup);
+  return Check(console, t, options.mode == Options::Mode::Setup);
+}
+
+}  // namespace
+
+int RunCheck(const std::vector<std::string>& args, Console& console) {
+  const Texts& t = ChooseTexts(args, console);
+  Options options;
+  const std::string problem = Parse(args, t, &options);
+  // The JSON document is the whole of the output.
+  if (!options.json || !problem.empty()) {
+    // The version record's numbers: the program ships with the module they name.
+    console.Print(Format(t.versionLine, TARVOKEY_VERSION_MAJOR, TARVOKEY_VERSION_MINOR,
+                         TARVOKEY_VERSION_BUILD, TARVOKEY_VERSION_REVISION));
+  }
+  int status = kExitBadArgument;
+  if (problem.empty()) {
+    status = Run(options, console, t);
+  } else {
+    console.Print(Format(t.badArgument, problem.c_str()));
+  }
+  // Started by a double-click, its console would close before it can be read.
+  if (console.OwnConsole()) {
+    console.Print(t.pressEnter);
+    console.WaitForEnter();
+  }
+  return status;
 }

@@ -1,16 +1,30 @@
 // What the check program needs from where it runs: a console to write to and
-// to read an answer from, the performance counter, and the operator's wish to
-// stop. The Windows console is one; the tests bring their own.
+// to read an answer from, the performance counter, the operator's wish to
+// stop, the user's language, and the status sections of the programs that have
+// tarvokey.fsk open. The Windows console is one; the tests bring their own.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "platform/status_reader.h"
+
+// What the operator did to stop a run.
+enum class Stop { None, CtrlC, CtrlBreak, CloseWindow, EndSession };
+
+// One status section found: the pid in its name, and what reading it gave.
+struct StatusEntry {
+  uint32_t pid = 0;
+  status::ReadResult read;
+};
 
 class Console {
  public:
   virtual ~Console() = default;
 
-  // Text as it is, to standard output.
+  // UTF-8 text, to standard output: on a console as the characters it
+  // holds, whatever the console's code page; redirected, as UTF-8.
   virtual void Print(const std::string& text) = 0;
   // Asks a question on the console; true only for an explicit yes.
   virtual bool Confirm(const std::string& question) = 0;
@@ -21,9 +35,28 @@ class Console {
   // a time of its own.
   virtual double ReportTimeMs() { return NowMs(); }
   virtual void Sleep(uint32_t ms) = 0;
-  // What the operator did to stop the run ("Ctrl-C", "Ctrl-Break", "closing
-  // the console window"), or nullptr while nothing.
-  virtual const char* StopRequest() = 0;
-  // A file name in the current folder as a full path.
+  virtual Stop StopRequest() = 0;
+  // A file name in the current folder as a full path, in UTF-8.
   virtual std::string FullPath(const char* name) = 0;
+
+  // Whether the user's language is Japanese.
+  virtual bool JapaneseUser() { return false; }
+
+  // The status section of every process that has an instance open, found and
+  // read anew at each call: no view is kept between calls.
+  virtual std::vector<StatusEntry> ReadStatuses() = 0;
+  // Whether Enter was pressed since the last call; never waits.
+  virtual bool EnterPressed() { return false; }
+  // Shows a panel in place of the one shown before, where the output is a
+  // console; else one after another.
+  virtual void ShowLive(const std::string& panel) { Print(panel + "\n"); }
+  // Back to the ordinary output after the last panel.
+  virtual void EndLive() {}
+
+  // Whether the console is this program's alone (started by a double-click,
+  // it closes with the program) and shows its output: the program then waits
+  // for Enter before it ends, so that its output can be read.
+  virtual bool OwnConsole() { return false; }
+  // Until Enter is pressed or the input ends.
+  virtual void WaitForEnter() {}
 };

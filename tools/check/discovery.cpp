@@ -56,16 +56,15 @@ std::string Quoted(const std::u16string& text) {
   return out + "\"";
 }
 
-std::string GenerationReason(const DiscoveryRecord& record) {
+std::string GenerationReason(const Texts& t, const DiscoveryRecord& record) {
   if (record.generationSource == GenerationSource::ProductDigits) {
     const int generation = record.generation;
-    return Format("digits '%d' and '%d' at positions %d and %d of the product", generation / 10,
-                  generation % 10, tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt);
+    return Format(t.generationDigits, generation / 10, generation % 10, tarvokey::kGenerationTensAt,
+                  tarvokey::kGenerationOnesAt);
   }
-  return Format(
-      "no digits at positions %d and %d of the product; the manufacturer %s with J",
-      tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt,
-      record.generationSource == GenerationSource::MakerInitial ? "begins" : "does not begin");
+  return Format(record.generationSource == GenerationSource::MakerInitial ? t.generationMaker
+                                                                          : t.generationNeither,
+                tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt);
 }
 
 bool NamesTheBox(const std::string& path) {
@@ -79,38 +78,45 @@ bool NamesTheBox(const std::string& path) {
 
 // Why a device that the plug-in passes over may be a box all the same: the
 // box's vendor with another product ID, or a device whose path names the
-// box's identifiers but which could not be opened or asked for them. Empty
-// for any other device.
-std::string NearMiss(const SeenDevice& device) {
+// box's identifiers but which could not be opened or asked for them.
+enum class NearMiss { None, OtherProduct, NoIdentifiers, NotOpened };
+
+NearMiss NearMissOf(const SeenDevice& device) {
   if (device.vendorId == tarvokey::kVendorId && device.productId != tarvokey::kProductId) {
-    return Format("product ID 0x%04X is not the box's 0x%04X (the vendor ID is)", device.productId,
-                  tarvokey::kProductId);
+    return NearMiss::OtherProduct;
   }
   if (device.vendorId == 0 && device.productId == 0 && NamesTheBox(device.path)) {
-    return device.opened ? "a device named as the box did not give its identifiers"
-                         : "a device named as the box could not be opened (" +
-                               ErrorText(device.openError) + ")";
+    return device.opened ? NearMiss::NoIdentifiers : NearMiss::NotOpened;
   }
-  return {};
+  return NearMiss::None;
 }
 
 const SeenDevice* FirstNearMiss(const DiscoveryRecord& record) {
   for (const SeenDevice& device : record.devices) {
-    if (!NearMiss(device).empty()) return &device;
+    if (NearMissOf(device) != NearMiss::None) return &device;
   }
   return nullptr;
 }
 
-std::string RefusalReason(const DiscoveryRecord& record) {
+std::string RefusalReason(const Texts& t, const DiscoveryRecord& record) {
   if (!record.matched) {
     const SeenDevice* device = FirstNearMiss(record);
-    return device != nullptr ? NearMiss(*device) : std::string();
+    switch (device != nullptr ? NearMissOf(*device) : NearMiss::None) {
+      case NearMiss::OtherProduct:
+        return Format(t.otherProduct, device->productId, tarvokey::kProductId);
+      case NearMiss::NoIdentifiers:
+        return t.noIdentifiers;
+      case NearMiss::NotOpened:
+        return Format(t.notOpened, ErrorText(device->openError, t.error).c_str());
+      case NearMiss::None:
+        break;
+    }
+    return {};
   }
   if (!AcceptsGeneration(record.generation)) {
-    return Format("generation %d is not one tarvokey.fsk takes (1 to 98)",
-                  static_cast<int>(record.generation));
+    return Format(t.generationRefused, static_cast<int>(record.generation));
   }
-  return "no memory for its output report";
+  return t.reportNoMemory;
 }
 
 }  // namespace
@@ -157,66 +163,82 @@ Verdict WatchedOpen::verdict() const {
   return Verdict::NoBox;
 }
 
-void PrintDiscovery(Console& console, const WatchedOpen& open) {
-  console.Print("Looking for the box as tarvokey.fsk does when it opens (its trace):\n");
-  for (const std::string& line : open.trace()) console.Print("  " + Printable(line) + "\n");
-  console.Print("HID devices looked at, in the order the system lists them:\n");
-  if (open.record().devices.empty()) console.Print("  none\n");
+void PrintDiscovery(Console& console, const Texts& t, const WatchedOpen& open) {
+  console.Print(t.traceHeading);
+  for (const std::string& line : open.trace()) {
+    console.Print("  " + Printable(FromAnsi(line)) + "\n");
+  }
+  console.Print(t.devicesHeading);
+  if (open.record().devices.empty()) console.Print(t.devicesNone);
   int number = 0;
   for (const SeenDevice& device : open.record().devices) {
-    const std::string what = device.opened ? Format("vendor ID 0x%04X, product ID 0x%04X",
-                                                    device.vendorId, device.productId)
-                                           : "not opened (" + ErrorText(device.openError) + ")";
+    const std::string what =
+        device.opened ? Format(t.deviceIdentifiers, device.vendorId, device.productId)
+                      : Format(t.deviceNotOpened, ErrorText(device.openError, t.error).c_str());
     console.Print(
-        Format("  %d. %s\n     %s\n", ++number, what.c_str(), Printable(device.path).c_str()));
+        Format(t.deviceLine, ++number, what.c_str(), Printable(FromAnsi(device.path)).c_str()));
   }
 }
 
-void PrintVerdict(Console& console, const WatchedOpen& open) {
+void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
   const DiscoveryRecord& record = open.record();
   if (!open.opened()) {
-    console.Print("The plug-in could not be opened: no memory.\n");
+    console.Print(t.noMemory);
     return;
   }
   switch (open.verdict()) {
     case Verdict::NoBox:
-      console.Print(
-          Format("No box: no HID device has the box's vendor ID 0x%04X and product ID 0x%04X.\n",
-                 tarvokey::kVendorId, tarvokey::kProductId));
+      console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
       return;
     case Verdict::Refused:
-      console.Print("Box found and refused: " + RefusalReason(record) + ".\n");
+      console.Print(Format(t.refusedHeading, RefusalReason(t, record).c_str()));
       if (!record.matched) return;
       break;
     case Verdict::Accepted:
-      console.Print("Box found and accepted.\n");
+      console.Print(t.acceptedHeading);
       break;
   }
-  console.Print(Format("  generation     %d (%s)\n", static_cast<int>(record.generation),
-                       GenerationReason(record).c_str()));
-  console.Print("  product        " + Quoted(record.product) + "\n");
-  console.Print("  manufacturer   " + Quoted(record.manufacturer) + "\n");
-  console.Print(Format("  identifiers    vendor ID 0x%04X, product ID 0x%04X\n",
-                       tarvokey::kVendorId, tarvokey::kProductId));
-  console.Print(Format("  report length  %u bytes\n", record.reportLength));
+  console.Print(Format(t.generationLine, static_cast<int>(record.generation),
+                       GenerationReason(t, record).c_str()));
+  console.Print(Format(t.productLine, Quoted(record.product).c_str()));
+  console.Print(Format(t.manufacturerLine, Quoted(record.manufacturer).c_str()));
+  console.Print(Format(t.identifiersLine, tarvokey::kVendorId, tarvokey::kProductId));
+  console.Print(Format(t.reportLengthLine, record.reportLength));
   if (record.reportLength < tarvokey::kReportLeadingBytes) {
-    console.Print(
-        Format("  WARNING        a report of %u bytes has no room for the line byte "
-               "(the third): the box cannot be keyed\n",
-               record.reportLength));
+    console.Print(Format(t.reportTooShort, record.reportLength));
   }
-  console.Print("  device path    " + Printable(record.devices.back().path) + "\n");
+  console.Print(Format(t.devicePathLine, Printable(FromAnsi(record.devices.back().path)).c_str()));
 }
 
-std::string VerdictLine(const WatchedOpen& open) {
-  if (!open.opened()) return "No memory to open the plug-in.";
+std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
+  if (!open.opened()) return t.verdictNoMemory;
   switch (open.verdict()) {
     case Verdict::Accepted:
-      return "Box accepted: tarvokey.fsk can key it.";
+      return t.verdictAccepted;
     case Verdict::Refused:
-      return "Box refused: " + RefusalReason(open.record()) + ".";
+      return Format(t.verdictRefused, RefusalReason(t, open.record()).c_str());
     case Verdict::NoBox:
       break;
   }
-  return "No box found: is it plugged in?";
+  return t.verdictNoBox;
+}
+
+const char* NextStep(const Texts& t, const WatchedOpen& open) {
+  const DiscoveryRecord& record = open.record();
+  if (!open.opened()) return t.nextNoMemory;
+  switch (open.verdict()) {
+    case Verdict::Accepted:
+      return t.nextAccepted;
+    case Verdict::NoBox:
+      return t.nextNoBox;
+    case Verdict::Refused:
+      break;
+  }
+  if (record.matched) {
+    if (AcceptsGeneration(record.generation)) return t.nextNoMemory;
+    return record.generation == 0 ? t.nextGeneration0 : t.nextGeneration99;
+  }
+  const SeenDevice* device = FirstNearMiss(record);
+  return device != nullptr && NearMissOf(*device) == NearMiss::OtherProduct ? t.nextOtherProduct
+                                                                            : t.nextNotOpened;
 }

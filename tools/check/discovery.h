@@ -7,6 +7,7 @@
 
 #include "hidlink/link_watch.h"
 #include "tools/check/console.h"
+#include "tools/check/texts.h"
 
 class FskKeyer;
 
@@ -68,8 +69,10 @@ class WatchedOpen {
 };
 
 // The first report's trace, line by line, and the devices the discovery saw.
-void PrintDiscovery(Console& console, const WatchedOpen& open);
+void PrintDiscovery(Console& console, const Texts& texts, const WatchedOpen& open);
 // The verdict in words: what the box is, or why it is refused, or that none is there.
-void PrintVerdict(Console& console, const WatchedOpen& open);
+void PrintVerdict(Console& console, const Texts& texts, const WatchedOpen& open);
 // The verdict in one line.
-std::string VerdictLine(const WatchedOpen& open);
+std::string VerdictLine(const Texts& texts, const WatchedOpen& open);
+// What the operator does next, after that line.
+const char* NextStep(const Texts& texts, const WatchedOpen& open);

@@ -123,7 +123,7 @@ class Run {
     return end_;
   }
 
-  const char* stopRequest() const { return stopRequest_; }
+  Stop stopRequest() const { return stopRequest_; }
   double keyedMs() const { return end_ == End::Done ? keyedMs_ : stoppedMs_; }
   int characters() const { return characters_; }
 
@@ -131,7 +131,7 @@ class Run {
   // Waits, unless the operator stops the run or the box is lost.
   void Pause(uint32_t ms) {
     for (uint32_t i = 0; i < ms && end_ == End::Done; ++i) {
-      if ((stopRequest_ = console_.StopRequest()) != nullptr) {
+      if ((stopRequest_ = console_.StopRequest()) != Stop::None) {
         end_ = End::Operator;
       } else if (recorder_.lost()) {
         end_ = End::Lost;
@@ -146,7 +146,7 @@ class Run {
   Console& console_;
   Recorder& recorder_;
   End end_ = End::Done;
-  const char* stopRequest_ = nullptr;
+  Stop stopRequest_ = Stop::None;
   double started_ = 0;
   double keyedMs_ = 0;
   double stoppedMs_ = 0;
@@ -155,28 +155,27 @@ class Run {
 
 }  // namespace
 
-int RunKey(Console& console, const KeyOptions& options) {
+int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
   // Every report of the run, with a little room for the lead and the tail.
   Recorder r(console, static_cast<size_t>(options.seconds + 2) * 1000 / kBitMs);
   Recording recording(r);
   WatchedOpen open(&Recorder::Observe);
-  PrintVerdict(console, open);
+  PrintVerdict(console, t, open);
   if (!open.opened() || open.verdict() != Verdict::Accepted) {
-    console.Print(VerdictLine(open) + " Nothing was keyed.\n");
+    console.Print(VerdictLine(t, open) + t.nothingKeyed);
+    console.Print(NextStep(t, open));
     return open.opened() && open.verdict() == Verdict::Refused ? kExitRefused : kExitNoBox;
   }
 
   // The settings in force, as the file gives them; no question is asked.
   const SettingsValues settings = ReadSettingsFile();
   ApplySettings(*open.keyer(), settings);
-  PrintSettings(console);
+  PrintSettings(console, t);
 
-  const std::string question =
-      Format("This keys the transmitter: PTT on and RYRY for %d s. Key it now? (yes/no) ",
-             options.seconds);
+  const std::string question = Format(t.keyQuestion, options.seconds);
   if (!options.confirmed && !console.Confirm(question)) {
     open.Close();
-    console.Print("Not keyed: the question was not answered yes (--yes skips it).\n");
+    console.Print(t.notConfirmed);
     return kExitBadArgument;
   }
 
@@ -189,40 +188,33 @@ int RunKey(Console& console, const KeyOptions& options) {
   const double seconds = run.keyedMs() / 1000;
   switch (end) {
     case End::Done:
-      console.Print(
-          Format("Keyed for %.1f s: PTT on, LTRS and RYRY (%d characters) at 45.45 baud, "
-                 "PTT off.\n",
-                 seconds, run.characters()));
+      console.Print(Format(t.keyedDone, seconds, run.characters()));
       break;
     case End::Operator:
-      console.Print(Format("Stopped by %s after %.1f s of keying.\n", run.stopRequest(), seconds));
+      console.Print(
+          Format(t.keyedStopped, t.stops[static_cast<size_t>(run.stopRequest())], seconds));
       break;
     case End::Lost:
-      console.Print(
-          Format("The box stopped taking reports after %.1f s of keying: was it "
-                 "unplugged?\n  The write failed with %s\n",
-                 seconds, ErrorText(r.lostError()).c_str()));
+      console.Print(Format(t.keyedLost, seconds, ErrorText(r.lostError(), t.error).c_str()));
       break;
   }
-  console.Print(
-      released
-          ? "PTT and FSK released: the last report to the box was 00 01 0F.\n"
-          : "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
+  console.Print(released ? t.released : t.notReleased);
   const bool met =
-      PrintTiming(console, timeline::Measure(timeline::Read(
-                               r.samples(), timeline::Wiring{settings.pin3, settings.reverse})));
+      PrintTiming(console, t,
+                  timeline::Measure(timeline::Read(
+                      r.samples(), timeline::Wiring{settings.pin3, settings.reverse})));
   switch (end) {
     case End::Done:
-      console.Print(met ? "Result: this PC keys the box on time.\n"
-                        : "Result: this PC does NOT key the box on time (see above).\n");
+      console.Print(met ? t.resultOnTime : t.resultLate);
+      if (!met) console.Print(t.nextLate);
       return kExitAccepted;
     case End::Operator:
-      console.Print(released ? "Result: keying stopped by the operator; the lines are released.\n"
-                             : "Result: keying stopped by the operator.\n");
+      console.Print(released ? t.resultStoppedReleased : t.resultStopped);
       return kExitAccepted;
     case End::Lost:
       break;
   }
-  console.Print("Result: the box was lost while keying.\n");
+  console.Print(t.resultLost);
+  console.Print(t.nextLost);
   return kExitNoBox;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tools/check/console.h"
+#include "tools/check/texts.h"
 
 struct KeyOptions {
   int seconds = 10;
@@ -13,4 +14,4 @@ constexpr int kMaxKeySeconds = 60;
 
 // Returns the exit status: the box's verdict, or kExitBadArgument when the
 // operator did not confirm.
-int RunKey(Console& console, const KeyOptions& options);
+int RunKey(Console& console, const Texts& texts, const KeyOptions& options);

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "tools/check/console.h"
+#include "tools/check/texts.h"
 
-// Which file, what each value means, and whether the plug-in would ask at the
-// next open. Reads the file only.
-void PrintSettings(Console& console);
+// Which file, what each value means, which lines of it are not taken as
+// written and why, and whether the plug-in would ask at the next open. Reads
+// the file only.
+void PrintSettings(Console& console, const Texts& texts);

@@ -1,6 +1,6 @@
 // The words of the live status panel (--watch) and of the reasons a status
-// cannot be read, in one table per language. Each text is a printf format
-// whose arguments are named beside it; a translation keeps them in order.
+// cannot be read: part of the check program's table of each language
+// (tools/check/texts.h).
 #pragma once
 
 #include "platform/status_reader.h"
@@ -56,5 +56,3 @@ struct StatusTexts {
   // are in ProblemLine (status_view.cpp).
   const char* problems[status::kProblems];
 };
-
-extern const StatusTexts kStatusTextsEnglish;

@@ -5,6 +5,7 @@
 
 #include "keying/element_holds.h"
 #include "tools/check/text.h"
+#include "tools/check/texts.h"
 #include "tools/check/timeline.h"
 
 namespace {
@@ -17,36 +18,6 @@ constexpr uint32_t kPeriodsToJudge = 10;
 // The benchmark's targets (scripts/bench), applied to tick lateness.
 // Ticks come every 22 to 33 ms while an instance is open.
 constexpr double kStoppedClockMs = 2000;
-
-// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // A UTF-8 text as a JSON string.
 std::string JsonText(const std::string& text) {
@@ -361,7 +332,7 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
       out += InstanceJson(entry.read.record, nowMs);
     } else {
       out += Format("  {\"host_pid\": %u, \"problem\": %s}", entry.pid,
-                    JsonText(ProblemLine(entry.read, kStatusTextsEnglish)).c_str());
+                    JsonText(ProblemLine(entry.read, kTextsEnglish.status)).c_str());
     }
   }
   return out.empty() ? "[]\n" : out + "\n]\n";

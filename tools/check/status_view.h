@@ -7,13 +7,8 @@
 #include <vector>
 
 #include "platform/status_reader.h"
+#include "tools/check/console.h"
 #include "tools/check/status_texts.h"
-
-// One section found: the pid in its name, and what reading it gave.
-struct StatusEntry {
-  uint32_t pid = 0;
-  status::ReadResult read;
-};
 
 // Whether the entry stands for an instance still open (unreadable ones count:
 // something holds a section of that name).

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -35,11 +36,57 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
-std::string ErrorText(uint32_t code) {
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string FromAnsi(const std::string& text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return text;
+  // No code page makes more UTF-16 units than it had bytes.
+  std::vector<char16_t> wide(text.size() + 1);
+  if (plat::ToUtf16(plat::AnsiCodePage(), text.c_str(), wide.data(),
+                    static_cast<uint32_t>(wide.size()))) {
+    return Utf8(wide.data());
+  }
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return out;
+}
+
+std::string ErrorText(uint32_t code, const char* error) {
   char* text = plat::FormatSystemMessage(code);
-  std::string out = Format("error %u", static_cast<unsigned>(code));
+  std::string out = Format(error, static_cast<unsigned>(code));
   if (text != nullptr) {
-    out += ": " + Printable(WithoutLineBreak(text));
+    out += ": " + Printable(FromAnsi(WithoutLineBreak(text)));
     plat::FreeSystemMessage(text);
   }
   return out;

@@ -3,8 +3,9 @@
 #pragma once
 
 #include "tools/check/console.h"
+#include "tools/check/texts.h"
 #include "tools/check/timeline.h"
 
 // The benchmark's table, character period and targets, the baud rate, and a
 // verdict line. True when the timing is within the targets.
-bool PrintTiming(Console& console, const timeline::Figures& figures);
+bool PrintTiming(Console& console, const Texts& texts, const timeline::Figures& figures);

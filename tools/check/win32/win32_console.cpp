@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/check/win32/win32_status.h"
+
 namespace {
 
 // What the operator did, as the handler saw it: 0 nothing, else the event + 1.
@@ -13,6 +15,57 @@ HANDLE done = nullptr;
 // The system ends the process about 5 s after a close of the console, and at
 // once when the handler returns: the run gets most of that to release the lines.
 constexpr DWORD kCloseWaitMs = 4000;
+
+bool IsConsole(HANDLE handle) {
+  DWORD mode;
+  return GetConsoleMode(handle, &mode) != FALSE;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int units =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+  return wide;
+}
+
+std::string Narrow(const wchar_t* wide, size_t units) {
+  if (units == 0) return {};
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), &utf8[0], bytes, nullptr, nullptr);
+  return utf8;
+}
+
+// WriteConsoleW draws the characters themselves, whatever the console's code
+// page (932, 65001 or another); a narrow write would be read in that code
+// page. Windows before 8 refuses a single write of more than about 64 KB of
+// the console's shared buffer, so long texts go in pieces.
+void WriteWide(HANDLE console, const std::wstring& text) {
+  constexpr size_t kPiece = 8192;
+  for (size_t at = 0; at < text.size(); at += kPiece) {
+    DWORD written;
+    const size_t units = text.size() - at < kPiece ? text.size() - at : kPiece;
+    WriteConsoleW(console, text.data() + at, static_cast<DWORD>(units), &written, nullptr);
+  }
+}
+
+// The input when it is not a console (a pipe or a file): a thread reads it
+// and notes a line's end, so that nothing here waits for it.
+volatile LONG lineEnded = 0;
+
+DWORD WINAPI ReadInputLines(void* input) {
+  char bytes[64];
+  DWORD read = 0;
+  while (ReadFile(input, bytes, sizeof bytes, &read, nullptr) && read > 0) {
+    if (std::memchr(bytes, '\n', read) != nullptr || std::memchr(bytes, '\r', read) != nullptr) {
+      InterlockedExchange(&lineEnded, 1);
+    }
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -24,7 +77,11 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   return TRUE;
 }
 
-Win32Console::Win32Console() {
+Win32Console::Win32Console()
+    : out_(GetStdHandle(STD_OUTPUT_HANDLE)),
+      in_(GetStdHandle(STD_INPUT_HANDLE)),
+      outIsConsole_(IsConsole(out_)),
+      inIsConsole_(IsConsole(in_)) {
   QueryPerformanceFrequency(&frequency_);
   stopEvent = 0;
   done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -32,17 +89,24 @@ Win32Console::Win32Console() {
 }
 
 Win32Console::~Win32Console() {
+  EndLive();
   Done();
   SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
   if (done != nullptr) CloseHandle(done);
   done = nullptr;
+  if (inputReader_ != nullptr) CloseHandle(inputReader_);
 }
 
 void Win32Console::Done() {
   if (done != nullptr) SetEvent(done);
 }
 
+// Redirected, the bytes go as they are: UTF-8, with no byte-order mark.
 void Win32Console::Print(const std::string& text) {
+  if (outIsConsole_) {
+    WriteWide(out_, Wide(text));
+    return;
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
@@ -51,7 +115,7 @@ bool Win32Console::Confirm(const std::string& question) {
   Print(question);
   char answer[64];
   // Ctrl-C while reading ends the read as if the input had ended.
-  if (std::fgets(answer, sizeof answer, stdin) == nullptr || StopRequest() != nullptr) {
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr || StopRequest() != Stop::None) {
     Print("\n");
     return false;
   }
@@ -71,28 +135,123 @@ double Win32Console::NowMs() {
 
 void Win32Console::Sleep(uint32_t ms) { ::Sleep(ms); }
 
-const char* Win32Console::StopRequest() {
+Stop Win32Console::StopRequest() {
   switch (stopEvent - 1) {
     case -1:
-      return nullptr;
+      return Stop::None;
     case CTRL_C_EVENT:
-      return "Ctrl-C";
+      return Stop::CtrlC;
     case CTRL_BREAK_EVENT:
-      return "Ctrl-Break";
+      return Stop::CtrlBreak;
     case CTRL_CLOSE_EVENT:
-      return "closing the console window";
+      return Stop::CloseWindow;
     default:
-      return "the end of the Windows session";
+      return Stop::EndSession;
   }
 }
 
 std::string Win32Console::FullPath(const char* name) {
-  std::vector<char> path(MAX_PATH);
+  const std::wstring wideName = Wide(name);
+  std::vector<wchar_t> path(MAX_PATH);
   for (;;) {
     const DWORD length =
-        GetFullPathNameA(name, static_cast<DWORD>(path.size()), path.data(), nullptr);
+        GetFullPathNameW(wideName.c_str(), static_cast<DWORD>(path.size()), path.data(), nullptr);
     if (length == 0) return name;
-    if (length < path.size()) return std::string(path.data(), length);
+    if (length < path.size()) return Narrow(path.data(), length);
     path.resize(length);
   }
+}
+
+// The language of the user's Windows, not of the system: a Japanese operator
+// may run an English Windows with Japanese chosen as the display language.
+bool Win32Console::JapaneseUser() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+}
+
+std::vector<StatusEntry> Win32Console::ReadStatuses() { return ReadStatusSections(); }
+
+// On a console, the key events waiting are taken (others are of no use
+// here); any other input is left to a thread of its own, started at the
+// first call and left blocked in its read when the program ends.
+bool Win32Console::EnterPressed() {
+  if (!inIsConsole_) {
+    if (inputReader_ == nullptr && in_ != nullptr && in_ != INVALID_HANDLE_VALUE) {
+      inputReader_ = CreateThread(nullptr, 0, &ReadInputLines, in_, 0, nullptr);
+    }
+    return InterlockedExchange(&lineEnded, 0) != 0;
+  }
+  bool enter = false;
+  DWORD waiting = 0;
+  while (GetNumberOfConsoleInputEvents(in_, &waiting) && waiting > 0) {
+    INPUT_RECORD record;
+    DWORD read = 0;
+    if (!ReadConsoleInputW(in_, &record, 1, &read) || read == 0) break;
+    enter = enter || (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
+                      record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN);
+  }
+  return enter;
+}
+
+// A screen buffer of its own, drawn from the top each time, each line cleared
+// to its end and everything below the panel blanked, so the panel stands
+// still; EndLive shows the buffer the program started with again, as it was.
+void Win32Console::ShowLive(const std::string& panel) {
+  if (outIsConsole_ && live_ == nullptr && !liveRefused_) {
+    live_ = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (live_ == INVALID_HANDLE_VALUE || !SetConsoleActiveScreenBuffer(live_)) {
+      if (live_ != INVALID_HANDLE_VALUE) CloseHandle(live_);
+      live_ = nullptr;
+      liveRefused_ = true;  // the panels follow one another
+    }
+  }
+  if (live_ == nullptr) {
+    Print(panel + "\n");
+    return;
+  }
+  SetConsoleCursorPosition(live_, COORD{0, 0});
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  DWORD written;
+  const std::wstring text = Wide(panel);
+  for (size_t from = 0; from < text.size();) {
+    size_t end = text.find(L'\n', from);
+    if (end == std::wstring::npos) end = text.size();
+    WriteWide(live_, text.substr(from, end - from));
+    if (GetConsoleScreenBufferInfo(live_, &screen) && screen.dwCursorPosition.X > 0) {
+      FillConsoleOutputCharacterW(live_, L' ', screen.dwSize.X - screen.dwCursorPosition.X,
+                                  screen.dwCursorPosition, &written);
+    }
+    if (end < text.size()) WriteWide(live_, L"\n");
+    from = end + 1;
+  }
+  if (GetConsoleScreenBufferInfo(live_, &screen)) {
+    const DWORD below =
+        static_cast<DWORD>(screen.dwSize.Y - screen.dwCursorPosition.Y) * screen.dwSize.X -
+        screen.dwCursorPosition.X;
+    FillConsoleOutputCharacterW(live_, L' ', below, screen.dwCursorPosition, &written);
+  }
+}
+
+void Win32Console::EndLive() {
+  if (live_ == nullptr) return;
+  SetConsoleActiveScreenBuffer(out_);
+  CloseHandle(live_);
+  live_ = nullptr;
+}
+
+// A console opened for this program alone lists this process only; one it
+// shares with a command prompt lists both. Output to a file or pipe is read
+// elsewhere.
+bool Win32Console::OwnConsole() {
+  if (!outIsConsole_) return false;
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
+// One line, or the end of the input, or Ctrl-C: whichever comes first.
+void Win32Console::WaitForEnter() {
+  if (inIsConsole_) FlushConsoleInputBuffer(in_);
+  char line[256];
+  DWORD read = 0;
+  ReadFile(in_, line, sizeof line, &read, nullptr);
 }

@@ -19,8 +19,15 @@ class Win32Console : public Console {
   bool Confirm(const std::string& question) override;
   double NowMs() override;
   void Sleep(uint32_t ms) override;
-  const char* StopRequest() override;
+  Stop StopRequest() override;
   std::string FullPath(const char* name) override;
+  bool JapaneseUser() override;
+  std::vector<StatusEntry> ReadStatuses() override;
+  bool EnterPressed() override;
+  void ShowLive(const std::string& panel) override;
+  void EndLive() override;
+  bool OwnConsole() override;
+  void WaitForEnter() override;
 
   // The program is done with the box: a close of the console waiting in the
   // handler may now let the system end the process.
@@ -28,6 +35,15 @@ class Win32Console : public Console {
 
  private:
   LARGE_INTEGER frequency_;
+  HANDLE out_;
+  HANDLE in_;
+  bool outIsConsole_;
+  bool inIsConsole_;
+  // The screen buffer --watch draws on, while it does.
+  HANDLE live_ = nullptr;
+  bool liveRefused_ = false;
+  // Reads input that is not a console, for EnterPressed.
+  HANDLE inputReader_ = nullptr;
 };
 
 // The console control handler, as the system calls it: on a thread of its own.

@@ -1,0 +1,253 @@
+#include "tools/check/texts.h"
+
+const Texts kTextsEnglish = {
+    // ---- the program
+    "tarvokey-check %d.%d.%d.%d, for tarvokey.fsk of the same version\n",
+    "Usage: tarvokey-check [--setup]\n"
+    "       tarvokey-check --key [seconds] [--yes]\n"
+    "       tarvokey-check --watch\n"
+    "       tarvokey-check --status [--json]\n"
+    "       tarvokey-check --help | --version\n"
+    "Each may end with --lang ja or --lang en.\n"
+    "\n"
+    "Checks the TARVOKEY box and tarvokey.fsk's settings on this PC with the\n"
+    "plug-in's own code. Run it in the folder of MMTTY.EXE: tarvokey.fsk reads\n"
+    "tarvokey.ini from there.\n"
+    "\n"
+    "  (no option)      look for the box as tarvokey.fsk does and print its trace,\n"
+    "                   whether the box is accepted, and the settings in force;\n"
+    "                   nothing is asked and no file is written\n"
+    "  --setup          the same, and ask tarvokey.fsk's questions that\n"
+    "                   tarvokey.ini does not answer, then write it, as MMTTY's\n"
+    "                   open of the plug-in does\n"
+    "  --key [seconds]  key the transmitter: PTT on, RYRY at 45.45 baud for the\n"
+    "                   seconds given (10 if none, at most 60), PTT off; then the\n"
+    "                   timing of every element the box received. Ctrl-C stops\n"
+    "                   it and releases the lines\n"
+    "  --yes            with --key: key without asking first\n"
+    "  --watch          show tarvokey.fsk at work in every program that has it\n"
+    "                   open (MMTTY), twice a second, until Enter or Ctrl-C;\n"
+    "                   then what to do about what it saw. It opens no device\n"
+    "                   and leaves the plug-in alone\n"
+    "  --status         the same, once; with --json as one JSON document\n"
+    "                   (the guide names its fields)\n"
+    "  --lang ja|en     messages in Japanese or English (by default in the\n"
+    "                   language of Windows)\n"
+    "\n"
+    "Exit status: 0 box accepted, 1 no box, 2 box refused, 3 bad argument (or\n"
+    "--key not confirmed). With --watch and --status: 0 when a program has\n"
+    "tarvokey.fsk open, 1 when none has.\n",
+    "tarvokey-check: %s (see --help).\n",
+    "--yes is given twice",
+    "--key takes a whole number of seconds from 1 to %d, not \"%s\"",
+    "unknown argument \"%s\"",
+    "give one of --setup, --key, --watch, --status, --help and --version",
+    "--yes goes with --key only",
+    "--json goes with --status only",
+    "--lang takes ja or en, not \"%s\"",
+    "Press Enter to close.\n",
+    "Asking what tarvokey.ini leaves open and writing it, as tarvokey.fsk's open does.\n",
+    "error %u",
+
+    // ---- the box
+    "Looking for the box as tarvokey.fsk does when it opens (its trace):\n",
+    "HID devices looked at, in the order the system lists them:\n",
+    "  none\n",
+    "vendor ID 0x%04X, product ID 0x%04X",
+    "not opened (%s)",
+    "  %d. %s\n     %s\n",
+    "The plug-in could not be opened: no memory.\n",
+    "No box: no HID device has the box's vendor ID 0x%04X and product ID 0x%04X.\n",
+    "Box found and refused: %s.\n",
+    "Box found and accepted.\n",
+    "  generation     %d (%s)\n",
+    "digits '%d' and '%d' at positions %d and %d of the product",
+    "no digits at positions %d and %d of the product; the manufacturer begins with J",
+    "no digits at positions %d and %d of the product; the manufacturer does not begin with J",
+    "  product        %s\n",
+    "  manufacturer   %s\n",
+    "  identifiers    vendor ID 0x%04X, product ID 0x%04X\n",
+    "  report length  %u bytes\n",
+    "  WARNING        a report of %u bytes has no room for the line byte (the third): the box "
+    "cannot be keyed\n",
+    "  device path    %s\n",
+    "product ID 0x%04X is not the box's 0x%04X (the vendor ID is)",
+    "a device named as the box did not give its identifiers",
+    "a device named as the box could not be opened (%s)",
+    "generation %d is not one tarvokey.fsk takes (1 to 98)",
+    "no memory for its output report",
+    "No memory to open the plug-in.",
+    "Box accepted: tarvokey.fsk can key it.",
+    "Box refused: %s.",
+    "No box found: is it plugged in?",
+
+    u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose tarvokey in\n"
+    u8"the port list and leave Invert Logic off; Misc tab, Tx Port: COM-TxD(FSK). With MMTTY\n"
+    u8"running, tarvokey-check --watch then shows the plug-in at work.\n",
+    "Next: plug the box in, straight into the PC (no hub), and try another cable or\n"
+    "USB port. Close any other program that may hold the box (MMTTY, a logging or\n"
+    "keying program). In Device Manager, under Human Interface Devices, the box\n"
+    "must show without a warning sign; if it shows one, unplug it and plug it in again.\n",
+    "Next: generation 0 is a box whose product string reads version 0.0, which no\n"
+    "TARVOKEY firmware gives: ask the box's maker for its firmware, quoting the product\n"
+    "string above.\n",
+    "Next: generation 99 is a box whose product string names version 9.9, or has no\n"
+    "version digits and comes from another maker; a box whose strings cannot be read\n"
+    "at all reads 99 too. Unplug the box, plug it in again (straight into the PC) and\n"
+    "run tarvokey-check again; if it stays 99, ask for help with this output (see the\n"
+    "guide).\n",
+    "Next: this device is another product of the box's maker, not the TARVOKEY box:\n"
+    "plug in the box itself.\n",
+    "Next: another program holds the box. Close MMTTY and any logging or keying\n"
+    "program, then run tarvokey-check again. If it still cannot be opened, unplug the\n"
+    "box, plug it in again and look in Device Manager (Human Interface Devices).\n",
+    "Next: close some programs and run tarvokey-check again.\n",
+
+    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
+    "granted.\n",
+    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
+    "not available on this Windows (fine: only Windows 11 needs it).\n",
+    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
+    "refused (%s).\n",
+
+    // ---- the settings
+    "Settings in force, from %s:\n",
+    "Settings in force, from tarvokey.ini in the folder of this program\n"
+    "  (there is no %s):\n",
+    "Settings: there is no %s (or it cannot be read).\n",
+    "  polarity  %s (%s)\n",
+    "reverse: the FSK line is open for mark, shorted for space",
+    "normal: the FSK line is shorted for mark, open for space",
+    "  FSK pin   %s (%s)\n",
+    "pin 3, as for the TARVOKEY Gen.3",
+    "pin 1, as for the TARVOKEY",
+    "%s not set",
+    "  tarvokey.fsk will not ask at the next open.\n",
+    "  At the next open tarvokey.fsk asks %s\n"
+    "  and writes the answers to the file; tarvokey-check --setup asks now.\n",
+    "both questions (polarity, then pin)",
+    "the polarity question",
+    "the pin question",
+    "  Not taken from the file as written:\n",
+    "    line %u, %s: %s\n",
+    {
+        "%s must be followed at once by \"=\" and the number, with no spaces around \"=\"",
+        "%s must be followed at once by \"=\" and a whole number",
+        "%s takes no such value (FskRev: 0 or 1, FskPin: 1 or 3, -1 to be asked): the "
+        "plug-in keys as with 0 for FskRev and 1 for FskPin, and does not ask",
+        "a byte-order mark before %s (the file was saved as UTF-8 with BOM): save it as "
+        "ANSI, or delete the file to be asked again",
+        "%s is in UTF-16 (the file was saved as Unicode): save it as ANSI, or delete the "
+        "file to be asked again",
+        "the key is spelled %s, in this case exactly",
+        "%s is glued to more than 255 characters with no space: end the value with a space "
+        "or a line break",
+    },
+
+    // ---- --key
+    " Nothing was keyed.\n",
+    "This keys the transmitter: PTT on and RYRY for %d s. Key it now? (yes/no) ",
+    "Not keyed: the question was not answered yes (--yes skips it).\n",
+    "Keyed for %.1f s: PTT on, LTRS and RYRY (%d characters) at 45.45 baud, PTT off.\n",
+    "Stopped by %s after %.1f s of keying.\n",
+    {"", "Ctrl-C", "Ctrl-Break", "closing the console window", "the end of the Windows session"},
+    "The box stopped taking reports after %.1f s of keying: was it unplugged?\n"
+    "  The write failed with %s\n",
+    "PTT and FSK released: the last report to the box was 00 01 0F.\n",
+    "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n",
+    "Result: this PC keys the box on time.\n",
+    "Result: this PC does NOT key the box on time (see above).\n",
+    "Result: keying stopped by the operator; the lines are released.\n",
+    "Result: keying stopped by the operator.\n",
+    "Result: the box was lost while keying.\n",
+    "Next: close other programs that keep the PC busy and run it again; on Windows 11\n"
+    "keep this window in sight while it keys. The guide's troubleshooting says more.\n",
+    "Next: plug the box in again, straight into the PC, and check the cable; then run\n"
+    "tarvokey-check again.\n",
+
+    "No character was sent whole, so there is no timing to show.\n",
+    "Timing on this PC: not measured.\n",
+    "element length at the box, error against nominal (ms):\n",
+    "  element    count   median     p99     max\n",
+    "character period: not measured, no two characters went back to back\n",
+    "Timing on this PC: too few characters to judge.\n",
+    "character period: mean %.2f ms over %d back-to-back characters (%u nominal, %+.2f%%)\n",
+    "baud rate: %.2f from the mean character period (%.2f nominal)\n",
+    {"median element error <= 1 ms", "p99 element error <= 3 ms",
+     "mean character period within 1% of 165 ms"},
+    "  met   %s\n",
+    "  MISS  %s\n",
+    "Timing on this PC: within the benchmark's targets.\n",
+    "Timing on this PC: NOT within the benchmark's targets.\n",
+
+    // ---- --watch and --status
+    "tarvokey.fsk at work, twice a second; Enter or Ctrl-C ends.\n",
+    "As the watch ended:\n",
+
+    {
+        u8"No program has tarvokey.fsk open. Start MMTTY with tarvokey as the port of its\n"
+        u8"PTT & FSK group (Option → Setup MMTTY..., TX tab): it shows here as soon as MMTTY\n"
+        u8"has opened it.\n",
+
+        "%s, pid %u: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
+        "  box       linked: %s, generation %d (VID %04X, PID %04X)\n",
+        "  box       refused: %s, generation %d (VID %04X, PID %04X)\n",
+        "  box       looking: %s, generation %d (VID %04X, PID %04X), lost\n",
+        "  box       looking: none found yet\n",
+        "  reports   written %u, failed %u; discoveries %u, link drops %u\n",
+        "  keying    PTT %s, keying %s; characters %u, PTT changes %u\n",
+        "on",
+        "off",
+        "armed",
+        "not armed",
+        "  settings  FskRev=%d FskPin=%d, from %s\n",
+        "  settings  FskRev=%d FskPin=%d, asked, not written\n",
+        "  settings  not read yet\n",
+        "  timer     1 ms %s; throttling opt-out %s\n",
+        "granted",
+        "NOT granted",
+        {"not asked", "on", "not available on this Windows (fine)", "failed (error %u)"},
+        "  timing    ticks %llu, late by %.2f ms median, %.2f ms p99, %.2f ms at most\n",
+        "  timing    no tick yet\n",
+        "            character period %.2f ms (%.0f nominal), from %u pairs\n",
+        "  last failure  %s: error %u, %s ago\n",
+        "%u s",
+        "%u min %u s",
+        "%u h %u min",
+
+        "What to do:\n",
+        "All in order: nothing to do.\n",
+        "%s, pid %u: ",
+        u8"clock stopped: no tick for %.0f s, so nothing reaches the box — restart MMTTY",
+        "box lost: plug it in",
+        "no box: plug it in; if it is, run tarvokey-check, which says what holds it",
+        "box refused (generation %d): run tarvokey-check, which says why and what to do",
+        u8"1 ms timer not granted: elements will be late — see the guide",
+        "Windows refused to keep the 1 ms timer for a minimised MMTTY (error %u): keep MMTTY's "
+        "window open while sending",
+        u8"timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the guide",
+        u8"timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see the "
+        u8"guide",
+        "settings not saved: tarvokey.ini could not be written, so the questions come again at the "
+        u8"next open — see the guide on where it lands",
+        "a setup question was cancelled, so its default keys for now: run tarvokey-check --setup",
+        "pid %u: %s",
+
+        {
+            "",
+            "its status section is too small (%llu bytes)",
+            "its status section is not aligned",
+            "its status is not written yet: try again in a moment",
+            "its status section is not a tarvokey.fsk status (it begins 0x%08llX)",
+            "its status is of version %llu and this tarvokey-check reads version %llu: use the "
+            "tarvokey-check that came with that tarvokey.fsk",
+            "its status says it has %llu bytes, not %llu",
+            "its status section has %llu bytes of %llu",
+            "its status kept changing while read (%llu tries): try again",
+            "its status holds %llu in %s, which no tarvokey.fsk writes",
+            "its status has a broken text in %s",
+            "its status names process %llu, not %llu: another program made it",
+            "it has closed",
+        },
+    },
+};

@@ -1,0 +1,64 @@
+#include "tools/check/win32/win32_status.h"
+
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <cwchar>
+
+namespace {
+
+// The name the plug-in gives the section (platform/platform.h).
+void SectionName(DWORD pid, wchar_t (&name)[64]) {
+  std::swprintf(name, 64, L"Local\\tarvokey-status-%lu", static_cast<unsigned long>(pid));
+}
+
+// The bytes of the view that can be read: a section made by another program
+// may be shorter than the record, reserved but not committed, or not
+// readable at all, and reading past what the system mapped would fault.
+size_t ReadableBytes(const void* view) {
+  MEMORY_BASIC_INFORMATION region;
+  if (VirtualQuery(view, &region, sizeof region) != sizeof region) return 0;
+  const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                         PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  if (region.State != MEM_COMMIT || (region.Protect & readable) == 0 ||
+      (region.Protect & PAGE_GUARD) != 0) {
+    return 0;
+  }
+  return region.RegionSize - (static_cast<const char*>(view) -
+                              static_cast<const char*>(region.BaseAddress));
+}
+
+bool ReadSection(DWORD pid, StatusEntry* entry) {
+  wchar_t name[64];
+  SectionName(pid, name);
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
+  if (mapping == nullptr) return false;  // no instance open there, or not this user's
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  entry->pid = pid;
+  if (view == nullptr) {
+    entry->read.problem = status::Problem::ViewTooSmall;
+  } else {
+    entry->read = status::Read(view, ReadableBytes(view), pid);
+    UnmapViewOfFile(view);
+  }
+  CloseHandle(mapping);
+  return true;
+}
+
+}  // namespace
+
+std::vector<StatusEntry> ReadStatusSections() {
+  std::vector<StatusEntry> entries;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return entries;
+  PROCESSENTRY32W process;
+  process.dwSize = sizeof process;
+  for (BOOL more = Process32FirstW(snapshot, &process); more;
+       more = Process32NextW(snapshot, &process)) {
+    StatusEntry entry;
+    if (ReadSection(process.th32ProcessID, &entry)) entries.push_back(entry);
+  }
+  CloseHandle(snapshot);
+  return entries;
+}

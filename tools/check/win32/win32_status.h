@@ -1,0 +1,12 @@
+// Finding the programs that have tarvokey.fsk open, and reading the status
+// each publishes, without disturbing them.
+#pragma once
+
+#include <vector>
+
+#include "tools/check/console.h"
+
+// Every process of this session whose status section this user may open,
+// each read anew: the section is opened and its view mapped read-only for the
+// read, then let go.
+std::vector<StatusEntry> ReadStatusSections();
