@@ -13,7 +13,7 @@ struct Texts {
   const char* usage;
   const char* badArgument;  // what is wrong, from the texts below
   const char* yesTwice;
-  const char* keySeconds;  // the most, what was given
+  const char* keySeconds;       // the most, what was given
   const char* unknownArgument;  // what was given
   const char* oneMode;
   const char* yesWithKeyOnly;
@@ -46,7 +46,7 @@ struct Texts {
   const char* devicePathLine;     // path
   const char* otherProduct;       // its product ID, the box's
   const char* noIdentifiers;
-  const char* notOpened;  // the error
+  const char* notOpened;          // the error
   const char* generationRefused;  // generation
   const char* reportNoMemory;
   const char* verdictNoMemory;

@@ -225,8 +225,10 @@ const Texts kTextsEnglish = {
         u8"1 ms timer not granted: elements will be late — see the guide",
         "Windows refused to keep the 1 ms timer for a minimised MMTTY (error %u): keep MMTTY's "
         "window open while sending",
-        u8"timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the guide",
-        u8"timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see the "
+        u8"timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the "
+        u8"guide",
+        u8"timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see "
+        u8"the "
         u8"guide",
         "settings not saved: tarvokey.ini could not be written, so the questions come again at the "
         u8"next open — see the guide on where it lands",

@@ -25,8 +25,8 @@ size_t ReadableBytes(const void* view) {
       (region.Protect & PAGE_GUARD) != 0) {
     return 0;
   }
-  return region.RegionSize - (static_cast<const char*>(view) -
-                              static_cast<const char*>(region.BaseAddress));
+  return region.RegionSize -
+         (static_cast<const char*>(view) - static_cast<const char*>(region.BaseAddress));
 }
 
 bool ReadSection(DWORD pid, StatusEntry* entry) {
