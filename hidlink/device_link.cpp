@@ -61,6 +61,11 @@ void ReadCaps(FskKeyer& keyer) {
 void OpenReadSide(FskKeyer& keyer) {
   keyer.ReadHandle = plat::CreateDeviceFile(keyer.detailData->DevicePath, true);
   TraceLastError("CreateFile (ReadHandle): ");
+  if (keyer.ReadHandle == nullptr) {
+    const uint32_t error = plat::GetLastError();
+    KeyerGuard guard;
+    keyer.status.CallFailed("CreateFile (ReadHandle)", error, keyer.tickCounter);
+  }
   if (keyer.readEvent != nullptr) return;
   keyer.readEvent = plat::CreateEventObject(true, true, "");
   TraceLastError("CreateEvent: ");
@@ -111,7 +116,16 @@ void FskKeyer::WriteReport(Teardown mode) {
   // A write that says it succeeded but took less than the whole report did not
   // reach the box either.
   const bool ok = plat::WriteFile(DeviceHandle, report, length, &written) && written == length;
-  if (reportObserver != nullptr) reportObserver(report, length, ok, plat::GetLastError());
+  const uint32_t error = plat::GetLastError();
+  if (reportObserver != nullptr) reportObserver(report, length, ok, error);
+  {
+    KeyerGuard guard(mode);
+    status.CountReport(ok);
+    if (!ok) {
+      status.CallFailed("WriteFile", error, tickCounter);
+      status.LinkDropped();
+    }
+  }
   if (!ok) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);
@@ -135,6 +149,10 @@ bool FskKeyer::FindDevice() {
   plat::HidGetHidGuid(&hidGuid);
   deviceInfoSet =
       plat::OpenInterfaceSet(&hidGuid, plat::kDigcfPresent | plat::kDigcfDeviceInterface);
+  const uint32_t setError = deviceInfoSet == nullptr ? plat::GetLastError() : 0;
+  // The box as this discovery saw it, for the status record.
+  uint8_t product[kStringBufferBytes] = {};
+  status::Box seen;
 
   bool matched = false;
   for (uint32_t index = 0; deviceInfoSet != nullptr; ++index) {
@@ -163,12 +181,12 @@ bool FskKeyer::FindDevice() {
       Trace("Device detected");
       ReadCaps(*this);
       OpenReadSide(*this);
-      uint8_t product[kStringBufferBytes] = {};
       uint8_t manufacturer[kStringBufferBytes] = {};
       plat::HidGetProductString(DeviceHandle, product, sizeof product);
       plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
       const Generation generation = ReadGeneration(product, manufacturer);
       hwGeneration = generation.value;
+      seen = {attributes.VendorID, attributes.ProductID, hwGeneration, product, sizeof product};
       if (discoveryWatcher != nullptr) {
         discoveryWatcher->box(product, manufacturer, kStringBufferBytes, generation,
                               hidCaps.OutputReportByteLength);
@@ -189,6 +207,15 @@ bool FskKeyer::FindDevice() {
   }
   Trace(result ? "Device detected" : "Device not detected");
   if (discoveryWatcher != nullptr) discoveryWatcher->result(result);
+  {
+    KeyerGuard guard;
+    const bool refused = matched && !AcceptsGeneration(hwGeneration);
+    status.Discovered(result    ? status::Link::Linked
+                      : refused ? status::Link::Refused
+                                : status::Link::Looking,
+                      matched ? &seen : nullptr);
+    if (deviceInfoSet == nullptr) status.CallFailed("SetupDiGetClassDevs", setError, tickCounter);
+  }
 
   // Marked closed first, as CloseIfOpen does.
   const plat::Handle set = deviceInfoSet;

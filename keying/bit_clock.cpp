@@ -9,6 +9,16 @@ FskKeyer* clockOwner = nullptr;
 namespace {
 // The id of the latest timer whose callback reached this module. Under keyerLock.
 uint32_t lastEnteredTimerId = 0;
+
+// A hold in performance counter units.
+uint64_t CounterUnits(uint64_t frequency, uint32_t ms) { return frequency * ms / 1000; }
+
+// How late the tick that reads `now` came against its deadline.
+int64_t LatenessUs(const FskKeyer& keyer, uint64_t now) {
+  if (now <= keyer.tickDueAt || keyer.counterFrequency == 0) return 0;
+  return static_cast<int64_t>(static_cast<double>(now - keyer.tickDueAt) * 1e6 /
+                              static_cast<double>(keyer.counterFrequency));
+}
 }  // namespace
 
 Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitPeriodMs) {
@@ -17,11 +27,11 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
       const Level level = (framing.shiftReg & 1) ? Level::Mark : Level::Space;
       framing.shiftReg >>= 1;
       if (--framing.bitsLeft <= 0) framing.state = FrameState::StopBit;
-      return {level, bitPeriodMs};
+      return {level, bitPeriodMs, ElementKind::Data};
     }
     case FrameState::StopBit:
       framing.state = FrameState::Idle;
-      return {Level::Mark, StopHoldMs(bitPeriodMs)};
+      return {Level::Mark, StopHoldMs(bitPeriodMs), ElementKind::Stop};
     case FrameState::Idle:
     default:
       if (pendingChar != -1) {
@@ -29,21 +39,26 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
         framing.bitsLeft = static_cast<int32_t>(bitsPerChar);
         pendingChar = -1;
         framing.state = FrameState::DataBits;
-        return {Level::Space, bitPeriodMs};
+        return {Level::Space, bitPeriodMs, ElementKind::Start};
       }
       framing.state = FrameState::Idle;
-      return {Level::Mark, bitPeriodMs};
+      return {Level::Mark, bitPeriodMs, ElementKind::Idle};
   }
 }
 
 void FskKeyer::StartClock() {
-  plat::TimeBeginPeriod(1);
+  const bool oneMs = plat::TimeBeginPeriod(1);
   BeginHonouredResolution();
+  const HonouredResolution honoured = HonouredResolutionState();
+  const uint64_t frequency = plat::PerformanceFrequency();
   // Armed under the lock so that the first callback cannot check timerId before
   // it holds the new id.
   KeyerGuard guard;
   Enter(KeyerState::Running);
   clockOwner = this;
+  status.SetTimer(oneMs, honoured.state, honoured.error);
+  counterFrequency = frequency;
+  tickDueAt = plat::PerformanceCounter() + CounterUnits(frequency, bitPeriodMs);
   timerId = plat::TimeSetOneShot(bitPeriodMs, 0, &FskKeyer::OnBitTick, this);
 }
 
@@ -119,6 +134,10 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
       return;
     }
     keyer->tickRunning = true;
+    // The one system call the tick makes for its figures.
+    const uint64_t now = plat::PerformanceCounter();
+    keyer->tickCounter = now;
+    keyer->status.CountTick(now, LatenessUs(*keyer, now));
 
     plat::TimeKillEvent(keyer->timerId);
     const Element element =
@@ -126,7 +145,13 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
     // Re-arm before keying and the report, so a slow report delays nothing
     // but itself. A failed arm leaves timerId 0: the clock has stopped.
     keyer->timerId = plat::TimeSetOneShot(element.holdMs, 0, &FskKeyer::OnBitTick, keyer);
+    keyer->tickDueAt = now + CounterUnits(keyer->counterFrequency, element.holdMs);
     if (keyer->pttOn && keyer->txArmed) keyer->KeyFsk(element.level);
+    if (element.kind == ElementKind::Start) {
+      keyer->status.CountCharacter(now, keyer->afterStopElement);
+    }
+    keyer->afterStopElement = element.kind == ElementKind::Stop;
+    keyer->status.SetKeyingArmed(keyer->txArmed);
   }
 
   // No discovery once an unload has begun stopping the clock.
@@ -134,4 +159,5 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
 
   KeyerGuard guard;
   keyer->tickRunning = false;
+  keyer->status.Publish();
 }

@@ -16,9 +16,12 @@ struct Framing {
 };
 extern Framing framing;
 
+enum class ElementKind { Idle, Start, Data, Stop };
+
 struct Element {
   Level level;
   uint32_t holdMs;
+  ElementKind kind;
 };
 
 // Advances the framing by one element, taking the waiting character from

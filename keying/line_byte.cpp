@@ -9,6 +9,7 @@ using tarvokey::kPttLine;
 
 uint8_t FskKeyer::SetPtt(bool on) {
   pttOn = on;
+  status.SetPtt(on);
   uint8_t& bits = portBits();
   if (on) {
     // Only the PTT lines: the FSK line stays where the clock last put it.

@@ -10,6 +10,7 @@ namespace {
 plat::Lock resolutionLock;
 int runningClocks = 0;
 bool asked = false;  // our request is in force
+HonouredResolution outcome{status::Throttling::NotAsked, 0};
 plat::PowerThrottlingState before{};
 
 constexpr plat::PowerThrottlingState kHonourTimerResolution{
@@ -32,7 +33,20 @@ void BeginHonouredResolution() {
     before = kSystemManaged;
   }
   asked = plat::SetPowerThrottling(kHonourTimerResolution);
-  if (!asked) TraceLastError("SetProcessInformation: ");
+  if (asked) {
+    outcome = {status::Throttling::On, 0};
+    return;
+  }
+  TraceLastError("SetProcessInformation: ");
+  const uint32_t error = plat::GetLastError();
+  outcome = {error == plat::kErrorProcNotFound ? status::Throttling::NotAvailable
+                                               : status::Throttling::Failed,
+             error};
+}
+
+HonouredResolution HonouredResolutionState() {
+  plat::LockGuard guard(resolutionLock);
+  return outcome;
 }
 
 // A call replaces the whole state, so what the process had goes back whole.

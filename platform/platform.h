@@ -82,7 +82,8 @@ class LockGuard {
 // Callbacks of all timers run on one timer thread, never two at once, and
 // without any lock of the timer facility held (so they may arm and kill timers).
 using TimerProc = void (*)(uint32_t timerId, void* user);
-void TimeBeginPeriod(uint32_t ms);
+// timeBeginPeriod; false when the system refuses the resolution.
+bool TimeBeginPeriod(uint32_t ms);
 void TimeEndPeriod(uint32_t ms);
 // timeSetEvent(delay, resolution, proc, user, TIME_ONESHOT); 0 on failure.
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user);
@@ -278,6 +279,38 @@ bool ToUtf16(uint32_t codePage, const char* text, char16_t* out, uint32_t outUni
 // as 表 is lost on a Western system, and in Shift_JIS it ends in the byte of
 // '\' (表 is 0x95 0x5C), where a path cut or joined bytewise goes astray.
 std::FILE* OpenInProgramFolder(const char* name, const char* mode);
+// The full path of `name` in the host program's folder, or else in the
+// current folder, as UTF-16 ending in a zero. False when the folder cannot be
+// had or the path does not fit in `units`.
+bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t units);
+// The host program's file name without its folder ("MMTTY.EXE"), as UTF-16
+// ending in a zero, cut to fit. False when it cannot be had.
+bool HostProgramName(char16_t* out, uint32_t units);
+
+// ---- the status section ------------------------------------------------------
+// What an open instance shows the check program (platform/status_record.h), in
+// a section of shared memory named after the host process,
+// Local\tarvokey-status-<process id>, with the default security: only the
+// same user's programs open it. The view is mapped for writing. A section of
+// that name that is still there (a monitor holds a view of the last
+// instance's) is taken as it is. False, with nothing held, when it cannot be
+// had.
+struct StatusSection {
+  Handle mapping = nullptr;
+  void* view = nullptr;
+};
+bool CreateStatusSection(uint32_t bytes, StatusSection* section);
+// Unmaps the view and closes the section, each if held; both none after.
+void CloseStatusSection(StatusSection* section);
+
+// ---- time and the process ------------------------------------------------------
+// QueryPerformanceCounter and its frequency: one time base, across processes,
+// for the plug-in's figures and the check program's.
+uint64_t PerformanceCounter();
+uint64_t PerformanceFrequency();
+// GetSystemTimeAsFileTime: 100 ns since 1601, UTC.
+uint64_t SystemTimeUtc();
+uint32_t CurrentProcessId();
 
 // ---- power throttling ---------------------------------------------------
 // PROCESS_POWER_THROTTLING_STATE.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/status_record.h"
 #include "platform/trace.h"
 #include "settings/prompt_box.h"
 #include "settings/settings_file.h"
@@ -48,7 +49,8 @@ void Ask(const char* text, const char* english, int32_t yesValue, int32_t noValu
 // instance only, and what it did not record is asked again at the next open.
 // A write that fails on the way (a full disk) leaves the file cut short, which
 // the next open reads as far as it goes; the trace says so.
-void WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
+// True when the whole file reached the disk.
+bool WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
   const char* const where =
       place == SettingsPlace::ProgramFolder ? " in the host program's folder" : "";
   char line[256];
@@ -57,7 +59,7 @@ void WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
     std::snprintf(line, sizeof line, "Can't open %s%s for writing: %s", kSettingsFileName, where,
                   std::strerror(errno));
     Trace(line);
-    return;
+    return false;
   }
   int error = 0;
   if (std::fprintf(file, kRevLineFormat, static_cast<int>(rev)) < 0 ||
@@ -66,10 +68,11 @@ void WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
   }
   // The lines are buffered: a full disk often shows only when they are flushed.
   if (std::fclose(file) != 0 && error == 0) error = errno;
-  if (error == 0) return;
+  if (error == 0) return true;
   std::snprintf(line, sizeof line, "Can't write %s%s: %s", kSettingsFileName, where,
                 std::strerror(error));
   Trace(line);
+  return false;
 }
 
 }  // namespace
@@ -119,6 +122,15 @@ bool FskKeyer::LoadSettings() {
   if (AsksPolarity(read)) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
   if (AsksPin(read)) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
-  WriteSettingsFile(place, rev, pin);
+  const bool written = WriteSettingsFile(place, rev, pin);
+  // The file the answers are kept in, as the check program shows it; none
+  // when they hold for this instance only.
+  char16_t path[status::kSettingsFileUnits] = {};
+  if (written && !plat::FullPathOf(kSettingsFileName, place == SettingsPlace::ProgramFolder, path,
+                                   status::kSettingsFileUnits)) {
+    path[0] = u'\0';
+  }
+  KeyerGuard guard;
+  status.SetSettings(rev, pin, written ? path : nullptr);
   return true;
 }

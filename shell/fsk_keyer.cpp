@@ -35,6 +35,10 @@ void FskKeyer::Release(Teardown mode) {
   TraceLastError("CloseHandle(ReadHandle): ");
   deviceOpen = false;
   CloseIfOpen(readEvent);
-  KeyerGuard guard(mode);
-  Enter(KeyerState::Released);
+  {
+    KeyerGuard guard(mode);
+    Enter(KeyerState::Released);
+    status.Detach();  // the record says closed, for a monitor that still looks
+  }
+  plat::CloseStatusSection(&statusSection);
 }

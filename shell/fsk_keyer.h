@@ -11,6 +11,7 @@
 
 #include "platform/box_identity.h"
 #include "platform/platform.h"
+#include "platform/status_writer.h"
 
 enum class Level : int { Space = 0, Mark = 1 };
 
@@ -179,6 +180,20 @@ class FskKeyer final {
   // How the clock was stopped. A tick reads it before it reports, so that no
   // discovery starts once an unload has begun.
   std::atomic<Teardown> stopMode{Teardown::Normal};
+
+  // What the check program sees of the instance (platform/status_record.h),
+  // under keyerLock: each tick publishes what changed since the last.
+  status::Writer status;
+  // The section it is published to: made by the open, given up at release.
+  plat::StatusSection statusSection;
+  // The clock's time base, in performance counter units, under keyerLock: its
+  // frequency, when the armed tick is due (its lateness is measured against
+  // that), the counter the latest tick read, and whether that tick sent a
+  // stop element (a start after it makes a character period).
+  uint64_t counterFrequency = 0;
+  uint64_t tickDueAt = 0;
+  uint64_t tickCounter = 0;
+  bool afterStopElement = false;
 
   uint8_t& portBits() { return outReport[tarvokey::kLineByteAt]; }
   uint8_t portBits() const { return outReport[tarvokey::kLineByteAt]; }

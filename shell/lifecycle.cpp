@@ -1,11 +1,15 @@
 #include "shell/lifecycle.h"
 
+#include <algorithm>
 #include <cassert>
+#include <iterator>
 #include <new>
 
 #include "hidlink/output_report.h"
+#include "platform/status_record.h"
 #include "platform/trace.h"
 #include "shell/fsk_keyer.h"
+#include "shell/version.h"
 
 FskKeyer* activeKeyer = nullptr;
 
@@ -69,6 +73,33 @@ bool AcquireWithin(plat::Lock& lock, uint32_t ms) {
   return true;
 }
 
+// The check program's window on the instance, made once the open's own steps
+// are done so that none of them moves. A host where the section cannot be
+// made keys as before; the record is then kept for nobody.
+void OpenStatus(FskKeyer& keyer) {
+  char16_t exe[status::kHostExeUnits] = {};
+  plat::HostProgramName(exe, status::kHostExeUnits);
+  status::Opening opening;
+  opening.hostPid = plat::CurrentProcessId();
+  opening.hostExe = exe;
+  const uint16_t version[] = {TARVOKEY_VERSION_MAJOR, TARVOKEY_VERSION_MINOR,
+                              TARVOKEY_VERSION_BUILD, TARVOKEY_VERSION_REVISION};
+  std::copy(std::begin(version), std::end(version), opening.moduleVersion);
+  opening.counterFrequency = plat::PerformanceFrequency();
+  opening.counter = plat::PerformanceCounter();
+  opening.systemTime = plat::SystemTimeUtc();
+  plat::StatusSection section;
+  const bool made = plat::CreateStatusSection(sizeof(status::Record), &section);
+  if (!made) TraceLastError("CreateFileMapping (status): ");
+  KeyerGuard guard;
+  keyer.status.SetOpening(opening);
+  if (made && keyer.status.Attach(section.view, sizeof(status::Record))) {
+    keyer.statusSection = section;
+  } else if (made) {
+    plat::CloseStatusSection(&section);
+  }
+}
+
 int32_t OpenNew() {
   CloseActive(Teardown::Normal);
   {
@@ -82,6 +113,7 @@ int32_t OpenNew() {
     delete keyer;
     return 0;
   }
+  OpenStatus(*keyer);
   EnterSettingsStep(SettingsStep::Inside);
   keyer->LoadSettings();
   bool taken;
@@ -102,6 +134,7 @@ enum class TickOutcome { Ended, Abandoned, LeftRunning };
 struct AbandonRequest {
   FskKeyer* keyer;
   bool freeInstance;
+  plat::StatusSection section;  // taken from the instance, given up by the unload
 };
 
 // The teardown a tick abandoned inside the system runs on its way home, which
@@ -111,7 +144,7 @@ struct AbandonRequest {
 // the tick inside its call, so the fields hold still and stay so: a handle
 // the tick closed before it was held is none here, and is not closed again.
 plat::AbandonedTickTeardown TeardownOf(void* context) {
-  const auto& request = *static_cast<const AbandonRequest*>(context);
+  auto& request = *static_cast<AbandonRequest*>(context);
   FskKeyer& keyer = *request.keyer;
   plat::AbandonedTickTeardown teardown;
   int memory = 0;
@@ -147,14 +180,19 @@ plat::AbandonedTickTeardown TeardownOf(void* context) {
   }
   KeyerGuard guard(Teardown::ModuleUnload);
   keyer.Enter(KeyerState::Abandoned);
+  keyer.status.Detach();
+  request.section = keyer.statusSection;
+  keyer.statusSection = {};
   return teardown;
 }
 
 // Hands a tick that waits inside the system its teardown; false if it is not
 // waiting in a call (then nothing is done).
 bool Abandon(FskKeyer& keyer, bool freeInstance) {
-  AbandonRequest request{&keyer, freeInstance};
-  return plat::AbandonTick(&TeardownOf, &request);
+  AbandonRequest request{&keyer, freeInstance, {}};
+  if (!plat::AbandonTick(&TeardownOf, &request)) return false;
+  plat::CloseStatusSection(&request.section);
+  return true;
 }
 
 // Stops the clock at unload and deals with a tick that is still running.

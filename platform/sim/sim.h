@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,23 @@ void OnAbandonTick(std::function<void()> hook);
 // the driver can open a file.
 void SetProgramFolder(const std::string& folder);
 
+// ---- the process and its status section ----------------------------------------
+// The process id the module is told (4242 unless set) and the host program's
+// name ("MMTTY.EXE").
+void SetProcessId(uint32_t pid);
+// The sections the module made and has not given up, as a reader that maps
+// them sees them. As on Windows, a view outlives the module's close: `owner`
+// keeps its memory.
+struct StatusSection {
+  std::string name;
+  const void* view;
+  size_t bytes;
+  std::shared_ptr<const void> owner;
+};
+std::vector<StatusSection> StatusSections();
+// From now on no section can be made, as when Windows refuses one.
+void RefuseStatusSections();
+
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.
 int LiveAllocations();
@@ -102,6 +120,7 @@ void ResetPrompts();
 void ResetVersion();
 void ResetPower();
 void ResetFiles();
+void ResetStatus();
 }  // namespace detail
 
 }  // namespace sim

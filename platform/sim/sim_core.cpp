@@ -125,6 +125,7 @@ void Reset() {
   detail::ResetVersion();
   detail::ResetPower();
   detail::ResetFiles();
+  detail::ResetStatus();
 }
 
 uint32_t NowMs() {
@@ -297,9 +298,10 @@ bool Lock::TryAcquire() {
 }
 void Lock::Release() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->unlock(); }
 
-void TimeBeginPeriod(uint32_t) {
+bool TimeBeginPeriod(uint32_t) {
   std::lock_guard<std::mutex> lock(timerMutex);
   ++resolutionRequests;
+  return true;
 }
 
 void TimeEndPeriod(uint32_t) {
@@ -342,5 +344,16 @@ void Free(void* memory) {
 }
 
 uint32_t MonotonicMs() { return static_cast<uint32_t>(RealNowMs()); }
+
+// Microseconds of the clock the timers run on: virtual time exactly as the
+// test advances it, real time in real-time mode.
+uint64_t PerformanceCounter() {
+  std::lock_guard<std::mutex> lock(timerMutex);
+  if (!realTime) return virtualNow * 1000;
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                   std::chrono::steady_clock::now() - epoch)
+                                   .count());
+}
+uint64_t PerformanceFrequency() { return 1000000; }
 
 }  // namespace plat

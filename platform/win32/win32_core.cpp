@@ -63,7 +63,7 @@ bool Lock::TryAcquire() {
 }
 void Lock::Release() { ::LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 
-void TimeBeginPeriod(uint32_t ms) { ::timeBeginPeriod(ms); }
+bool TimeBeginPeriod(uint32_t ms) { return ::timeBeginPeriod(ms) == TIMERR_NOERROR; }
 void TimeEndPeriod(uint32_t ms) { ::timeEndPeriod(ms); }
 
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user) {
@@ -81,5 +81,26 @@ bool TimeKillEvent(uint32_t timerId) {
 void SleepMs(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t MonotonicMs() { return ::GetTickCount(); }
+
+// On every Windows since XP the counter is one for the whole system, so the
+// check program's readings compare with the plug-in's.
+uint64_t PerformanceCounter() {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return static_cast<uint64_t>(now.QuadPart);
+}
+
+uint64_t PerformanceFrequency() {
+  LARGE_INTEGER frequency;
+  return ::QueryPerformanceFrequency(&frequency) ? static_cast<uint64_t>(frequency.QuadPart) : 0;
+}
+
+uint64_t SystemTimeUtc() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 
 }  // namespace plat

@@ -1,8 +1,9 @@
-// Win32 backend: a file in the host program's folder.
+// Win32 backend: files beside the host program, and the program's name.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <initializer_list>
 #include <new>
 
@@ -13,21 +14,54 @@ namespace {
 // The longest path Windows hands out, with its NUL.
 constexpr DWORD kLongestPath = 32768;
 
-// Opens `name` beside the executable whose path is in path[0, length). The
-// buffer has room for the name after the last separator.
-std::FILE* OpenBeside(wchar_t* path, DWORD length, const char* name, const char* mode) {
-  DWORD folderEnd = length;
-  while (folderEnd > 0 && path[folderEnd - 1] != L'\\' && path[folderEnd - 1] != L'/') --folderEnd;
-  if (folderEnd == 0) return nullptr;
-  // The names and modes are the module's own ASCII constants.
-  size_t at = folderEnd;
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
+
+// The host program's full path, in a buffer with room for `extra` more code
+// units after it; *length is the path's. nullptr when it cannot be had. MAX_PATH
+// covers nearly every installation; a longer path is asked for again in full.
+// A path that fills the buffer was cut: XP says so by the length alone, later
+// systems also by ERROR_INSUFFICIENT_BUFFER.
+wchar_t* ProgramPath(DWORD extra, DWORD* length) {
+  for (DWORD size : {static_cast<DWORD>(MAX_PATH), kLongestPath}) {
+    wchar_t* path = new (std::nothrow) wchar_t[size + extra];
+    if (path == nullptr) return nullptr;
+    *length = ::GetModuleFileNameW(nullptr, path, size);
+    if (*length > 0 && *length < size) return path;
+    delete[] path;
+    if (*length == 0) return nullptr;
+  }
+  return nullptr;
+}
+
+// Where the file name starts in a path of `length` units: after the last
+// separator. 0 when there is none.
+DWORD NameStart(const wchar_t* path, DWORD length) {
+  DWORD at = length;
+  while (at > 0 && path[at - 1] != L'\\' && path[at - 1] != L'/') --at;
+  return at;
+}
+
+// The program's path with its file name replaced by `name` (the module's own
+// ASCII constants). nullptr when it cannot be had; caller delete[]s.
+wchar_t* BesideProgram(const char* name) {
+  DWORD length = 0;
+  wchar_t* path = ProgramPath(static_cast<DWORD>(std::strlen(name)) + 1, &length);
+  if (path == nullptr) return nullptr;
+  DWORD at = NameStart(path, length);
+  if (at == 0) {
+    delete[] path;
+    return nullptr;
+  }
   for (const char* c = name; *c != '\0'; ++c) path[at++] = static_cast<wchar_t>(*c);
   path[at] = L'\0';
-  wchar_t wideMode[8] = {};
-  for (size_t i = 0; mode[i] != '\0' && i + 1 < sizeof wideMode / sizeof *wideMode; ++i) {
-    wideMode[i] = static_cast<wchar_t>(mode[i]);
-  }
-  return _wfopen(path, wideMode);
+  return path;
+}
+
+bool CopyOut(const wchar_t* text, char16_t* out, uint32_t units) {
+  const size_t length = std::wcslen(text);
+  if (length + 1 > units) return false;
+  std::memcpy(out, text, (length + 1) * sizeof *out);
+  return true;
 }
 
 }  // namespace
@@ -35,21 +69,45 @@ std::FILE* OpenBeside(wchar_t* path, DWORD length, const char* name, const char*
 namespace plat {
 
 std::FILE* OpenInProgramFolder(const char* name, const char* mode) {
-  const DWORD nameLength = static_cast<DWORD>(std::strlen(name));
-  // MAX_PATH covers nearly every installation; a longer path is asked for
-  // again in full. A path that fills the buffer was cut: XP says so by the
-  // length alone, later systems also by ERROR_INSUFFICIENT_BUFFER.
-  for (DWORD size : {static_cast<DWORD>(MAX_PATH), kLongestPath}) {
-    wchar_t* path = new (std::nothrow) wchar_t[size + nameLength + 1];
-    if (path == nullptr) return nullptr;
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, size);
-    std::FILE* file = nullptr;
-    const bool whole = length > 0 && length < size;
-    if (whole) file = OpenBeside(path, length, name, mode);
-    delete[] path;
-    if (whole || length == 0) return file;
+  wchar_t* path = BesideProgram(name);
+  if (path == nullptr) return nullptr;
+  wchar_t wideMode[8] = {};
+  for (size_t i = 0; mode[i] != '\0' && i + 1 < sizeof wideMode / sizeof *wideMode; ++i) {
+    wideMode[i] = static_cast<wchar_t>(mode[i]);
   }
-  return nullptr;
+  std::FILE* file = _wfopen(path, wideMode);
+  delete[] path;
+  return file;
+}
+
+bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t units) {
+  if (inProgramFolder) {
+    wchar_t* path = BesideProgram(name);
+    const bool fits = path != nullptr && CopyOut(path, out, units);
+    delete[] path;
+    return fits;
+  }
+  wchar_t wideName[64] = {};
+  for (size_t i = 0; name[i] != '\0' && i + 1 < sizeof wideName / sizeof *wideName; ++i) {
+    wideName[i] = static_cast<wchar_t>(name[i]);
+  }
+  const DWORD length =
+      ::GetFullPathNameW(wideName, units, reinterpret_cast<wchar_t*>(out), nullptr);
+  return length > 0 && length < units;
+}
+
+bool HostProgramName(char16_t* out, uint32_t units) {
+  if (units == 0) return false;
+  DWORD length = 0;
+  wchar_t* path = ProgramPath(0, &length);
+  if (path == nullptr) return false;
+  const DWORD start = NameStart(path, length);
+  DWORD count = length - start;
+  if (count + 1 > units) count = units - 1;
+  std::memcpy(out, path + start, count * sizeof *out);
+  out[count] = u'\0';
+  delete[] path;
+  return true;
 }
 
 }  // namespace plat

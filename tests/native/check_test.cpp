@@ -14,7 +14,7 @@
 #include "fixture.h"
 #include "platform/sim/sim_prompt.h"
 #include "settings/settings_reader.h"
-#include "shell/win32/version.h"
+#include "shell/version.h"
 #include "tools/check/check.h"
 #include "tools/check/texts.h"
 

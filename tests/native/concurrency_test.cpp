@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fixture.h"
+#include "platform/status_reader.h"
 
 namespace {
 
@@ -70,6 +71,24 @@ TEST_F(DriverTest, OpenAndCloseWhileTicksRunNeverLeaveATick) {
     }
   });
 
+  // A monitor reads the status sections all the while, as the check program
+  // does from its own process: every record it reads whole is consistent.
+  std::atomic<int> wholeReads{0};
+  std::thread monitor([&stop, &wholeReads] {
+    while (!stop) {
+      for (const sim::StatusSection& section : sim::StatusSections()) {
+        const status::ReadResult read = status::Read(section.view, section.bytes, 4242);
+        if (read.problem != status::Problem::None) continue;
+        // One report for each tick, and the first before the clock.
+        const uint64_t reports = read.record.reportsWritten + read.record.reportsFailed;
+        const uint64_t ticks = status::TickCount(read.record);
+        EXPECT_TRUE(reports == ticks || reports == ticks + 1) << reports << " " << ticks;
+        ++wholeReads;
+      }
+      SleepMs(1);
+    }
+  });
+
   for (int i = 0; i < 40; ++i) {
     if (i % 3 == 0) extfskClose();
     ASSERT_EQ(extfskOpen(0), 1);
@@ -78,6 +97,8 @@ TEST_F(DriverTest, OpenAndCloseWhileTicksRunNeverLeaveATick) {
   stop = true;
   worker.join();
   ptt.join();
+  monitor.join();
+  EXPECT_GT(wholeReads, 0);
 
   extfskClose();
   EXPECT_EQ(sim::ArmedTimerCount(), 0u);

@@ -6,11 +6,15 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fixture.h"
+#include "platform/box_identity.h"
+#include "platform/sim/sim_hid.h"
 #include "platform/status_reader.h"
 #include "platform/status_writer.h"
 #include "tools/check/status_view.h"
@@ -294,4 +298,84 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   EXPECT_EQ(StatusJson({{kPid, section.Read()}}, nowMs), "[]\n");
   EXPECT_EQ(StatusPanel({{kPid, section.Read()}}, nowMs, kTextsEnglish.status),
             kTextsEnglish.status.noInstance);
+}
+
+// What an open instance publishes, read as the check program reads it: the
+// host, the box and every count, the settings in force, and each tick's
+// lateness (on the simulated clock every tick is on time). An unplug shows at
+// the next tick; the close marks the record closed and gives the section up.
+TEST_F(DriverTest, AnOpenInstancePublishesWhatItDoes) {
+  std::ofstream("tarvokey.ini", std::ios::binary) << "FskRev=0\r\nFskPin=1\r\n";
+  sim::SetProcessId(777);
+  const int box = sim::AttachBox(9);
+  ASSERT_EQ(extfskOpen(0x002D0016), 1);
+  extfskSetPTT(1);
+  for (int32_t code : {0x1F, 0x13, 0x13}) {
+    while (extfskIsTxBusy() == 1) sim::AdvanceMs(1);
+    extfskPutChar(code);
+  }
+  sim::AdvanceMs(400);
+
+  auto read = [] {
+    const std::vector<sim::StatusSection> sections = sim::StatusSections();
+    EXPECT_EQ(sections.size(), 1u);
+    if (sections.empty()) return status::ReadResult{};
+    EXPECT_EQ(sections[0].name, "Local\\tarvokey-status-777");
+    return status::Read(sections[0].view, sections[0].bytes, 777);
+  };
+  status::ReadResult open = read();
+  ASSERT_EQ(open.problem, Problem::None);
+  const Record& r = open.record;
+  EXPECT_EQ(status::TextOf(r.hostExe), u"MMTTY.EXE");
+  EXPECT_EQ(r.link, static_cast<uint8_t>(status::Link::Linked));
+  EXPECT_EQ(r.generation, 31);
+  EXPECT_EQ(status::TextOf(r.boxProduct), tarvokey::kSimulatedProduct);
+  // Every report the box received, the first (before the clock) included.
+  EXPECT_EQ(r.reportsWritten, sim::HidReports().size());
+  EXPECT_EQ(r.reportsFailed, 0u);
+  EXPECT_EQ(status::TickCount(r), r.reportsWritten - 1);
+  EXPECT_EQ(r.lateness[0], status::TickCount(r));
+  EXPECT_EQ(r.latenessMaxUs, 0u);
+  EXPECT_EQ(r.characters, 3u);
+  EXPECT_EQ(r.characterPeriods, 2u);
+  EXPECT_EQ(r.characterPeriodSum, 2u * 165000) << "microseconds on the simulated counter";
+  EXPECT_EQ(r.ptt, 1);
+  EXPECT_EQ(r.pttChanges, 1u);
+  EXPECT_EQ(r.keyingArmed, 1);
+  EXPECT_EQ(r.fskRev, 0);
+  EXPECT_EQ(r.fskPin, 1);
+  EXPECT_EQ(r.settings, static_cast<uint8_t>(status::Settings::File));
+  const std::u16string file = status::TextOf(r.settingsFile);
+  EXPECT_EQ(file.substr(file.find_last_of(u'/') + 1), u"tarvokey.ini");
+  EXPECT_EQ(r.timer1ms, 1);
+  EXPECT_EQ(r.throttling, static_cast<uint8_t>(status::Throttling::On));
+
+  sim::Box()->Unplug(box);
+  sim::AdvanceMs(50);
+  const status::ReadResult lost = read();
+  ASSERT_EQ(lost.problem, Problem::None);
+  EXPECT_EQ(lost.record.link, static_cast<uint8_t>(status::Link::Looking));
+  EXPECT_EQ(lost.record.reportsFailed, 1u);
+  EXPECT_EQ(lost.record.linkDrops, 1u);
+  EXPECT_STREQ(lost.record.lastFailedCall, "WriteFile");
+  EXPECT_EQ(lost.record.lastFailureError, plat::kErrorDeviceNotConnected);
+  EXPECT_GT(lost.record.discoveries, r.discoveries);
+
+  const sim::StatusSection held = sim::StatusSections().at(0);
+  extfskClose();
+  EXPECT_TRUE(sim::StatusSections().empty());
+  EXPECT_EQ(status::Read(held.view, held.bytes, 777).problem, Problem::Closed);
+}
+
+// A host where the section cannot be made: said, and the instance keys as
+// before.
+TEST_F(DriverTest, WithoutAStatusSectionTheInstanceKeysAsBefore) {
+  sim::RefuseStatusSections();
+  sim::AttachBox(9);
+  ASSERT_EQ(extfskOpen(0), 1);
+  const size_t before = sim::HidReports().size();
+  sim::AdvanceMs(220);
+  EXPECT_EQ(sim::HidReports().size(), before + 10);
+  EXPECT_THAT(sim::TraceLines(),
+              ::testing::Contains(::testing::StartsWith("CreateFileMapping (status): ")));
 }

@@ -1,7 +1,7 @@
 #include "tools/check/check.h"
 
 #include "shell/fsk_keyer.h"
-#include "shell/win32/version.h"
+#include "shell/version.h"
 #include "tools/check/discovery.h"
 #include "tools/check/key_run.h"
 #include "tools/check/settings_view.h"
