@@ -155,8 +155,10 @@ void Writer::SetTimer(bool oneMsGranted, Throttling throttling, uint32_t throttl
 
 void Writer::Touch(ptrdiff_t offset, size_t bytes) {
   const size_t from = static_cast<size_t>(offset);
-  dirtyFrom_ = std::min(dirtyFrom_, from / 4 * 4);
-  dirtyTo_ = std::max(dirtyTo_, (from + bytes + 3) / 4 * 4);
+  for (size_t word = from / 4; word < (from + bytes + 3) / 4; ++word) {
+    dirty_[word / 32] |= 1u << (word % 32);
+  }
+  anyDirty_ = true;
 }
 
 // The sequence goes odd, the words follow, and the sequence goes even again.
@@ -166,18 +168,21 @@ void Writer::Touch(ptrdiff_t offset, size_t bytes) {
 // models no fences, and on x86 either is a plain store.) The reader mirrors
 // this with acquires (platform/status_reader.cpp).
 void Writer::Publish() {
-  if (section_ == nullptr || dirtyFrom_ >= dirtyTo_) return;
+  if (section_ == nullptr || !anyDirty_) return;
   section_[kSequenceWord].store(++draft_.sequence, std::memory_order_relaxed);
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&draft_);
-  for (size_t word = dirtyFrom_ / 4; word < dirtyTo_ / 4; ++word) {
-    if (word == kSequenceWord) continue;
-    uint32_t value;
-    std::memcpy(&value, bytes + 4 * word, 4);
-    section_[word].store(value, std::memory_order_release);
+  for (size_t mask = 0; mask < kDirtyMasks; ++mask) {
+    for (uint32_t bits = dirty_[mask]; bits != 0; bits &= bits - 1) {
+      const size_t word = mask * 32 + static_cast<size_t>(__builtin_ctz(bits));
+      if (word == kSequenceWord) continue;
+      uint32_t value;
+      std::memcpy(&value, bytes + 4 * word, 4);
+      section_[word].store(value, std::memory_order_release);
+    }
+    dirty_[mask] = 0;
   }
   section_[kSequenceWord].store(++draft_.sequence, std::memory_order_release);
-  dirtyFrom_ = sizeof(Record);
-  dirtyTo_ = 0;
+  anyDirty_ = false;
 }
 
 }  // namespace status

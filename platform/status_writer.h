@@ -94,9 +94,11 @@ class Writer {
 
   Record draft_;
   std::atomic<uint32_t>* section_ = nullptr;
-  // The changed bytes, as whole words: [dirtyFrom_, dirtyTo_).
-  size_t dirtyFrom_ = sizeof(Record);
-  size_t dirtyTo_ = 0;
+  // The changed words, a bit each: a tick changes a handful of words far
+  // apart (its time, a count, a histogram bucket), and only those are stored.
+  static constexpr size_t kDirtyMasks = (kRecordWords + 31) / 32;
+  uint32_t dirty_[kDirtyMasks] = {};
+  bool anyDirty_ = false;
 };
 
 }  // namespace status

@@ -217,8 +217,12 @@ def main():
 
     ok = framed and decoded == sent
     if args.bench:
+        allocations = int(meta.get("module_allocations", "-1"))
+        print(f"heap:     {allocations} allocations by tarvokey.fsk from the end of the open "
+              f"to the close (its ticks and the calls MMTTY made meanwhile)")
         targets = targets or [("timing targets: too few characters to judge", False)]
         targets.append(("no decode errors", errors == 0 and framed))
+        targets.append(("no allocation while keying", allocations == 0))
         for name, met in targets:
             print(f"  {'met ' if met else 'MISS'}  {name}")
         ok = all(met for _, met in targets)

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/check.h"
+#include "host/iat_patch.h"
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
@@ -20,6 +21,55 @@
 #include "keying/element_holds.h"
 
 namespace {
+
+// The module's calls into the heap, counted while it keys: neither its ticks
+// nor the calls MMTTY makes then may allocate. Every allocation of the module
+// goes through these imports (operator new through msvcrt's malloc).
+volatile LONG allocations = 0;
+using Malloc = void*(__cdecl*)(size_t);
+using Calloc = void*(__cdecl*)(size_t, size_t);
+using Realloc = void*(__cdecl*)(void*, size_t);
+using HeapAllocFn = LPVOID(WINAPI*)(HANDLE, DWORD, SIZE_T);
+using HeapReAllocFn = LPVOID(WINAPI*)(HANDLE, DWORD, LPVOID, SIZE_T);
+Malloc realMalloc = nullptr;
+Calloc realCalloc = nullptr;
+Realloc realRealloc = nullptr;
+HeapAllocFn realHeapAlloc = nullptr;
+HeapReAllocFn realHeapReAlloc = nullptr;
+
+void* __cdecl CountedMalloc(size_t n) {
+  InterlockedIncrement(&allocations);
+  return realMalloc(n);
+}
+void* __cdecl CountedCalloc(size_t n, size_t size) {
+  InterlockedIncrement(&allocations);
+  return realCalloc(n, size);
+}
+void* __cdecl CountedRealloc(void* p, size_t n) {
+  InterlockedIncrement(&allocations);
+  return realRealloc(p, n);
+}
+LPVOID WINAPI CountedHeapAlloc(HANDLE heap, DWORD flags, SIZE_T n) {
+  InterlockedIncrement(&allocations);
+  return realHeapAlloc(heap, flags, n);
+}
+LPVOID WINAPI CountedHeapReAlloc(HANDLE heap, DWORD flags, LPVOID p, SIZE_T n) {
+  InterlockedIncrement(&allocations);
+  return realHeapReAlloc(heap, flags, p, n);
+}
+
+template <typename Fn>
+void Count(HMODULE module, const char* dll, const char* name, Fn counted, Fn& real) {
+  real = reinterpret_cast<Fn>(iat::Patch(module, dll, name, reinterpret_cast<void*>(counted)));
+}
+
+void CountHeapCalls(HMODULE module) {
+  Count(module, "msvcrt.dll", "malloc", &CountedMalloc, realMalloc);
+  Count(module, "msvcrt.dll", "calloc", &CountedCalloc, realCalloc);
+  Count(module, "msvcrt.dll", "realloc", &CountedRealloc, realRealloc);
+  Count(module, "kernel32.dll", "HeapAlloc", &CountedHeapAlloc, realHeapAlloc);
+  Count(module, "kernel32.dll", "HeapReAlloc", &CountedHeapReAlloc, realHeapReAlloc);
+}
 
 int Run(int argc, char** argv) {
   if (argc != 4) {
@@ -31,12 +81,16 @@ int Run(int argc, char** argv) {
 
   box::Plug(box::Device{});
   Transmission tx;
+  LONG keyingAllocations = 0;
   {
     Mmtty mmtty(argv[1]);
     if (mmtty.Open() != 1) check::Fail(__FILE__, __LINE__, "open failed");
+    // From the end of the open (which allocates the instance) to the close.
+    CountHeapCalls(GetModuleHandleA("tarvokey.fsk"));
     Sleep(200);
     tx = mmtty.Transmit(codes);
     Sleep(200);
+    keyingAllocations = allocations;
   }
   const std::vector<box::Event> reports = box::Reports();
   const timeline::Keying keying = ReadKeying(reports);
@@ -64,6 +118,7 @@ int Run(int argc, char** argv) {
   std::fprintf(out, "# failed_writes=%d\n",
                static_cast<int>(reports.size() - keying.elements.size()));
   std::fprintf(out, "# faults=%d\n", static_cast<int>(box::Faults().size()));
+  std::fprintf(out, "# module_allocations=%ld\n", static_cast<long>(keyingAllocations));
   // Rows and targets each separated by ";", their fields by a space.
   std::fprintf(out, "# nominal_ms=%u %u %u\n", kBitMs, kStopMs, kCharacterMs);
   std::string rows;
