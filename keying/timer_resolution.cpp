@@ -1,5 +1,7 @@
 #include "keying/timer_resolution.h"
 
+#include <cstdio>
+
 #include "platform/platform.h"
 #include "platform/trace.h"
 
@@ -18,6 +20,27 @@ constexpr plat::PowerThrottlingState kHonourTimerResolution{
 // What the system does with a process that never asked for anything.
 constexpr plat::PowerThrottlingState kSystemManaged{plat::kPowerThrottlingCurrentVersion, 0, 0};
 
+// A call this Windows lacks (either, before Windows 8), or a class or flag it
+// does not know (GetProcessInformation's before Windows 11 22H2, the timer
+// resolution flag before Windows 11), which it refuses as a bad parameter.
+// Such a Windows keeps the resolution anyway: nothing is wrong, and the trace
+// says so rather than "procedure not found".
+bool NotAvailable(uint32_t error) {
+  return error == plat::kErrorProcNotFound || error == plat::kErrorInvalidParameter;
+}
+
+// The call's trace line: label and the system's text, or that it is not
+// available. The last error is left as it was.
+void TraceRequest(const char* label) {
+  if (!NotAvailable(plat::GetLastError())) {
+    TraceLastError(label);
+  } else if (plat::TraceEnabled()) {
+    char line[80];
+    std::snprintf(line, sizeof line, "%snot available on this Windows (fine)", label);
+    Trace(line);
+  }
+}
+
 }  // namespace
 
 // Before Windows 8 there is no such request, and earlier systems honour the
@@ -29,7 +52,7 @@ void BeginHonouredResolution() {
   // it to the system, as nearly every host does.
   before = kSystemManaged;
   if (!plat::GetPowerThrottling(&before)) {
-    TraceLastError("GetProcessInformation: ");
+    TraceRequest("GetProcessInformation: ");
     before = kSystemManaged;
   }
   asked = plat::SetPowerThrottling(kHonourTimerResolution);
@@ -37,10 +60,9 @@ void BeginHonouredResolution() {
     outcome = {status::Throttling::On, 0};
     return;
   }
-  TraceLastError("SetProcessInformation: ");
+  TraceRequest("SetProcessInformation: ");
   const uint32_t error = plat::GetLastError();
-  outcome = {error == plat::kErrorProcNotFound ? status::Throttling::NotAvailable
-                                               : status::Throttling::Failed,
+  outcome = {NotAvailable(error) ? status::Throttling::NotAvailable : status::Throttling::Failed,
              error};
 }
 

@@ -12,6 +12,7 @@
 #include <gmock/gmock.h>
 
 #include "fixture.h"
+#include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
 #include "settings/settings_reader.h"
 #include "shell/version.h"
@@ -139,6 +140,23 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   }
   // Strings from the box are shown, not played to the terminal.
   EXPECT_THAT(console.out, HasSubstr("  product        \"\\u0007\\u00E9\"\n"));
+
+  // A Windows that lacks the timer request (Windows 7; Windows 10 knows no
+  // GetProcessInformation for it) is not at fault, in the trace or after it.
+  EXPECT_THAT(console.out, HasSubstr("minimised: granted.\n"));
+  for (auto support :
+       {sim::PowerThrottlingSupport::Missing, sim::PowerThrottlingSupport::SetOnly}) {
+    console.out.clear();
+    ResetModule();
+    sim::SetPowerThrottlingSupport(support);
+    EXPECT_EQ(RunCheck({}, console), kExitNoBox);
+    EXPECT_THAT(console.out,
+                HasSubstr("  GetProcessInformation: not available on this Windows (fine)\n"));
+    EXPECT_THAT(console.out, HasSubstr(support == sim::PowerThrottlingSupport::Missing
+                                           ? "minimised: not available on this Windows (fine: "
+                                           : "minimised: granted.\n"));
+    EXPECT_THAT(console.out, Not(HasSubstr("not be found")));
+  }
 
   EXPECT_EQ(Run({"--help"}), kExitAccepted);
   EXPECT_THAT(console.out, HasSubstr("Usage: tarvokey-check"));

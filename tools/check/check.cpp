@@ -8,6 +8,7 @@
 #include "tools/check/status_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
+#include "tools/check/timing.h"
 
 namespace {
 
@@ -96,6 +97,7 @@ int Check(Console& console, const Texts& t, bool setup) {
   WatchedOpen open;
   PrintDiscovery(console, t, open);
   PrintVerdict(console, t, open);
+  PrintTimerRequest(console, t);
   if (setup && open.keyer() != nullptr) {
     console.Print(t.setupAsking);
     open.keyer()->LoadSettings();

@@ -171,6 +171,7 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
   const SettingsValues settings = ReadSettingsFile();
   ApplySettings(*open.keyer(), settings);
   PrintSettings(console, t);
+  PrintTimerRequest(console, t);
 
   const std::string question = Format(t.keyQuestion, options.seconds);
   if (!options.confirmed && !console.Confirm(question)) {

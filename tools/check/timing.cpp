@@ -1,6 +1,7 @@
 #include "tools/check/timing.h"
 
 #include "keying/element_holds.h"
+#include "keying/timer_resolution.h"
 #include "tools/check/text.h"
 
 bool PrintTiming(Console& console, const Texts& t, const timeline::Figures& figures) {
@@ -34,4 +35,21 @@ bool PrintTiming(Console& console, const Texts& t, const timeline::Figures& figu
   }
   console.Print(met ? t.timingWithin : t.timingNotWithin);
   return met;
+}
+
+void PrintTimerRequest(Console& console, const Texts& t) {
+  const HonouredResolution request = HonouredResolutionState();
+  switch (request.state) {
+    case status::Throttling::On:
+      console.Print(t.throttlingOn);
+      break;
+    case status::Throttling::NotAvailable:
+      console.Print(t.throttlingNotAvailable);
+      break;
+    case status::Throttling::Failed:
+      console.Print(Format(t.throttlingFailed, ErrorText(request.error, t.error).c_str()));
+      break;
+    case status::Throttling::NotAsked:
+      break;
+  }
 }

@@ -9,3 +9,7 @@
 // The benchmark's table, character period and targets, the baud rate, and a
 // verdict line. True when the timing is within the targets.
 bool PrintTiming(Console& console, const Texts& texts, const timeline::Figures& figures);
+
+// What came of the plug-in's request that Windows keep the 1 ms timer of a
+// minimised host, asked when the clock started; nothing before that.
+void PrintTimerRequest(Console& console, const Texts& texts);
