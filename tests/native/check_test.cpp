@@ -33,6 +33,7 @@ class TestConsole : public Console {
   bool ownConsole = false;
   int waitedForEnter = 0;
   std::function<Stop()> during;
+  std::function<bool()> enter;
 
   void Print(const std::string& text) override { out += text; }
   bool Confirm(const std::string& question) override {
@@ -48,7 +49,18 @@ class TestConsole : public Console {
     }
   }
   Stop StopRequest() override { return during ? during() : Stop::None; }
-  std::vector<StatusEntry> ReadStatuses() override { return {}; }
+  // The sections the module made, found by their names as the Windows
+  // console finds them by process.
+  std::vector<StatusEntry> ReadStatuses() override {
+    std::vector<StatusEntry> entries;
+    for (const sim::StatusSection& section : sim::StatusSections()) {
+      const uint32_t pid =
+          static_cast<uint32_t>(std::stoul(section.name.substr(section.name.rfind('-') + 1)));
+      entries.push_back({pid, status::Read(section.view, section.bytes, pid)});
+    }
+    return entries;
+  }
+  bool EnterPressed() override { return enter && enter(); }
   bool JapaneseUser() override { return japanese; }
   bool OwnConsole() override { return ownConsole; }
   void WaitForEnter() override { ++waitedForEnter; }
@@ -374,4 +386,64 @@ TEST(CheckTexts, EveryTranslationTakesTheSameArguments) {
     EXPECT_EQ(conversions(english[i]), conversions(japanese[i])) << english[i] << "\n"
                                                                  << japanese[i];
   }
+}
+
+// While an instance is open, --status and --watch show it from its section
+// alone: the box sees nothing of them. After the close, nothing is open.
+TEST_F(CheckTest, StatusAndWatchShowTheOpenInstanceAndTouchNothing) {
+  EXPECT_EQ(Run({"--status", "--json"}), kExitNoInstance);
+  EXPECT_EQ(console.out, "[]\n");
+  EXPECT_EQ(Run({"--status"}), kExitNoInstance);
+  EXPECT_THAT(console.out, testing::EndsWith(kTextsEnglish.status.noInstance));
+
+  WriteSettings("FskRev=0 FskPin=1");
+  const int box = sim::AttachBox();
+  sim::SetProcessId(5150);
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskSetPTT(1);
+  extfskIsTxBusy();
+  for (int32_t code : {0x1F, 0x0A, 0x15}) {
+    extfskPutChar(code);
+    sim::AdvanceMs(165);
+  }
+  sim::AdvanceMs(200);
+  const size_t reports = sim::HidReports().size();
+  console.out.clear();
+  EXPECT_EQ(RunCheck({"--status", "--json"}, console), kExitInstanceOpen);
+  for (const char* field : {"\"host_pid\": 5150,", "\"link\": \"linked\",", "\"characters\": 3,",
+                            "\"reports_failed\": 0,", "\"ptt\": true,", "\"fsk_pin\": 1,"}) {
+    EXPECT_THAT(console.out, HasSubstr(field));
+  }
+  EXPECT_EQ(console.out.front(), '[') << "the document is the whole output";
+  EXPECT_EQ(sim::HidReports().size(), reports);
+
+  // A panel each half second until Enter, the plug-in keying on meanwhile;
+  // then the last look, where it stays, with what to do.
+  int polls = 0;
+  console.enter = [&] { return ++polls == 25; };
+  console.out.clear();
+  EXPECT_EQ(RunCheck({"--watch"}, console), kExitInstanceOpen);
+  size_t panels = 0;
+  for (size_t at = 0; (at = console.out.find(kTextsEnglish.watchHeading, at)) != std::string::npos;
+       ++at) {
+    ++panels;
+  }
+  EXPECT_EQ(panels, 3u);
+  EXPECT_THAT(console.out, HasSubstr("As the watch ended:\nMMTTY.EXE, pid 5150: tarvokey.fsk "));
+  EXPECT_THAT(console.out, HasSubstr("  box       linked: TARVOKEY HID 3.1, generation 31"));
+  EXPECT_THAT(console.out, testing::EndsWith("All in order: nothing to do.\n"));
+
+  // Unplugged: looking within a tick, and the last line says what to do. In
+  // Japanese, when asked.
+  sim::Box()->Unplug(box);
+  sim::AdvanceMs(50);
+  console.enter = nullptr;
+  console.during = [] { return Stop::CtrlC; };
+  EXPECT_EQ(RunCheck({"--watch"}, console), kExitInstanceOpen);
+  EXPECT_THAT(console.out, testing::EndsWith("What to do:\n  box lost: plug it in\n"));
+  EXPECT_EQ(RunCheck({"--status", "--lang", "ja"}, console), kExitInstanceOpen);
+  EXPECT_THAT(console.out, HasSubstr(u8"  ボックス    探しています: TARVOKEY HID 3.1、世代 31"));
+
+  extfskClose();
+  EXPECT_EQ(RunCheck({"--status", "--json"}, console), kExitNoInstance);
 }
