@@ -1,13 +1,18 @@
 // The check program's core, linked into this program with the simulated box
 // behind its own import table: its verdicts, and --key against the box's
-// timestamps, stopped by the operator or by an unplugged box.
+// timestamps, stopped by the operator or by an unplugged box. And
+// tarvokey-check.exe itself, as a process of its own, reading the status of
+// the plug-in this program keys as MMTTY does.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "host/ita2.h"
+#include "host/mmtty.h"
 #include "host/scenario.h"
 #include "keying/bit_clock.h"
+#include "keying/element_holds.h"
 #include "tools/check/check.h"
 #include "tools/check/win32/win32_console.h"
 
@@ -139,6 +144,88 @@ double NumberAfter(const std::string& text, const std::string& label) {
   return at == std::string::npos ? NAN : std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
+// tarvokey-check.exe, which the build puts beside the plug-in, started as a
+// process of its own with its output in a pipe.
+class CheckProcess {
+ public:
+  CheckProcess(const Env& env, const std::string& args) {
+    std::string program = WindowsPath(env.plugin);
+    program = program.substr(0, program.find_last_of('\\') + 1) + "tarvokey-check.exe";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE write = nullptr;
+    REQUIRE(CreatePipe(&read_, &write, &inherit, 0));
+    SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = write;
+    startup.hStdError = write;
+    std::string command = "\"" + program + "\" " + args;
+    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process_);
+    CloseHandle(write);
+    REQUIRE(started);
+  }
+  ~CheckProcess() {
+    CloseHandle(read_);
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+  }
+  CheckProcess(const CheckProcess&) = delete;
+  CheckProcess& operator=(const CheckProcess&) = delete;
+
+  // Its output, once it has ended, and its exit status.
+  std::string Output(DWORD* status) {
+    std::string out;
+    char bytes[4096];
+    DWORD got = 0;
+    while (ReadFile(read_, bytes, sizeof bytes, &got, nullptr) && got > 0) out.append(bytes, got);
+    CHECK_EQ(WaitForSingleObject(process_.hProcess, 30000), WAIT_OBJECT_0);
+    GetExitCodeProcess(process_.hProcess, status);
+    return out;
+  }
+
+ private:
+  HANDLE read_ = nullptr;
+  PROCESS_INFORMATION process_{};
+};
+
+// The first instance of `tarvokey-check --status --json`, as far as read
+// here: the text after "name": up to the next comma or brace.
+std::string JsonValue(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\": ";
+  const size_t at = json.find(key);
+  if (at == std::string::npos) return "(none)";
+  const size_t from = at + key.size();
+  return json.substr(from, json.find_first_of(",}\n", from) - from);
+}
+
+double JsonFigure(const std::string& json, const std::string& name) {
+  return std::strtod(JsonValue(json, name).c_str(), nullptr);
+}
+
+// Each tick's lateness as the box saw it: how much longer than the clock's
+// hold the element before it stayed on the line. The first tick is timed
+// from the clock's start, which the box does not see.
+std::vector<double> LatenessAtBox(const std::vector<box::Event>& reports) {
+  const timeline::Keying keying = ReadKeying(reports);
+  std::vector<double> late;
+  for (size_t i = 2; i < keying.elements.size(); ++i) {
+    const timeline::Element& before = keying.elements[i - 1];
+    const double hold = before.kind == timeline::Kind::Stop ? kStopMs : kBitMs;
+    late.push_back(std::max(0.0, keying.elements[i].ms - before.ms - hold));
+  }
+  std::sort(late.begin(), late.end());
+  return late;
+}
+
+// The tick of that rank, as the check program ranks them.
+double Rank(const std::vector<double>& sorted, double q) {
+  const size_t rank = static_cast<size_t>(std::ceil(q * static_cast<double>(sorted.size())));
+  return sorted[std::min(std::max<size_t>(rank, 1), sorted.size()) - 1];
+}
+
 }  // namespace
 
 // No box, a refused box, an accepted box: the exit status and the words of
@@ -238,4 +325,70 @@ SCENARIO(check_key_box_unplugged) {
   console.Says(
       "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
   console.Says("Result: the box was lost while keying.\n");
+}
+
+// While a host keys through the plug-in, tarvokey-check --status --json, a
+// process of its own, reports what the box itself saw: the host, the link,
+// the characters, no failed report, and the ticks' lateness as the box's
+// timestamps give it. The keying goes on undisturbed. An unplug shows as
+// "looking" within a second; once the host has closed, nothing is open.
+SCENARIO(check_status_while_the_host_keys) {
+  WriteDefaultSettings();
+  const int slot = box::Plug(box::Device{});
+  Mmtty mmtty(env.plugin);
+  CHECK_EQ(mmtty.Open(), 1);
+  const std::string pid = std::to_string(GetCurrentProcessId());
+
+  // Read while the characters go out.
+  CheckProcess during(env, "--status --json");
+  const std::vector<uint8_t> codes = ita2::Encode("CQ CQ DE TARVOKEY TARVOKEY TEST");
+  const Transmission tx = mmtty.Transmit(codes);
+  DWORD status = 0;
+  std::string json = during.Output(&status);
+  CHECK_EQ(status, 0u);
+  CHECK_EQ(JsonValue(json, "host_pid"), pid);
+  CHECK_EQ(JsonValue(json, "link"), std::string("\"linked\""));
+  CHECK_EQ(JsonValue(json, "reports_failed"), std::string("0"));
+  CHECK(JsonFigure(json, "characters") <= static_cast<double>(tx.put.size()));
+  const timeline::Keying keying = ReadKeying(box::Reports());
+  CHECK_EQ(keying.characters.size(), tx.put.size());
+
+  // And once they are all out, against the box's own timestamps.
+  const std::vector<double> before = LatenessAtBox(box::Reports());
+  CheckProcess after(env, "--status --json");
+  json = after.Output(&status);
+  const std::vector<double> since = LatenessAtBox(box::Reports());
+  std::printf("%s", json.c_str());
+  CHECK_EQ(status, 0u);
+  CHECK_EQ(json.substr(0, 1), std::string("["));  // the document is the whole output
+  CHECK_EQ(JsonValue(json, "host_pid"), pid);
+  CHECK_EQ(JsonValue(json, "link"), std::string("\"linked\""));
+  CHECK_EQ(JsonValue(json, "characters"), std::to_string(tx.put.size()));
+  CHECK_EQ(JsonValue(json, "reports_failed"), std::string("0"));
+  CHECK_EQ(JsonValue(json, "ptt"), std::string("false"));
+  const double ticks = JsonFigure(json, "ticks");
+  CHECK(ticks >= static_cast<double>(before.size()) && ticks <= since.size() + 1.0);
+  const std::string lateness = json.substr(json.find("\"lateness_ms\": {"));
+  const double median = JsonFigure(lateness, "median");
+  const double p99 = JsonFigure(lateness, "p99");
+  const double max = JsonFigure(lateness, "max");
+  std::printf("lateness: status %.3f/%.3f/%.3f ms, box %.3f/%.3f/%.3f ms over %zu ticks\n", median,
+              p99, max, Rank(since, 0.5), Rank(since, 0.99), since.back(), since.size());
+  CHECK_NEAR(median, Rank(since, 0.5), 0.5);
+  CHECK_NEAR(p99, Rank(since, 0.99), 0.5);
+  // The ticks between the two looks at the box may hold a later one.
+  CHECK(max >= before.back() - 0.5 && max <= since.back() + 0.5);
+
+  box::Unplug(slot);
+  Sleep(1000);
+  CheckProcess unplugged(env, "--status --json");
+  json = unplugged.Output(&status);
+  CHECK_EQ(status, 0u);
+  CHECK_EQ(JsonValue(json, "link"), std::string("\"looking\""));
+  CHECK_EQ(JsonValue(json, "link_drops"), std::string("1"));
+
+  mmtty.Close();
+  CheckProcess closed(env, "--status --json");
+  CHECK_EQ(closed.Output(&status), std::string("[]\r\n"));
+  CHECK_EQ(status, 1u);
 }
