@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # tarvokey-check.exe itself: a 32-bit console program that imports system DLLs
-# only and carries its manifest; and under Wine, which has no box, its help, a
-# bad argument and the no-box verdict, each with its exit status.
+# only and carries its manifest; and under Wine, which has no box and no
+# program with the plug-in open, its help, a bad argument, the no-box verdict,
+# --status, and --watch ended by Enter, each with its exit status; redirected,
+# in UTF-8 in either language.
 #   check_program.sh <tarvokey-check.exe> <wine-run>
 set -uo pipefail
 exe="$1"
@@ -17,12 +19,14 @@ while read -r dll; do
 done < <(sed -nE 's/^[[:space:]]*DLL Name: (.*)$/\1/p' <<<"$dump")
 manifest=$(python3 "$(dirname "$0")/check_manifest.py" "$exe") || { echo "$manifest"; fail=1; }
 
-# Expected exit status, a line the output must hold, then the arguments.
+# Expected exit status, a line the output must hold, then the arguments; the
+# input is $input (nothing unless set).
+input=""
 expect() {
   local want="$1" line="$2"
   shift 2
   local out status
-  out=$("$wine_run" "$exe" "$@" </dev/null 2>&1)
+  out=$(printf '%s' "$input" | "$wine_run" "$exe" "$@" 2>&1)
   status=$?
   if [ "$status" != "$want" ] || ! grep -qF -- "$line" <<<"$out"; then
     printf 'tarvokey-check %s: exit %s (wanted %s), output:\n%s\n' "$*" "$status" "$want" "$out"
@@ -32,6 +36,10 @@ expect() {
 expect 0 "Usage: tarvokey-check [--setup]" --help
 expect 3 'tarvokey-check: unknown argument "--nonsense" (see --help).' --nonsense
 expect 1 "No box found: is it plugged in?"
+expect 1 "ボックスが見つかりません: 差し込まれていますか?" --lang ja
+expect 1 "[]" --status --json
+expect 1 "No program has tarvokey.fsk open." --status
+input=$'\n' expect 1 "As the watch ended:" --watch
 
-[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented"
+[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented, UTF-8 when redirected"
 exit $fail
