@@ -22,11 +22,13 @@ constexpr plat::PowerThrottlingState kSystemManaged{plat::kPowerThrottlingCurren
 
 // A call this Windows lacks (either, before Windows 8), or a class or flag it
 // does not know (GetProcessInformation's before Windows 11 22H2, the timer
-// resolution flag before Windows 11), which it refuses as a bad parameter.
-// Such a Windows keeps the resolution anyway: nothing is wrong, and the trace
-// says so rather than "procedure not found".
+// resolution flag before Windows 11), which it refuses as a bad parameter, or
+// Wine as a function it does not implement. Such a system keeps the
+// resolution anyway: nothing is wrong, and the trace says so rather than
+// "procedure not found".
 bool NotAvailable(uint32_t error) {
-  return error == plat::kErrorProcNotFound || error == plat::kErrorInvalidParameter;
+  return error == plat::kErrorProcNotFound || error == plat::kErrorInvalidParameter ||
+         error == plat::kErrorInvalidFunction;
 }
 
 // The call's trace line: label and the system's text, or that it is not

@@ -23,6 +23,7 @@ using Handle = void*;
 
 // ---- errors -------------------------------------------------------------
 constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;

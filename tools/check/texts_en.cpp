@@ -8,7 +8,7 @@ const Texts kTextsEnglish = {
     "       tarvokey-check --watch\n"
     "       tarvokey-check --status [--json]\n"
     "       tarvokey-check --help | --version\n"
-    "Each may end with --lang ja or --lang en.\n"
+    "Any of them may add --lang ja or --lang en.\n"
     "\n"
     "Checks the TARVOKEY box and tarvokey.fsk's settings on this PC with the\n"
     "plug-in's own code. Run it in the folder of MMTTY.EXE: tarvokey.fsk reads\n"
