@@ -46,7 +46,7 @@ const Texts kTextsEnglish = {
     "--json goes with --status only",
     "--lang takes ja or en, not \"%s\"",
     "Press Enter to close.\n",
-    "Asking what tarvokey.ini leaves open and writing it, as tarvokey.fsk's open does.\n",
+    "Asking what tarvokey.ini leaves open and writing it, as MMTTY's open does.\n",
     "error %u",
 
     // ---- the box
@@ -81,16 +81,18 @@ const Texts kTextsEnglish = {
     "Box refused: %s.",
     "No box found: is it plugged in?",
 
-    u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose tarvokey in\n"
-    u8"the port list and leave Invert Logic off; Misc tab, Tx Port: COM-TxD(FSK). With MMTTY\n"
-    u8"running, tarvokey-check --watch then shows the plug-in at work.\n",
+    u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose\n"
+    u8"tarvokey in the port list and leave Invert Logic off; Misc tab, Tx Port:\n"
+    u8"COM-TxD(FSK). With MMTTY running, tarvokey-check --watch then shows the\n"
+    u8"plug-in at work.\n",
     "Next: plug the box in, straight into the PC (no hub), and try another cable or\n"
     "USB port. Close any other program that may hold the box (MMTTY, a logging or\n"
     "keying program). In Device Manager, under Human Interface Devices, the box\n"
-    "must show without a warning sign; if it shows one, unplug it and plug it in again.\n",
+    "must show without a warning sign; if it shows one, unplug it and plug it in\n"
+    "again.\n",
     "Next: generation 0 is a box whose product string reads version 0.0, which no\n"
-    "TARVOKEY firmware gives: ask the box's maker for its firmware, quoting the product\n"
-    "string above.\n",
+    "TARVOKEY firmware gives: ask the box's maker for its firmware, quoting the\n"
+    "product string above.\n",
     "Next: generation 99 is a box whose product string names version 9.9, or has no\n"
     "version digits and comes from another maker; a box whose strings cannot be read\n"
     "at all reads 99 too. Unplug the box, plug it in again (straight into the PC) and\n"
@@ -103,12 +105,11 @@ const Texts kTextsEnglish = {
     "box, plug it in again and look in Device Manager (Human Interface Devices).\n",
     "Next: close some programs and run tarvokey-check again.\n",
 
-    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
-    "granted.\n",
-    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
-    "not available on this Windows (fine: only Windows 11 needs it).\n",
-    "Timer: the plug-in asks Windows to keep its 1 ms timer while MMTTY is minimised: "
-    "refused (%s).\n",
+    "Timer: kept at 1 ms while MMTTY is minimised, as tarvokey.fsk asks Windows.\n",
+    "Timer: keeping it at 1 ms while MMTTY is minimised is not available on this\n"
+    "  Windows (fine: only Windows 11 needs it).\n",
+    "Timer: Windows refused to keep it at 1 ms while MMTTY is minimised (%s):\n"
+    "  keep MMTTY's window open while sending.\n",
 
     // ---- the settings
     "Settings in force, from %s:\n",
@@ -185,9 +186,9 @@ const Texts kTextsEnglish = {
     "As the watch ended:\n",
 
     {
-        u8"No program has tarvokey.fsk open. Start MMTTY with tarvokey as the port of its\n"
-        u8"PTT & FSK group (Option → Setup MMTTY..., TX tab): it shows here as soon as MMTTY\n"
-        u8"has opened it.\n",
+        u8"No program has tarvokey.fsk open. Start MMTTY with tarvokey as the port of\n"
+        u8"its PTT & FSK group (Option → Setup MMTTY..., TX tab): it shows here as soon\n"
+        u8"as MMTTY has opened it.\n",
 
         "%s, pid %u: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
         "  box       linked: %s, generation %d (VID %04X, PID %04X)\n",
