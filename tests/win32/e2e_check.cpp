@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/ita2.h"
 #include "host/mmtty.h"
@@ -391,4 +392,32 @@ SCENARIO(check_status_while_the_host_keys) {
   CheckProcess closed(env, "--status --json");
   CHECK_EQ(closed.Output(&status), std::string("[]\r\n"));
   CHECK_EQ(status, 1u);
+
+  // Sections another program makes in the plug-in's name are read as
+  // untrusted: garbage, and memory reserved but never committed, which would
+  // fault if read. Each is a line saying so (and counts as open).
+  const std::wstring name = L"Local\\tarvokey-status-" + std::to_wstring(GetCurrentProcessId());
+  const struct {
+    DWORD protection;
+    const char* problem;
+  } fakes[] = {
+      {PAGE_READWRITE, "its status section is not a tarvokey.fsk status (it begins 0x5A5A5A5A)"},
+      {PAGE_READWRITE | SEC_RESERVE, "its status section is too small (0 bytes)"},
+  };
+  for (const auto& fake : fakes) {
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, fake.protection, 0, 1 << 16,
+                                        name.c_str());
+    REQUIRE(section != nullptr);
+    if ((fake.protection & SEC_RESERVE) == 0) {
+      void* view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
+      REQUIRE(view != nullptr);
+      std::memset(view, 0x5A, 64);
+      UnmapViewOfFile(view);
+    }
+    CheckProcess reading(env, "--status --json");
+    json = reading.Output(&status);
+    CloseHandle(section);
+    CHECK_EQ(status, 0u);
+    CHECK_EQ(JsonValue(json, "problem"), "\"" + std::string(fake.problem) + "\"");
+  }
 }
