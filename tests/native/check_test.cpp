@@ -363,6 +363,11 @@ TEST_F(CheckTest, InTheOperatorsLanguageAndReadableAfterADoubleClick) {
   EXPECT_EQ(Run({}), kExitNoBox);
   EXPECT_THAT(console.out, testing::EndsWith("Press Enter to close.\n"));
   EXPECT_EQ(console.waitedForEnter, 1);
+  // Not when its window is being closed: the system ends it in seconds.
+  console.during = [] { return Stop::CloseWindow; };
+  EXPECT_EQ(Run({"--status"}), kExitNoInstance);
+  EXPECT_THAT(console.out, Not(HasSubstr("Press Enter")));
+  EXPECT_EQ(console.waitedForEnter, 1);
 }
 
 // Each Japanese text takes the arguments of its English one, in order, and

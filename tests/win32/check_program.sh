@@ -8,6 +8,9 @@
 set -uo pipefail
 exe="$1"
 wine_run="$2"
+# English unless --lang says otherwise: Wine takes the user's language from
+# the locale.
+export LC_ALL=C.UTF-8
 dump=$(i686-w64-mingw32-objdump -p "$exe")
 fail=0
 

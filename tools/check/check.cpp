@@ -192,8 +192,10 @@ int RunCheck(const std::vector<std::string>& args, Console& console) {
   } else {
     console.Print(Format(t.badArgument, problem.c_str()));
   }
-  // Started by a double-click, its console would close before it can be read.
-  if (console.OwnConsole()) {
+  // Started by a double-click, its console would close before it can be read;
+  // unless the operator is closing it anyway.
+  const Stop stop = console.StopRequest();
+  if (console.OwnConsole() && stop != Stop::CloseWindow && stop != Stop::EndSession) {
     console.Print(t.pressEnter);
     console.WaitForEnter();
   }
