@@ -91,13 +91,17 @@ void OpenStatus(FskKeyer& keyer) {
   plat::StatusSection section;
   const bool made = plat::CreateStatusSection(sizeof(status::Record), &section);
   if (!made) TraceLastError("CreateFileMapping (status): ");
-  KeyerGuard guard;
-  keyer.status.SetOpening(opening);
-  if (made && keyer.status.Attach(section.view, sizeof(status::Record))) {
-    keyer.statusSection = section;
-  } else if (made) {
-    plat::CloseStatusSection(&section);
+  bool attached = false;
+  {
+    KeyerGuard guard;
+    keyer.status.SetOpening(opening);
+    // An unload on another host thread may have taken the instance meanwhile:
+    // it is then not shown, and its release has nothing to give up.
+    attached = made && keyer.state == KeyerState::Running &&
+               keyer.status.Attach(section.view, sizeof(status::Record));
+    if (attached) keyer.statusSection = section;
   }
+  if (made && !attached) plat::CloseStatusSection(&section);
 }
 
 int32_t OpenNew() {
