@@ -32,7 +32,7 @@ bool NotAvailable(uint32_t error) {
 }
 
 // The call's trace line: label and the system's text, or that it is not
-// available. The last error is left as it was.
+// available.
 void TraceRequest(const char* label) {
   if (!NotAvailable(plat::GetLastError())) {
     TraceLastError(label);
@@ -62,8 +62,8 @@ void BeginHonouredResolution() {
     outcome = {status::Throttling::On, 0};
     return;
   }
-  TraceRequest("SetProcessInformation: ");
   const uint32_t error = plat::GetLastError();
+  TraceRequest("SetProcessInformation: ");
   outcome = {NotAvailable(error) ? status::Throttling::NotAvailable : status::Throttling::Failed,
              error};
 }
