@@ -51,6 +51,23 @@ inline uint32_t LatenessBucket(uint32_t us) {
   return bucket;
 }
 
+// The section's name for a host process, Local\tarvokey-status-<pid>, as
+// UTF-16 ending in a zero: the one spelling of the writer and the reader.
+constexpr size_t kSectionNameUnits = 48;
+inline void SectionName(uint32_t pid, char16_t (&name)[kSectionNameUnits]) {
+  const char prefix[] = "Local\\tarvokey-status-";
+  size_t at = 0;
+  for (const char* c = prefix; *c != '\0'; ++c) name[at++] = static_cast<char16_t>(*c);
+  char16_t digits[10];
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + pid % 10);
+    pid /= 10;
+  } while (pid != 0);
+  while (count > 0) name[at++] = digits[--count];
+  name[at] = u'\0';
+}
+
 // Text capacities, terminating zero included. A HID string is at most 126
 // code units; the driver opens tarvokey.ini through the ANSI functions, so
 // its path fits in MAX_PATH.

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "platform/status_record.h"
 
 namespace {
 
@@ -21,7 +22,11 @@ struct Section {
 };
 std::map<std::string, Section> sections;  // by name
 
-std::string SectionName() { return "Local\\tarvokey-status-" + std::to_string(processId); }
+std::string SectionName() {
+  char16_t name[status::kSectionNameUnits];
+  status::SectionName(processId, name);
+  return std::string(name, name + std::char_traits<char16_t>::length(name));
+}
 
 }  // namespace
 

@@ -19,6 +19,7 @@
 #include "host/scenario.h"
 #include "host/sim_box.h"
 #include "keying/element_holds.h"
+#include "tools/check/texts.h"
 
 namespace {
 
@@ -131,9 +132,10 @@ int Run(int argc, char** argv) {
   std::fprintf(out, "# timing=%s\n# periods=%d %.3f\n", rows.c_str(), figures.periods,
                figures.meanPeriodMs);
   std::string targets;
-  for (const timeline::Target& target : timeline::Targets(figures)) {
-    targets +=
-        (targets.empty() ? "" : ";") + std::string(target.met ? "met " : "MISS ") + target.name;
+  size_t index = 0;
+  for (const bool met : timeline::Targets(figures)) {
+    targets += (targets.empty() ? "" : ";") + std::string(met ? "met " : "MISS ") +
+               kTextsEnglish.targets[index++];
   }
   std::fprintf(out, "# targets=%s\n", targets.c_str());
   std::fprintf(out, "ms,line,kind,level,hold_ms\n");

@@ -90,11 +90,8 @@ constexpr double kMedianErrorTargetMs = 1.0;
 constexpr double kP99ErrorTargetMs = 3.0;
 constexpr double kPeriodTolerance = 0.01;
 
-struct Target {
-  const char* name;
-  bool met;
-};
-// The benchmark's targets; none without a period to judge.
-std::vector<Target> Targets(const Figures& figures);
+// Whether each of the benchmark's targets is met, in the order of their
+// names in the check program's texts; none without a period to judge.
+std::vector<bool> Targets(const Figures& figures);
 
 }  // namespace timeline

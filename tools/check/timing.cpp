@@ -29,9 +29,9 @@ bool PrintTiming(Console& console, const Texts& t, const timeline::Figures& figu
       Format(t.baudLine, bitsPerCharacter * 1000 / figures.meanPeriodMs, 1000.0 / kBitMs));
   bool met = true;
   size_t index = 0;
-  for (const timeline::Target& target : timeline::Targets(figures)) {
-    console.Print(Format(target.met ? t.targetMet : t.targetMissed, t.targets[index++]));
-    met = met && target.met;
+  for (const bool targetMet : timeline::Targets(figures)) {
+    console.Print(Format(targetMet ? t.targetMet : t.targetMissed, t.targets[index++]));
+    met = met && targetMet;
   }
   console.Print(met ? t.timingWithin : t.timingNotWithin);
   return met;

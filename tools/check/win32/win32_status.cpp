@@ -4,14 +4,9 @@
 
 #include <tlhelp32.h>
 
-#include <cwchar>
+#include "platform/status_record.h"
 
 namespace {
-
-// The name the plug-in gives the section (platform/platform.h).
-void SectionName(DWORD pid, wchar_t (&name)[64]) {
-  std::swprintf(name, 64, L"Local\\tarvokey-status-%lu", static_cast<unsigned long>(pid));
-}
 
 // The bytes of the view that can be read: a section made by another program
 // may be shorter than the record, reserved but not committed, or not
@@ -30,9 +25,9 @@ size_t ReadableBytes(const void* view) {
 }
 
 bool ReadSection(DWORD pid, StatusEntry* entry) {
-  wchar_t name[64];
-  SectionName(pid, name);
-  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
+  char16_t name[status::kSectionNameUnits];
+  status::SectionName(pid, name);
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, reinterpret_cast<const wchar_t*>(name));
   if (mapping == nullptr) return false;  // no instance open there, or not this user's
   const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
   entry->pid = pid;
