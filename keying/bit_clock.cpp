@@ -21,6 +21,14 @@ int64_t LatenessUs(const FskKeyer& keyer, uint64_t now) {
 }
 }  // namespace
 
+void ResetClockState() {
+  KeyerGuard guard;
+  framing = Framing{};
+  clockOwner = nullptr;
+  lastEnteredTimerId = 0;
+  ResetHonouredResolution();
+}
+
 Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitPeriodMs) {
   switch (framing.state) {
     case FrameState::DataBits: {

@@ -31,6 +31,12 @@ Element AdvanceFraming(int32_t& pendingChar, uint32_t bitsPerChar, uint32_t bitP
 // The instance whose clock runs, or none. Under keyerLock.
 extern FskKeyer* clockOwner;
 
+// The clock's module-wide state (the framing, which callback came last, the
+// process's timer request) as a fresh load of the module has it. A load starts
+// it so by itself; a program that runs the driver's code many times in one
+// process (the native tests, the check program's tests) starts each time here.
+void ResetClockState();
+
 // How long a stopped clock waits for the callback of a timer that fired as it
 // stopped.
 constexpr uint32_t kInFlightWaitMs = 200;

@@ -68,6 +68,14 @@ void BeginHonouredResolution() {
              error};
 }
 
+void ResetHonouredResolution() {
+  plat::LockGuard guard(resolutionLock);
+  runningClocks = 0;
+  asked = false;
+  before = kSystemManaged;
+  outcome = {status::Throttling::NotAsked, 0};
+}
+
 HonouredResolution HonouredResolutionState() {
   plat::LockGuard guard(resolutionLock);
   return outcome;

@@ -20,3 +20,5 @@ struct HonouredResolution {
   uint32_t error;
 };
 HonouredResolution HonouredResolutionState();
+// As at a fresh load: no clock counted, nothing asked.
+void ResetHonouredResolution();

@@ -16,7 +16,7 @@ namespace {
 void Tick(benchmark::State& state) {
   const bool published = state.range(0) != 0;
   sim::Reset();
-  framing = Framing{};
+  ResetClockState();
   BeginModuleLife();
   sim::SetTraceEnabled(false);  // as in the module, where nobody listens
   if (!published) sim::RefuseStatusSections();

@@ -34,7 +34,7 @@ class DriverTest : public ::testing::Test {
   static void ResetModule() {
     extfskClose();
     sim::Reset();
-    framing = Framing{};
+    ResetClockState();
     BeginModuleLife();
   }
 

@@ -46,7 +46,7 @@ int Check(BoxConsole& console, const std::vector<std::string>& args) {
     installed = true;
   }
   // Each run as in a process of its own: no character left over from the last.
-  framing = Framing{};
+  ResetClockState();
   return RunCheck(args, console);
 }
 
