@@ -230,6 +230,7 @@ LPTIMECALLBACK tickEntry = nullptr;
 // Whether the page must outlive the module: a tick was abandoned, a timer's
 // callback may still come, or the module stays mapped for a thread inside it.
 bool pageOutlivesModule = false;
+bool pageGivenBack = false;
 
 }  // namespace
 
@@ -247,6 +248,8 @@ void NoteFailedKill() {
 }
 
 bool DoorOpen() { return gate != nullptr; }
+
+bool DoorGivenBack() { return pageGivenBack; }
 
 uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
                       bool reportWrite) {
@@ -357,6 +360,7 @@ bool CloseTickDoor(uint32_t waitMs) {
     door = nullptr;
     ::VirtualFree(page, 0, MEM_RELEASE);
     page = nullptr;
+    pageGivenBack = true;
   }
   return true;
 }
