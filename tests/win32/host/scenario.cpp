@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -90,6 +92,31 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
   REQUIRE(start + 8 <= reports.size());
   return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(start),
                                  reports.begin() + static_cast<std::ptrdiff_t>(start + 8));
+}
+
+namespace {
+int OtherThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int others = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    others += entry.th32OwnerProcessID == GetCurrentProcessId() &&
+              entry.th32ThreadID != GetCurrentThreadId();
+  }
+  CloseHandle(snapshot);
+  return others;
+}
+}  // namespace
+
+bool AwaitOtherThreads(DWORD boundMs) {
+  const double deadline = box::NowMs() + boundMs;
+  while (OtherThreads() != 0) {
+    if (box::NowMs() > deadline) return false;
+    Sleep(1);
+  }
+  return true;
 }
 
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states) {

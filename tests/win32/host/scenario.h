@@ -50,6 +50,10 @@ double WaitUntilNotBusy(Plugin& plugin, DWORD timeoutMs = 2000);
 
 std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
 
+// Waits until this process has no thread but the caller; false if one is
+// still there after boundMs.
+bool AwaitOtherThreads(DWORD boundMs);
+
 // Power throttling states as "version/control mask/state mask", space-separated.
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states);
 
