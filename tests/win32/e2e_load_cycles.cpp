@@ -4,6 +4,7 @@
 // would grow this process's own memory; with no box on the bus the plug-in
 // looks for one through Wine's own device setup and HID classes.
 #include <cstdio>
+#include <vector>
 
 #include "host/scenario.h"
 
@@ -24,8 +25,8 @@ int OpenHandles() {
   using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
   constexpr ULONG kSystemHandleInformation = 16;
   constexpr LONG kInfoLengthMismatch = static_cast<LONG>(0xC0000004);
-  const auto query = reinterpret_cast<Query>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
   REQUIRE(query != nullptr);
   std::vector<ULONG> table(16384);
   LONG status;
@@ -66,10 +67,10 @@ Footprint Measure() { return {OpenHandles(), CommittedBytes()}; }
 
 void CheckNothingLeft(const char* what, int cycles, const Footprint& before) {
   const Footprint after = Measure();
-  std::printf("%d cycles of %s: handles %d -> %d, committed memory %+.1f KB\n", cycles, what,
-              before.handles, after.handles,
-              (static_cast<double>(after.committed) - static_cast<double>(before.committed)) /
-                  1024);
+  std::printf(
+      "%d cycles of %s: handles %d -> %d, committed memory %+.1f KB\n", cycles, what,
+      before.handles, after.handles,
+      (static_cast<double>(after.committed) - static_cast<double>(before.committed)) / 1024);
   CHECK_EQ(after.handles, before.handles);
   CHECK(after.committed < before.committed + 64 * 1024);
 }

@@ -97,7 +97,7 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
 namespace {
 int OtherThreads() {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;  // none that can be waited for
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   int others = 0;

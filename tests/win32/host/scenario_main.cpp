@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   // a scenario that closes the plug-in at its very end leaves one on its way
   // in or out. The program ends once its other threads have.
   if (!AwaitOtherThreads(5000)) std::printf("note: a thread of the scenario outlives it\n");
+
   // Whatever a scenario did, it ends with the module closed or unloaded: the
   // box must hold none of its resources and must have seen no contract breach.
   for (const std::string& fault : box::Faults()) check::Fail(__FILE__, __LINE__, "fault: " + fault);
