@@ -54,10 +54,14 @@ void SetTraceSink(TraceSink sink);
 
 // ---- lock ---------------------------------------------------------------
 // A recursive lock (CRITICAL_SECTION on Win32). Constructible at static
-// initialisation; never destroyed, so it stays usable during module unload.
+// initialisation, and usable throughout the module's unload: the module's
+// statics are destroyed after its unload notification, and even then a lock
+// is given back only where nothing of the module can run any more (Win32: the
+// unload has given back the tick's door). Elsewhere it is never destroyed.
 class Lock {
  public:
   Lock();
+  ~Lock();
   Lock(const Lock&) = delete;
   Lock& operator=(const Lock&) = delete;
   void Acquire();

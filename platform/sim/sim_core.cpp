@@ -292,6 +292,8 @@ Lock::Lock() {
   static_assert(sizeof(std::recursive_mutex) <= sizeof(storage_), "lock storage");
   new (storage_) std::recursive_mutex;
 }
+// A test's timer threads may outlive its statics: the lock stays.
+Lock::~Lock() {}
 void Lock::Acquire() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->lock(); }
 bool Lock::TryAcquire() {
   return std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->try_lock();

@@ -57,6 +57,17 @@ Lock::Lock() {
   static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_), "lock storage");
   ::InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
 }
+// The system may keep a debug record for a critical section (Wine and older
+// Windows allocate one at initialisation) and, once threads have contended for
+// it, an event: left behind, every load of the module would lose them. They
+// are given back only once the unload has closed the tick's door for good, as
+// no code of the module runs after that. Elsewhere the locks stay as they are:
+// a program built on the driver has no door, and at process exit, or with a
+// thread kept inside the module, the door stays.
+Lock::~Lock() {
+  if (!win32::DoorGivenBack()) return;
+  ::DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
 void Lock::Acquire() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 bool Lock::TryAcquire() {
   return ::TryEnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)) != FALSE;

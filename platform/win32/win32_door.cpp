@@ -249,6 +249,7 @@ LPTIMECALLBACK tickEntry = nullptr;
 // Set by whichever host thread learns it (a close and an unload may race in a
 // host that misuses us), read by the unload.
 std::atomic<bool> pageOutlivesModule{false};
+bool pageGivenBack = false;  // by the unload that closed the door
 
 // Where a label of the door's code lies within it. On addresses, not pointer
 // differences: the labels are separate objects to the compiler, which may
@@ -273,6 +274,8 @@ void NoteFailedKill() {
 }
 
 bool DoorOpen() { return gate != nullptr; }
+
+bool DoorGivenBack() { return pageGivenBack; }
 
 uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
                       bool reportWrite) {
@@ -386,6 +389,7 @@ bool CloseTickDoor(uint32_t waitMs) {
     door = nullptr;
     ::VirtualFree(page, 0, MEM_RELEASE);
     page = nullptr;
+    pageGivenBack = true;
   }
   return true;
 }

@@ -24,6 +24,9 @@ LPTIMECALLBACK TimerEntry();
 void NoteFailedKill();
 
 bool DoorOpen();
+// True once an unload has closed the door for good and given its page back:
+// no code of the module runs any more.
+bool DoorGivenBack();
 // Calls the stdcall function fn with argc 32-bit arguments through the door's
 // gate. dispose (a stdcall function of one argument, or nullptr) is called with
 // the result if the tick is abandoned meanwhile and the result is neither 0

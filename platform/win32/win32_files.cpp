@@ -5,7 +5,6 @@
 #include <cstring>
 #include <cwchar>
 #include <initializer_list>
-#include <new>
 
 #include "platform/platform.h"
 
@@ -17,17 +16,19 @@ constexpr DWORD kLongestPath = 32768;
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
 
 // The host program's full path, in a buffer with room for `extra` more code
-// units after it; *length is the path's. nullptr when it cannot be had. MAX_PATH
+// units after it; *length is the path's. nullptr when it cannot be had; the
+// caller frees it (plat::Free: the heap, not operator new[], whose nothrow
+// form would bring the C++ exception runtime into the module). MAX_PATH
 // covers nearly every installation; a longer path is asked for again in full.
 // A path that fills the buffer was cut: XP says so by the length alone, later
 // systems also by ERROR_INSUFFICIENT_BUFFER.
 wchar_t* ProgramPath(DWORD extra, DWORD* length) {
   for (DWORD size : {static_cast<DWORD>(MAX_PATH), kLongestPath}) {
-    wchar_t* path = new (std::nothrow) wchar_t[size + extra];
+    auto* path = static_cast<wchar_t*>(plat::AllocateZeroed((size + extra) * sizeof(wchar_t)));
     if (path == nullptr) return nullptr;
     *length = ::GetModuleFileNameW(nullptr, path, size);
     if (*length > 0 && *length < size) return path;
-    delete[] path;
+    plat::Free(path);
     if (*length == 0) return nullptr;
   }
   return nullptr;
@@ -42,14 +43,14 @@ DWORD NameStart(const wchar_t* path, DWORD length) {
 }
 
 // The program's path with its file name replaced by `name` (the module's own
-// ASCII constants). nullptr when it cannot be had; caller delete[]s.
+// ASCII constants). nullptr when it cannot be had; the caller frees it.
 wchar_t* BesideProgram(const char* name) {
   DWORD length = 0;
   wchar_t* path = ProgramPath(static_cast<DWORD>(std::strlen(name)) + 1, &length);
   if (path == nullptr) return nullptr;
   DWORD at = NameStart(path, length);
   if (at == 0) {
-    delete[] path;
+    plat::Free(path);
     return nullptr;
   }
   for (const char* c = name; *c != '\0'; ++c) path[at++] = static_cast<wchar_t>(*c);
@@ -76,7 +77,7 @@ std::FILE* OpenInProgramFolder(const char* name, const char* mode) {
     wideMode[i] = static_cast<wchar_t>(mode[i]);
   }
   std::FILE* file = _wfopen(path, wideMode);
-  delete[] path;
+  plat::Free(path);
   return file;
 }
 
@@ -84,7 +85,7 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
   if (inProgramFolder) {
     wchar_t* path = BesideProgram(name);
     const bool fits = path != nullptr && CopyOut(path, out, units);
-    delete[] path;
+    plat::Free(path);
     return fits;
   }
   wchar_t wideName[64] = {};
@@ -106,7 +107,7 @@ bool HostProgramName(char16_t* out, uint32_t units) {
   if (count + 1 > units) count = units - 1;
   std::memcpy(out, path + start, count * sizeof *out);
   out[count] = u'\0';
-  delete[] path;
+  plat::Free(path);
   return true;
 }
 

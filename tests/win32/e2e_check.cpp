@@ -293,7 +293,9 @@ SCENARIO(check_key_figures_agree_with_the_box) {
   CHECK_NEAR(max, f.max, 0.1);
   CHECK_NEAR(NumberAfter(console.out, "character period: mean "), f.meanPeriodMs, 0.1);
   CHECK_NEAR(NumberAfter(console.out, "baud rate: "), 7500 / f.meanPeriodMs, 0.1);
-  console.Says("Keyed for 3.");
+  // At least the seconds asked for; how much more is the machine's.
+  console.Says("Keyed for ");
+  CHECK(NumberAfter(console.out, "Keyed for ") >= 3);
 }
 
 // Ctrl-C, and closing the console window, as a character is going out: the
@@ -324,7 +326,10 @@ SCENARIO(check_key_box_unplugged) {
   BoxConsole console;
   CHECK_EQ(KeyWith(console, unplug), kExitNoBox);
   CHECK(!box::Reports().back().ok);
-  console.Says("The box stopped taking reports after 1.");
+  // A second, and well short of the ten asked for, however busy the machine.
+  const std::string lost = "The box stopped taking reports after ";
+  console.Says(lost);
+  CHECK(NumberAfter(console.out, lost) >= 1 && NumberAfter(console.out, lost) < 5);
   console.Says(
       "No release report (00 01 0F) could be written: the box is gone or refuses writes.\n");
   console.Says("Result: the box was lost while keying.\n");

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr double kSlackMs = 8;
-
 // Index of the first failed write; events.size() if none.
 size_t FirstFailedWrite(const std::vector<box::Event>& events) {
   for (size_t i = 0; i < events.size(); ++i) {
@@ -42,13 +40,15 @@ SCENARIO(unplug_and_replug) {
   CHECK_EQ(Count(after, box::EventKind::Open), 0u);     // not listed, so not opened
   CHECK_EQ(box::OpenDeviceHandles(), 0);
 
-  const double back = box::NowMs();
+  const size_t back = box::Events().size();
   box::Replug(slot);
   const std::vector<box::Event> next = NextReports(1, 1000);
   REQUIRE(next.size() == 1);
   CHECK(next[0].ok);
   CHECK_EQ(next[0].line(), 0x0C);
-  CHECK(next[0].ms - back <= 33 + 40);
+  // Found by the first discovery that starts after the replug (one may have
+  // been under way as it came).
+  CHECK(Count(Slice(box::Events(), back), box::EventKind::Enumerate) <= 2);
   CHECK_EQ(box::OpenDeviceHandles(), 2);
   plugin.Close();
 }
@@ -75,7 +75,8 @@ SCENARIO(failed_write_recovers) {
   REQUIRE(rewritten < events.size());
   CHECK(events[rewritten].ok);
   CHECK_EQ(events[rewritten].slot, slot);
-  CHECK(events[rewritten].ms - events[failed].ms <= 33 + kSlackMs);
+  // By the next tick: its discovery finds the box and writes at once.
+  CHECK_EQ(Count(Slice(events, failed, rewritten), box::EventKind::Enumerate), 1u);
   plugin.Close();
 }
 
@@ -86,6 +87,7 @@ SCENARIO(stalled_write_holds_the_clock) {
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
   OpenKeyed(plugin);
+  RecordArmedHolds();
 
   box::StallNextWrites(1, 150);
   const size_t before = box::ReportCount();
@@ -97,8 +99,9 @@ SCENARIO(stalled_write_holds_the_clock) {
   const box::Event& next = reports[before + 1];
   CHECK(stalled.ms - previous.ms >= 150);
   CHECK(next.ms >= stalled.ms);
-  CHECK(next.ms - stalled.ms <= 22 + kSlackMs);
-  CHECK_NEAR(reports[before + 2].ms - next.ms, 22, kSlackMs);
+  // The clock neither skips nor catches up: every element is armed for 22 ms
+  // as before, the one after the stall running as soon as it returns.
+  CHECK_EQ(ArmedHolds().find_first_not_of('b'), std::string::npos);
   plugin.Close();
 }
 

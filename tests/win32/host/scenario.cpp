@@ -1,7 +1,12 @@
 #include "scenario.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
+
+#include "iat_patch.h"
 
 void WriteSettingsFile(const std::string& content) {
   FILE* file = std::fopen("tarvokey.ini", "wb");
@@ -97,6 +102,59 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
   REQUIRE(start + 8 <= reports.size());
   return std::vector<box::Event>(reports.begin() + static_cast<std::ptrdiff_t>(start),
                                  reports.begin() + static_cast<std::ptrdiff_t>(start + 8));
+}
+
+namespace {
+int OtherThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;  // none that can be waited for
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int others = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    others += entry.th32OwnerProcessID == GetCurrentProcessId() &&
+              entry.th32ThreadID != GetCurrentThreadId();
+  }
+  CloseHandle(snapshot);
+  return others;
+}
+
+UINT armedHolds[4096];
+volatile LONG armedCount = 0;
+decltype(&timeSetEvent) systemTimeSetEvent = nullptr;
+
+MMRESULT WINAPI RecordArmedHold(UINT delay, UINT resolution, LPTIMECALLBACK callback,
+                                DWORD_PTR user, UINT flags) {
+  const LONG at = InterlockedIncrement(&armedCount) - 1;
+  if (at < static_cast<LONG>(std::size(armedHolds))) armedHolds[at] = delay;
+  return systemTimeSetEvent(delay, resolution, callback, user, flags);
+}
+
+}  // namespace
+
+void RecordArmedHolds() {
+  systemTimeSetEvent = reinterpret_cast<decltype(&timeSetEvent)>(
+      iat::Patch(GetModuleHandleA("tarvokey.fsk"), "winmm.dll", "timeSetEvent",
+                 reinterpret_cast<void*>(&RecordArmedHold)));
+  REQUIRE(systemTimeSetEvent != nullptr);
+}
+
+std::string ArmedHolds() {
+  REQUIRE(armedCount <= static_cast<LONG>(std::size(armedHolds)));
+  std::string holds;
+  for (LONG i = 0; i < armedCount; ++i) {
+    holds += armedHolds[i] == 22 ? 'b' : armedHolds[i] == 33 ? 's' : '?';
+  }
+  return holds;
+}
+
+bool AwaitOtherThreads(DWORD boundMs) {
+  const double deadline = box::NowMs() + boundMs;
+  while (OtherThreads() != 0) {
+    if (box::NowMs() > deadline) return false;
+    Sleep(1);
+  }
+  return true;
 }
 
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states) {

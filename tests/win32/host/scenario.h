@@ -55,6 +55,17 @@ std::vector<uint8_t> Lines(const std::vector<box::Event>& reports);
 timeline::Keying ReadKeying(const std::vector<box::Event>& reports,
                             const timeline::Wiring& wiring = {});
 
+// The holds the plug-in arms its one-shot timer with, seen on their way to
+// timeSetEvent from the moment RecordArmedHolds patches its import: the
+// element lengths it asks for, whatever the machine then makes of them. A
+// letter each: b a bit (22 ms), s a stop element (33 ms), ? anything else.
+void RecordArmedHolds();
+std::string ArmedHolds();
+
+// Waits until this process has no thread but the caller; false if one is
+// still there after boundMs.
+bool AwaitOtherThreads(DWORD boundMs);
+
 // Power throttling states as "version/control mask/state mask", space-separated.
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states);
 
