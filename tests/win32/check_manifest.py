@@ -7,7 +7,7 @@ and the system's own code page (no UTF-8 active code page).
 import sys
 import xml.etree.ElementTree as ET
 
-from check_version_resource import Pe
+from check_version_resource import Pe, report
 
 RT_MANIFEST = 24
 CREATEPROCESS_MANIFEST_RESOURCE_ID = 1
@@ -50,12 +50,9 @@ def check(path):
 
 
 def main():
-    failures = check(sys.argv[1])
-    for failure in failures:
-        print(failure)
-    if not failures:
-        print("manifest: virtualised as MMTTY is, Windows 7 to 11, DPI aware, the system's code page")
-    return 1 if failures else 0
+    return report(check(sys.argv[1]),
+                  "manifest: virtualised as MMTTY is, Windows 7 to 11, DPI aware, the system's "
+                  "code page")
 
 
 if __name__ == "__main__":

@@ -165,14 +165,18 @@ def check(path):
     return failures
 
 
-def main():
-    failures = check(sys.argv[1])
+def report(failures, passed):
+    """Prints each failure, or the line that says what passed; the exit status."""
     for failure in failures:
         print(failure)
     if not failures:
-        print("version record: 0.0.4.1, Japanese/Unicode, %d strings as wanted"
-              % len(WANTED_STRINGS))
+        print(passed)
     return 1 if failures else 0
+
+
+def main():
+    return report(check(sys.argv[1]), "version record: 0.0.4.1, Japanese/Unicode, %d strings as "
+                  "wanted" % len(WANTED_STRINGS))
 
 
 if __name__ == "__main__":
