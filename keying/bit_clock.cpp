@@ -159,7 +159,6 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
       keyer->status.CountCharacter(now, keyer->afterStopElement);
     }
     keyer->afterStopElement = element.kind == ElementKind::Stop;
-    keyer->status.SetKeyingArmed(keyer->txArmed);
   }
 
   // No discovery once an unload has begun stopping the clock.

@@ -21,6 +21,12 @@ uint8_t FskKeyer::SetPtt(bool on) {
   return bits;
 }
 
+void FskKeyer::ArmKeying() {
+  if (txArmed) return;
+  txArmed = true;
+  status.SetKeyingArmed(true);
+}
+
 void FskKeyer::KeyFsk(Level level) {
   const uint8_t fskBit = fskOnPin3 ? kFskPin3Line : kFskPin1Line;
   // Normal polarity shorts the line (bit 0) for mark; reverse opens it.

@@ -11,7 +11,7 @@ extern "C" void FSK_API extfskClose() noexcept { CloseKeyer(); }
 extern "C" int32_t FSK_API extfskIsTxBusy() noexcept {
   KeyerGuard guard;
   if (activeKeyer == nullptr) return 0;
-  activeKeyer->txArmed = true;
+  activeKeyer->ArmKeying();
   return activeKeyer->pendingChar != -1 ? 1 : 0;
 }
 

@@ -103,6 +103,8 @@ class FskKeyer final {
   // Line byte (keying/line_byte.cpp). Callers hold keyerLock.
   uint8_t SetPtt(bool on);
   void KeyFsk(Level level);
+  // The host has asked whether the slot is busy: from now on the clock keys.
+  void ArmKeying();
 
   // Bit clock (keying/bit_clock.cpp).
   void StartClock();
