@@ -1,5 +1,6 @@
 // Device link: finding the box among the HID devices and writing output reports to it.
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -102,6 +103,7 @@ void FskKeyer::SendReport(Teardown mode) {
 }
 
 void FskKeyer::WriteReport(Teardown mode) {
+  assert(boxClaim != nullptr);  // nothing is written to a box this program has not claimed
   uint8_t leading[sizeof outReport];
   {
     KeyerGuard guard(mode);
@@ -131,6 +133,8 @@ void FskKeyer::WriteReport(Teardown mode) {
     CloseIfOpen(ReadHandle);
     Trace("Can't write to device");
     deviceOpen = false;
+    // The link has ended: another program may take the box now.
+    CloseIfOpen(boxClaim);
   }
   TraceLastError("WriteFile: ");
   if (plat::TraceEnabled()) {
@@ -155,6 +159,7 @@ bool FskKeyer::FindDevice() {
   status::Box seen;
 
   bool matched = false;
+  bool inUse = false;
   for (uint32_t index = 0; deviceInfoSet != nullptr; ++index) {
     plat::DeviceInterfaceData interfaceData{};
     interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
@@ -179,6 +184,17 @@ bool FskKeyer::FindDevice() {
         attributes.ProductID == tarvokey::kProductId) {
       matched = true;
       Trace("Device detected");
+      // One program keys a box at a time: its claim comes before anything is
+      // asked of the box or written to it. A box that another program holds
+      // is left to it, and looked at again at the next discovery.
+      if (!ClaimBox(detailData->DevicePath)) {
+        inUse = true;
+        seen = {attributes.VendorID, attributes.ProductID, hwGeneration, nullptr, 0, boxKey,
+                claimError};
+        CloseIfOpen(DeviceHandle);
+        ReleaseDetail(*this);
+        break;
+      }
       ReadCaps(*this);
       OpenReadSide(*this);
       uint8_t manufacturer[kStringBufferBytes] = {};
@@ -186,7 +202,8 @@ bool FskKeyer::FindDevice() {
       plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
       const Generation generation = ReadGeneration(product, manufacturer);
       hwGeneration = generation.value;
-      seen = {attributes.VendorID, attributes.ProductID, hwGeneration, product, sizeof product};
+      seen = {
+          attributes.VendorID, attributes.ProductID, hwGeneration, product, sizeof product, boxKey};
       if (discoveryWatcher != nullptr) {
         discoveryWatcher->box(product, manufacturer, kStringBufferBytes, generation,
                               hidCaps.OutputReportByteLength);
@@ -198,23 +215,45 @@ bool FskKeyer::FindDevice() {
     ReleaseDetail(*this);
   }
 
-  bool result = matched;
-  // A box the ticks could not write to without allocating is not taken.
-  if (!AcceptsGeneration(hwGeneration) || (matched && !SizeReportBuffer(*this))) {
+  bool result = matched && !inUse;
+  // A box the ticks could not write to without allocating is not taken; its
+  // claim goes with it.
+  if (!AcceptsGeneration(hwGeneration) || (result && !SizeReportBuffer(*this))) {
     result = false;
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);
+    CloseIfOpen(boxClaim);
+  }
+  // Once for each wait, not at every discovery of it.
+  const bool newlyHeldElsewhere = inUse && !heldElsewhere;
+  heldElsewhere = inUse;
+  if (newlyHeldElsewhere) {
+    Trace("Device in use by another program");
+    // Who holds it is not to be had from the claim; what its error says is.
+    plat::SetLastError(claimError);
+    TraceLastError("CreateMutex (claim): ");
   }
   Trace(result ? "Device detected" : "Device not detected");
-  if (discoveryWatcher != nullptr) discoveryWatcher->result(result);
+  if (discoveryWatcher != nullptr) {
+    if (inUse) discoveryWatcher->inUse(boxKey, claimError);
+    discoveryWatcher->result(result);
+  }
   {
     KeyerGuard guard;
-    const bool refused = matched && !AcceptsGeneration(hwGeneration);
+    const bool refused = matched && !inUse && !AcceptsGeneration(hwGeneration);
     status.Discovered(result    ? status::Link::Linked
+                      : inUse   ? status::Link::InUse
                       : refused ? status::Link::Refused
                                 : status::Link::Looking,
                       matched ? &seen : nullptr);
     if (deviceInfoSet == nullptr) status.CallFailed("SetupDiGetClassDevs", setError, tickCounter);
+    // Held, and by whom it says nothing; a claim that could not be made at all
+    // is a failure worth showing.
+    const bool claimFailed =
+        claimError != plat::kErrorAlreadyExists && claimError != plat::kErrorAccessDenied;
+    if (newlyHeldElsewhere && claimFailed) {
+      status.CallFailed("CreateMutex (claim)", claimError, tickCounter);
+    }
   }
 
   // Marked closed first, as CloseIfOpen does.

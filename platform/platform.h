@@ -25,12 +25,14 @@ using Handle = void*;
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorProcNotFound = 127;
+constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorNoMoreItems = 259;
 constexpr uint32_t kErrorDeviceNotConnected = 1167;
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;
@@ -121,7 +123,7 @@ struct AbandonedTickTeardown {
   Handle reportDevice = nullptr;
   const void* report = nullptr;  // from AllocateZeroed; list it in `memory` too
   uint32_t reportLength = 0;
-  Handle handles[3] = {};
+  Handle handles[4] = {};
   Handle interfaceSet = nullptr;
   void* memory[5] = {};
 };
@@ -250,6 +252,21 @@ bool HidPGetCaps(PreparsedData data, HidCaps* caps);  // true for HIDP_STATUS_SU
 bool HidFreePreparsedData(PreparsedData data);
 bool HidGetProductString(Handle device, void* buffer, uint32_t length);
 bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length);
+
+// ---- the claim on a box ----------------------------------------------------
+// One program at a time keys a box. Its claim is a named kernel object in the
+// global namespace (one for the whole PC, across sessions, users and
+// elevation) that exists exactly while a handle to it is open: it belongs to
+// the process, not to the thread that made it, and Windows closes the handle
+// when the process ends, however it ends. Given back with CloseHandle.
+//
+// CreateMutexA(nullptr, FALSE, name): only the object's existence counts,
+// never its ownership. Returns the claim when this call made the object;
+// nullptr when another program holds it (last error kErrorAlreadyExists, the
+// handle then opened is closed again; kErrorAccessDenied when the holder's
+// object is not ours to open: a program run as administrator, or another
+// user's), or when it cannot be made at all (any other error).
+Handle TakeClaim(const char* name);
 
 // ---- user interface -----------------------------------------------------
 constexpr uint32_t kMbOk = 0x0;

@@ -27,7 +27,7 @@ const char* FirstBadValue(const Record& r, uint64_t* found) {
     uint64_t value;
     uint64_t most;
   } ranges[] = {
-      {"link", r.link, static_cast<uint64_t>(Link::Refused)},
+      {"link", r.link, static_cast<uint64_t>(r.version == 1 ? Link::Refused : Link::InUse)},
       {"ptt", r.ptt, 1},
       {"keyingArmed", r.keyingArmed, 1},
       {"timer1ms", r.timer1ms, 1},
@@ -120,9 +120,19 @@ ReadResult Read(const void* view, size_t bytes, uint32_t hostPid) {
   const Record& r = result.record;
   if (r.magic == 0 && r.sequence == 0) return Fail(Problem::NotWritten);
   if (r.magic != kMagic) return Fail(Problem::NotARecord, r.magic, kMagic);
-  if (r.version != kVersion) return Fail(Problem::WrongVersion, r.version, kVersion);
-  if (r.size != sizeof(Record)) return Fail(Problem::WrongSize, r.size, sizeof(Record));
-  if (bytes < sizeof(Record)) return Fail(Problem::Truncated, bytes, sizeof(Record));
+  // An older plug-in beside this one publishes version 1: the same record up
+  // to where version 2 appends.
+  if (r.version != kVersion && r.version != 1) {
+    return Fail(Problem::WrongVersion, r.version, kVersion);
+  }
+  const size_t size = r.version == 1 ? kVersion1Size : sizeof(Record);
+  if (r.size != size) return Fail(Problem::WrongSize, r.size, size);
+  if (bytes < size) return Fail(Problem::Truncated, bytes, size);
+  // What follows a version 1 record in its view is not the record's.
+  if (r.version == 1) {
+    result.record.boxKey = 0;
+    result.record.claimError = 0;
+  }
   if (r.hostPid != hostPid) return Fail(Problem::OtherProcess, r.hostPid, hostPid);
   uint64_t found = 0;
   if (const char* field = FirstBadValue(r, &found)) {

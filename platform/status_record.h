@@ -16,10 +16,14 @@ namespace status {
 
 // The section's first bytes read "TVKS".
 constexpr uint32_t kMagic = 0x534B5654;
-// Raised whenever a field moves or changes meaning.
-constexpr uint32_t kVersion = 1;
+// Raised whenever a field moves or changes meaning. Version 2 appended the
+// box's identity and the link state InUse to version 1, whose records (an
+// older plug-in's) read as version 2 with no identity.
+constexpr uint32_t kVersion = 2;
+constexpr uint32_t kVersion1Size = 1360;
 
-enum class Link : uint8_t { Looking = 0, Linked = 1, Refused = 2 };
+// InUse: the box is there, but another program holds its claim and keys it.
+enum class Link : uint8_t { Looking = 0, Linked = 1, Refused = 2, InUse = 3 };
 // Where the settings in force came from. AskedNotWritten: the answers hold
 // for this instance only, because tarvokey.ini could not be written.
 enum class Settings : uint8_t { NotRead = 0, File = 1, AskedNotWritten = 2 };
@@ -129,6 +133,14 @@ struct Record {
   char16_t hostExe[kHostExeUnits];
   char16_t boxProduct[kBoxProductUnits];
   char16_t settingsFile[kSettingsFileUnits];  // with Settings::File
+
+  // Version 2. The identity of the box last seen (hidlink/box_claim.h), the
+  // same in every program that sees it; 0 for none. With Link::InUse, why its
+  // claim could not be taken: ERROR_ALREADY_EXISTS, a program of this user
+  // holds it; ERROR_ACCESS_DENIED, one run as administrator or another user's.
+  uint64_t boxKey;
+  uint32_t claimError;
+  uint32_t reserved2;
 };
 
 // The same bytes from every compiler: the 64-bit fields on 8-byte offsets and
@@ -147,7 +159,8 @@ static_assert(offsetof(Record, lateness) == 180, "histogram");
 static_assert(offsetof(Record, hostExe) == 328, "texts");
 static_assert(offsetof(Record, boxProduct) == 584, "texts");
 static_assert(offsetof(Record, settingsFile) == 840, "texts");
-static_assert(sizeof(Record) == 1360, "the record's size is part of its version");
+static_assert(offsetof(Record, boxKey) == kVersion1Size, "version 2 appends to version 1");
+static_assert(sizeof(Record) == 1376, "the record's size is part of its version");
 
 // Writer and reader move the record as 32-bit words (a 64-bit atomic load on
 // i686 may be a locked compare-exchange, which faults on a read-only view).

@@ -113,10 +113,13 @@ void Writer::Discovered(Link result, const Box* box) {
   Edit(draft_.boxVendorId) = box->vendorId;
   Edit(draft_.boxProductId) = box->productId;
   Edit(draft_.generation) = box->generation;
+  Edit(draft_.boxKey) = box->key;
+  if (draft_.claimError != box->claimError) Edit(draft_.claimError) = box->claimError;
+  if (box->productUtf16le == nullptr) return;
   // The HID class returns UTF-16LE: a code unit's low byte first.
   size_t at = 0;
   CopyUnits(Edit(draft_.boxProduct), [&]() -> char16_t {
-    if (box->productUtf16le == nullptr || at + 2 > box->productBytes) return 0;
+    if (at + 2 > box->productBytes) return 0;
     const uint8_t* unit = box->productUtf16le + at;
     at += 2;
     return static_cast<char16_t>(unit[0] | unit[1] << 8);

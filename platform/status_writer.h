@@ -26,13 +26,16 @@ struct Opening {
   uint64_t systemTime = 0;  // a FILETIME
 };
 
-// A box as discovery saw it; the product string as the HID class returns it.
+// A box as discovery saw it; the product string as the HID class returns it
+// (nullptr when it was not read: the last one is kept).
 struct Box {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   int32_t generation = 0;
   const uint8_t* productUtf16le = nullptr;
   uint32_t productBytes = 0;
+  uint64_t key = 0;         // its identity (hidlink/box_claim.h)
+  uint32_t claimError = 0;  // why its claim could not be taken, with Link::InUse
 };
 
 class Writer {
@@ -62,8 +65,9 @@ class Writer {
   // left, and when.
   void CallFailed(const char* label, uint32_t error, uint64_t counter);
 
-  // A discovery ended: linked to a box, refused one, or found none (box
-  // nullptr: the box last seen is kept, as the one that is missing).
+  // A discovery ended: linked to a box, refused one, found it held by another
+  // program, or found none (box nullptr: the box last seen is kept, as the one
+  // that is missing).
   void Discovered(Link result, const Box* box);
   // The open box stopped taking reports.
   void LinkDropped();

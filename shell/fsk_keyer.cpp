@@ -34,6 +34,7 @@ void FskKeyer::Release(Teardown mode) {
   CloseIfOpen(ReadHandle);
   TraceLastError("CloseHandle(ReadHandle): ");
   deviceOpen = false;
+  CloseIfOpen(boxClaim);  // after the release report: the lines are free for the next program
   CloseIfOpen(readEvent);
   {
     KeyerGuard guard(mode);

@@ -130,6 +130,9 @@ class FskKeyer final {
   void SendReport(Teardown mode);  // writes outReport, as copied under keyerLock
   void WriteReport(Teardown mode);
   bool FindDevice();
+  // Takes the claim of the box at this path (hidlink/box_claim.cpp); false
+  // when another program holds it. Before the first report to a box.
+  bool ClaimBox(const char* devicePath);
 
   // Settings (settings/). Host's thread, clock already running.
   bool LoadSettings();
@@ -157,6 +160,14 @@ class FskKeyer final {
   plat::Overlapped readOverlapped{};
   uint32_t requiredSize = 0;
   plat::Handle ReadHandle = nullptr;
+  // The claim on the open box: taken before its first report, held while
+  // deviceOpen, given back with the link. boxKey: the box last examined;
+  // claimError: why its claim could not be taken (0 when it was);
+  // heldElsewhere: the last discovery found the box held by another program.
+  plat::Handle boxClaim = nullptr;
+  uint64_t boxKey = 0;
+  uint32_t claimError = 0;
+  bool heldElsewhere = false;
 
   // Output report buffer (hidlink/), sized when a box is accepted so that the
   // ticks never allocate; in the platform's memory, as the instance is.

@@ -168,6 +168,9 @@ plat::AbandonedTickTeardown TeardownOf(void* context) {
   teardown.handles[0] = keyer.DeviceHandle;
   teardown.handles[1] = keyer.ReadHandle;
   teardown.handles[2] = keyer.readEvent;
+  // After the release report and the box's handles: another program may take
+  // the box once the claim is gone.
+  teardown.handles[3] = keyer.boxClaim;
   teardown.interfaceSet = keyer.deviceInfoSet;
   teardown.memory[memory++] = keyer.detailData;
   teardown.memory[memory++] = keyer.reportBuffer.get();
@@ -176,7 +179,7 @@ plat::AbandonedTickTeardown TeardownOf(void* context) {
   if (!request.freeInstance) {
     // Ours now: the tick will not come back to these fields, and the
     // instance outlives the unload in another host thread's hands.
-    keyer.DeviceHandle = keyer.ReadHandle = keyer.readEvent = nullptr;
+    keyer.DeviceHandle = keyer.ReadHandle = keyer.readEvent = keyer.boxClaim = nullptr;
     keyer.deviceInfoSet = nullptr;
     keyer.detailData = nullptr;
     static_cast<void>(keyer.reportBuffer.release());

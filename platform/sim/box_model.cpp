@@ -13,7 +13,6 @@ namespace {
 
 using namespace plat;
 
-constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kSpintActive = 1;
 constexpr uint32_t kWantedFlags = kDigcfPresent | kDigcfDeviceInterface;
 // Where the path starts in SP_DEVICE_INTERFACE_DETAIL_DATA_A.
@@ -35,10 +34,10 @@ BoxModel::BoxModel(const Hooks& hooks, uintptr_t firstHandle)
 
 int BoxModel::Plug(const HidDevice& device) {
   const int slot = static_cast<int>(slots_.size());
-  char path[128];
+  char path[160];
   std::snprintf(path, sizeof path,
-                "\\\\?\\hid#vid_%04x&pid_%04x#sim&%d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                device.vendorId, device.productId, slot);
+                "\\\\?\\hid#vid_%04x&pid_%04x#sim&%s%s%d#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                device.vendorId, device.productId, bus_.c_str(), bus_.empty() ? "" : "&", slot);
   slots_.push_back(Slot{device, path});
   return slot;
 }
@@ -89,7 +88,7 @@ Handle BoxModel::OpenInterfaceSet(const Guid* guid, uint32_t flags) {
   if (!IsHidGuid(guid) || flags != kWantedFlags) {
     Breach("SetupDiGetClassDevsA not for present HID interfaces, flags " + std::to_string(flags));
   }
-  Object set{Kind::InfoSet, -1, 0, {}};
+  Object set{Kind::InfoSet, -1, 0, {}, {}};
   for (size_t slot = 0; slot < slots_.size(); ++slot) {
     if (slots_[slot].present) set.members.push_back(static_cast<int>(slot));
   }
@@ -186,16 +185,18 @@ Handle BoxModel::CreateDeviceFile(const char* path, bool overlapped) {
     Log(EventKind::OpenFailed, slot, nullptr, overlapped);
     return Fail(s.present ? kErrorAccessDenied : kErrorFileNotFound), nullptr;
   }
-  const Handle handle = Add(Object{overlapped ? Kind::Read : Kind::Device, slot, s.instance, {}});
+  const Handle handle =
+      Add(Object{overlapped ? Kind::Read : Kind::Device, slot, s.instance, {}, {}});
   Log(EventKind::Open, slot, handle, overlapped);
   hooks_.setLastError(kErrorSuccess);
   return handle;
 }
 
 bool BoxModel::CloseHandle(Handle handle) {
-  const Object* object = Find(handle, "CloseHandle", kFileKinds | Bit(Kind::Event));
+  const Object* object =
+      Find(handle, "CloseHandle", kFileKinds | Bit(Kind::Event) | Bit(Kind::Claim));
   if (object == nullptr) return Fail(kErrorInvalidHandle);
-  if (object->kind != Kind::Event) {
+  if (object->kind == Kind::Device || object->kind == Kind::Read) {
     Log(EventKind::Close, object->slot, handle, object->kind == Kind::Read);
   }
   // Like the real call, success leaves the last error alone.
@@ -211,7 +212,41 @@ Handle BoxModel::CreateEventObject(bool manualReset, bool initialState, const ch
   }
   ++tally_.eventsCreated;
   hooks_.setLastError(kErrorSuccess);
-  return Add(Object{Kind::Event, -1, 0, {}});
+  return Add(Object{Kind::Event, -1, 0, {}, {}});
+}
+
+void BoxModel::HoldClaimElsewhere(const std::string& name, bool held, bool foreign) {
+  if (held) {
+    claimsElsewhere_[name] = foreign;
+  } else {
+    claimsElsewhere_.erase(name);
+  }
+}
+
+std::vector<std::string> BoxModel::HeldClaims() const {
+  std::vector<std::string> names;
+  for (const auto& entry : objects_) {
+    if (entry.second.kind == Kind::Claim) names.push_back(entry.second.name);
+  }
+  return names;
+}
+
+Handle BoxModel::TakeClaim(const char* name) {
+  const std::string wanted = name != nullptr ? name : "";
+  // Unnamed, or in this session's namespace, it would claim nothing PC-wide.
+  if (wanted.compare(0, 7, "Global\\") != 0) Breach("claim not in the global namespace: " + wanted);
+  const auto elsewhere = claimsElsewhere_.find(wanted);
+  if (elsewhere != claimsElsewhere_.end()) {
+    return Fail(elsewhere->second ? kErrorAccessDenied : kErrorAlreadyExists), nullptr;
+  }
+  for (const auto& entry : objects_) {
+    if (entry.second.kind == Kind::Claim && entry.second.name == wanted) {
+      Breach("claim taken again by the program that holds it: " + wanted);
+      return Fail(kErrorAlreadyExists), nullptr;
+    }
+  }
+  hooks_.setLastError(kErrorSuccess);
+  return Add(Object{Kind::Claim, -1, 0, {}, wanted});
 }
 
 BoxModel::Write BoxModel::BeginWrite(Handle handle, const void* data, uint32_t length) {
@@ -292,7 +327,8 @@ bool BoxModel::GetPreparsedData(Handle device, PreparsedData* data) {
   const Slot* slot = Reach(device, "HidD_GetPreparsedData");
   if (slot == nullptr) return false;
   if (slot->script.failPreparsedData) return Fail(kErrorGenFailure);
-  *data = Add(Object{Kind::Preparsed, static_cast<int>(slot - slots_.data()), slot->instance, {}});
+  *data =
+      Add(Object{Kind::Preparsed, static_cast<int>(slot - slots_.data()), slot->instance, {}, {}});
   return Succeed();
 }
 
@@ -346,8 +382,8 @@ std::vector<BoxEvent> BoxModel::Writes() const {
 
 HandleCounts BoxModel::OpenHandles() const {
   HandleCounts counts;
-  int* of[] = {&counts.device, &counts.read, &counts.events, &counts.infoSets,
-               &counts.preparsedData};
+  int* of[] = {&counts.device,   &counts.read,          &counts.events,
+               &counts.infoSets, &counts.preparsedData, &counts.claims};
   for (const auto& entry : objects_) ++*of[static_cast<int>(entry.second.kind)];
   return counts;
 }

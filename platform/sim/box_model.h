@@ -78,7 +78,8 @@ struct HandleCounts {
   int events = 0;
   int infoSets = 0;
   int preparsedData = 0;
-  int Total() const { return device + read + events + infoSets + preparsedData; }
+  int claims = 0;
+  int Total() const { return device + read + events + infoSets + preparsedData + claims; }
 };
 
 // Running counts, kept as the events are logged.
@@ -124,6 +125,10 @@ class BoxModel {
   BoxModel(const Hooks& hooks, uintptr_t firstHandle);
 
   // ---- the bus, as a test sets it up ------------------------------------------
+  // Names the bus the devices plugged from now on sit on: their paths carry
+  // it. A box's claim is named after its path, so two programs' simulated
+  // boxes are one box to the claim only when they sit on one bus.
+  void SetBus(const std::string& bus) { bus_ = bus; }
   // Adds a device behind the others in enumeration order; returns its slot.
   int Plug(const HidDevice& device);
   // Its script, to change; its presence and open handles stay as they are.
@@ -140,6 +145,15 @@ class BoxModel {
   }
   void ShortenNextWrites(int count) { shortWrites_ = {count, 0}; }
   void StallNextWrites(int count, uint32_t ms) { stallWrites_ = {count, ms}; }
+
+  // The device path the system lists for a slot.
+  const std::string& PathOf(int slot) const { return slots_.at(static_cast<size_t>(slot)).path; }
+
+  // Claims on boxes that another program holds (or lets go of). `foreign`:
+  // one this program may not open (run as administrator, another user's).
+  void HoldClaimElsewhere(const std::string& name, bool held, bool foreign = false);
+  // The claims this program holds, by name.
+  std::vector<std::string> HeldClaims() const;
 
   // ---- the calls, each the Win32 call its comment names ---------------------
   // Around every call on the device link: the driver uses it from one thread
@@ -182,6 +196,9 @@ class BoxModel {
   bool GetCaps(plat::PreparsedData data, plat::HidCaps* caps);
   bool FreePreparsedData(plat::PreparsedData data);
   bool GetString(plat::Handle device, void* buffer, uint32_t length, bool product);
+  // CreateMutexA(nullptr, FALSE, name) as plat::TakeClaim uses it: the claim
+  // when no one holds it; else nullptr and the error another program's gives.
+  plat::Handle TakeClaim(const char* name);
 
   // A breach seen by an adapter, in an argument only the Win32 call has.
   void Breach(const std::string& what) { breaches_.push_back(what); }
@@ -195,7 +212,7 @@ class BoxModel {
   HandleCounts OpenHandles() const;
 
  private:
-  enum class Kind { Device, Read, Event, InfoSet, Preparsed };
+  enum class Kind { Device, Read, Event, InfoSet, Preparsed, Claim };
   struct Slot {
     HidDevice script;
     std::string path;
@@ -207,6 +224,7 @@ class BoxModel {
     int slot;                  // -1 for events and sets
     int instance;              // the slot's, when opened
     std::vector<int> members;  // an information set's slots, in enumeration order
+    std::string name;          // a claim's
   };
   struct Countdown {
     int count = 0;
@@ -237,6 +255,8 @@ class BoxModel {
   std::vector<Slot> slots_;
   std::map<uintptr_t, Object> objects_;
   Countdown failWrites_, shortWrites_, stallWrites_;
+  std::map<std::string, bool> claimsElsewhere_;  // name -> foreign
+  std::string bus_;
   int callers_ = 0;
   double callStartMs_ = 0;
   std::vector<BoxEvent> events_;

@@ -170,8 +170,7 @@ namespace plat {
 bool OpenTickDoor() {
   if (!refuseDoor) return true;
   noDoor = true;
-  constexpr uint32_t kErrorAccessDenied = 5;  // what VirtualProtect says under ACG
-  SetLastError(kErrorAccessDenied);
+  SetLastError(kErrorAccessDenied);  // what VirtualProtect says under ACG
   return false;
 }
 

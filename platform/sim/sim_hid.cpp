@@ -191,4 +191,9 @@ bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
   return Pass("HidD_GetManufacturerString", &BoxModel::GetString, device, buffer, length, false);
 }
 
+Handle TakeClaim(const char* name) {
+  return Gated<Handle>(
+      nullptr, [&] { return sim::Box()->TakeClaim(name); }, DisposeHandle);
+}
+
 }  // namespace plat

@@ -200,7 +200,7 @@ extern "C" const unsigned char tarvokeyDoorCodeEnd[];
 namespace {
 
 constexpr SIZE_T kPage = 4096;
-constexpr int kMaxSteps = 10;
+constexpr int kMaxSteps = 11;
 static_assert(tickdoor::kMaxTeardownSteps <= kMaxSteps,
               "the longest teardown fits the door's steps");
 

@@ -13,6 +13,9 @@ extern "C" {
 #include "platform/platform.h"
 #include "platform/win32/win32_door.h"
 
+static_assert(ERROR_ACCESS_DENIED == plat::kErrorAccessDenied, "error value");
+static_assert(ERROR_ALREADY_EXISTS == plat::kErrorAlreadyExists, "error value");
+
 // Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
 // The detail record's size field holds the packed fixed part, not the allocation.
@@ -142,6 +145,24 @@ bool HidGetProductString(Handle device, void* buffer, uint32_t length) {
 bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
   return CallOutside(&::HidD_GetManufacturerString, nullptr, false, Native(device), buffer,
                      length) != FALSE;
+}
+
+// A mutex in Global\: any user may make one there (unlike a section, which
+// needs SeCreateGlobalPrivilege), it is one object for every session, and it
+// outlives no process that holds it. Its default security is the maker's: a
+// program of a lower integrity level, or another user, cannot open it, and
+// CreateMutexA then fails with ERROR_ACCESS_DENIED, which says as plainly as
+// ERROR_ALREADY_EXISTS that the box is held. Ownership is never used: a mutex
+// is owned by a thread, and the claim must not be (the timer thread takes it,
+// the host's thread gives it back).
+Handle TakeClaim(const char* name) {
+  HANDLE claim = CallOutside(&::CreateMutexA, CloseHandleFn(), false, nullptr, FALSE, name);
+  if (claim == nullptr) return nullptr;
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return claim;
+  // Opened, not made: someone else's.
+  CallOutside(&::CloseHandle, nullptr, false, claim);
+  ::SetLastError(ERROR_ALREADY_EXISTS);
+  return nullptr;
 }
 
 }  // namespace plat

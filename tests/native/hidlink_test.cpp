@@ -2,7 +2,13 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+
+#include <algorithm>
+
 #include "fixture.h"
+#include "hidlink/box_claim.h"
+#include "platform/status_reader.h"
 
 namespace {
 
@@ -379,6 +385,65 @@ TEST_F(HidLinkTest, FailingWritesDropTheLinkEachTime) {
   EXPECT_FALSE(writes[2].ok);
   EXPECT_EQ(sim::HidOpens(id), 4) << "the second tick found the box again";
   EXPECT_EQ(sim::Box()->OpenHandles().device, 0);
+}
+
+// One program keys a box at a time. A box another program holds gets nothing
+// at all, is looked at again at every discovery (it is said once for each
+// wait) and is taken at the first discovery after the holder lets go. The
+// claim is held while the link stands and given back with it: at a failed
+// write, and at close after the release report.
+TEST_F(HidLinkTest, TheBoxIsKeyedOnlyUnderItsClaim) {
+  sim::SetTraceEnabled(true);
+  const int box = sim::AttachBox();
+  char claim[kClaimNameBytes];
+  ClaimName(BoxKey(sim::Box()->PathOf(box).c_str()), claim);
+  const auto held = [] { return sim::Box()->HeldClaims(); };
+  const auto waits = [] {
+    const auto lines = sim::TraceLines();
+    return std::count(lines.begin(), lines.end(), "Device in use by another program");
+  };
+  const auto link = [] {
+    const std::vector<sim::StatusSection> sections = sim::StatusSections();
+    return sections.empty() ? status::Record{}
+                            : status::Read(sections[0].view, sections[0].bytes, 4242).record;
+  };
+
+  sim::Box()->HoldClaimElsewhere(claim, true, true);  // run as administrator, say
+  ASSERT_EQ(extfskOpen(0), 1);
+  extfskSetPTT(1);
+  extfskIsTxBusy();
+  for (int tick = 0; tick < 5; ++tick) sim::FireNextTimer();
+  EXPECT_TRUE(sim::Box()->Writes().empty()) << "a box another program holds was written to";
+  EXPECT_EQ(sim::Box()->Counts().discoveries, 6);
+  EXPECT_EQ(waits(), 1);
+  EXPECT_EQ(TracesFrom("CreateMutex (claim): ", 1).size(), 1u);
+  EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0) << "a box in use is not held open";
+  EXPECT_EQ(link().link, static_cast<uint8_t>(status::Link::InUse));
+  EXPECT_EQ(link().boxKey, BoxKey(sim::Box()->PathOf(box).c_str()));
+  EXPECT_EQ(link().claimError, plat::kErrorAccessDenied);
+
+  sim::Box()->HoldClaimElsewhere(claim, false);
+  sim::FireNextTimer();
+  EXPECT_EQ(sim::HidReports().size(), 1u) << "not taken at the first discovery after";
+  EXPECT_THAT(held(), ::testing::ElementsAre(claim));
+  EXPECT_EQ(link().link, static_cast<uint8_t>(status::Link::Linked));
+
+  // A failed write ends the link and the claim; another program takes the
+  // box before the next discovery, which then waits again.
+  sim::Box()->FailNextWrites(1);
+  sim::FireNextTimer();
+  EXPECT_TRUE(held().empty());
+  sim::Box()->HoldClaimElsewhere(claim, true);
+  sim::FireNextTimer();
+  EXPECT_EQ(waits(), 2);
+  EXPECT_EQ(link().claimError, plat::kErrorAlreadyExists);
+  sim::Box()->HoldClaimElsewhere(claim, false);
+  sim::FireNextTimer();
+  EXPECT_THAT(held(), ::testing::ElementsAre(claim));
+
+  extfskClose();
+  EXPECT_EQ(sim::HidReports().back().bytes, Report(0x0F));
+  EXPECT_TRUE(held().empty());
 }
 
 struct DetailFault {

@@ -18,6 +18,7 @@
 #include "platform/status_reader.h"
 #include "platform/status_writer.h"
 #include "tools/check/status_view.h"
+#include "tools/check/text.h"
 #include "tools/check/texts.h"
 
 namespace {
@@ -137,8 +138,22 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
        Problem::Busy, nullptr},
       {"smaller than the header", [](Record&) {}, 12, Problem::ViewTooSmall, nullptr},
       {"smaller than the record", [](Record&) {}, sizeof(Record) - 4, Problem::Truncated, nullptr},
-      {"another version", [](Record& r) { r.version = 2; }, sizeof(Record), Problem::WrongVersion,
+      {"another version", [](Record& r) { r.version = 3; }, sizeof(Record), Problem::WrongVersion,
        nullptr},
+      // An older plug-in's: the record up to where version 2 appends.
+      {"version 1",
+       [](Record& r) {
+         r.version = 1;
+         r.size = status::kVersion1Size;
+       },
+       status::kVersion1Size, Problem::None, nullptr},
+      {"version 1, linked to a box in use",
+       [](Record& r) {
+         r.version = 1;
+         r.size = status::kVersion1Size;
+         r.link = static_cast<uint8_t>(status::Link::InUse);
+       },
+       status::kVersion1Size, Problem::BadValue, "link"},
       {"another size", [](Record& r) { r.size = 64; }, sizeof(Record), Problem::WrongSize, nullptr},
       {"another process's", [](Record& r) { r.hostPid = 1; }, sizeof(Record), Problem::OtherProcess,
        nullptr},
@@ -148,7 +163,7 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
        sizeof(Record), Problem::BadText, "settingsFile"},
       {"control byte in the label", [](Record& r) { r.lastFailedCall[0] = '\x1b'; }, sizeof(Record),
        Problem::BadText, "lastFailedCall"},
-      {"no such link state", [](Record& r) { r.link = 3; }, sizeof(Record), Problem::BadValue,
+      {"no such link state", [](Record& r) { r.link = 4; }, sizeof(Record), Problem::BadValue,
        "link"},
       {"a flag neither 0 nor 1", [](Record& r) { r.ptt = 2; }, sizeof(Record), Problem::BadValue,
        "ptt"},
@@ -247,6 +262,11 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
     "box_vid": "0BFE",
     "box_pid": "0E00",
     "box_product": "TARVOKEY \"HID\" 3.1\\\u0009日本🎉�",
+    "box_key": null,
+    "holder_pid": null,
+    "holder_exe": null,
+    "claim_error": null,
+    "same_box_as": [],
     "ticks": 1000,
     "reports_written": 999,
     "reports_failed": 1,
@@ -298,6 +318,66 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   EXPECT_EQ(StatusJson({{kPid, section.Read()}}, nowMs), "[]\n");
   EXPECT_EQ(StatusPanel({{kPid, section.Read()}}, nowMs, kTextsEnglish.status),
             kTextsEnglish.status.noInstance);
+}
+
+// Programs that share a box: the one that waits names the one that keys it
+// (or says what its claim told it), and an older plug-in that writes to the
+// same box without any claim is flagged beside the holder.
+TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
+  constexpr uint64_t kKey = 0x0123456789ABCDEF;
+  const std::vector<uint8_t> product = {'T', 0, 'V', 0, 'K', 0};
+  std::vector<Section> sections(4);
+  std::vector<StatusEntry> entries;
+  const auto publish = [&](uint32_t pid, const char16_t* exe, status::Link link, uint64_t key,
+                           uint32_t claimError = 0) {
+    Section& section = sections[entries.size()];
+    status::Writer writer;
+    status::Opening opening = Opening();
+    opening.hostPid = pid;
+    opening.hostExe = exe;
+    writer.SetOpening(opening);
+    const status::Box box{0x0BFE, 0x0E00, 31, product.data(), 6, key, claimError};
+    writer.Discovered(link, &box);
+    EXPECT_TRUE(writer.Attach(section.data(), sizeof(Record)));
+    entries.push_back({pid, status::Read(section.data(), sizeof(Record), pid)});
+    return &entries.back().read.record;
+  };
+  publish(108, u"MMTTY.EXE", status::Link::Linked, kKey);
+  publish(212, u"MMTTY.EXE", status::Link::InUse, kKey, plat::kErrorAlreadyExists);
+  publish(316, u"Logger.exe", status::Link::InUse, kKey + 1, plat::kErrorAccessDenied);
+  Record* older = publish(420, u"OLD.EXE", status::Link::Linked, 0);
+  older->version = 1;  // as an older plug-in publishes it, with no identity
+  const StatusTexts& t = kTextsEnglish.status;
+
+  const std::string json = StatusJson(entries, 1e6);
+  const auto instance = [&](uint32_t pid) {
+    return json.substr(json.find(Format("\"host_pid\": %u", pid)));
+  };
+  EXPECT_THAT(instance(212), testing::HasSubstr("\"link\": \"in use\",\n"));
+  EXPECT_THAT(instance(212), testing::HasSubstr("\"box_key\": \"0123456789abcdef\",\n"
+                                                "    \"holder_pid\": 108,\n"
+                                                "    \"holder_exe\": \"MMTTY.EXE\",\n"
+                                                "    \"claim_error\": 183,\n"
+                                                "    \"same_box_as\": [],"));
+  EXPECT_THAT(instance(316), testing::HasSubstr("\"holder_pid\": null,\n"
+                                                "    \"holder_exe\": null,\n"
+                                                "    \"claim_error\": 5,"));
+  EXPECT_THAT(instance(108), testing::HasSubstr("\"same_box_as\": [420],"));
+  EXPECT_THAT(instance(420), testing::HasSubstr("\"same_box_as\": [108],"));
+
+  const std::string panel = StatusPanel(entries, 1e6, t);
+  const std::string named = Format(t.holderNamed, "MMTTY.EXE", 108);
+  EXPECT_THAT(panel, testing::HasSubstr(Format(t.boxInUse, named.c_str(), 0x0BFE, 0x0E00)));
+  EXPECT_THAT(panel, testing::HasSubstr(Format(t.inUseAction, named.c_str())));
+  EXPECT_THAT(panel, testing::HasSubstr(Format(t.inUseAction, t.holderAdmin)));
+  EXPECT_THAT(panel, testing::HasSubstr(Format(t.sameBoxAction, "OLD.EXE", 420)));
+  EXPECT_THAT(panel, testing::HasSubstr(Format(t.sameBoxAction, "MMTTY.EXE", 108)));
+  EXPECT_THAT(panel, testing::Not(testing::HasSubstr(t.allInOrder)));
+
+  // The holder gone, nothing is named; the claim's error still says what it can.
+  entries.erase(entries.begin());
+  EXPECT_EQ(HolderText(FindBoxHolder(entries, kKey, 212), plat::kErrorAlreadyExists, t),
+            t.holderUnknown);
 }
 
 // What an open instance publishes, read as the check program reads it: the

@@ -104,18 +104,9 @@ int Check(Console& console, const Texts& t, bool setup) {
   }
   open.Close();
   PrintSettings(console, t);
-  console.Print(VerdictLine(t, open) + "\n");
+  console.Print(VerdictLine(console, t, open) + "\n");
   console.Print(NextStep(t, open));
-  if (!open.opened()) return kExitNoBox;
-  switch (open.verdict()) {
-    case Verdict::Accepted:
-      return kExitAccepted;
-    case Verdict::Refused:
-      return kExitRefused;
-    case Verdict::NoBox:
-      break;
-  }
-  return kExitNoBox;
+  return VerdictStatus(open);
 }
 
 int InstanceStatus(const std::vector<StatusEntry>& entries) {

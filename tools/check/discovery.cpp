@@ -6,6 +6,8 @@
 #include "platform/platform.h"
 #include "shell/fsk_keyer.h"
 #include "shell/lifecycle.h"
+#include "tools/check/check.h"
+#include "tools/check/status_view.h"
 #include "tools/check/text.h"
 
 namespace {
@@ -39,6 +41,11 @@ const DiscoveryWatcher kWatcher = {
       recording->generation = generation.value;
       recording->generationSource = generation.source;
       recording->reportLength = reportLength;
+    },
+    [](uint64_t boxKey, uint32_t claimError) {
+      recording->inUse = true;
+      recording->boxKey = boxKey;
+      recording->claimError = claimError;
     },
     [](bool accepted) { recording->accepted = accepted; },
 };
@@ -119,6 +126,13 @@ std::string RefusalReason(const Texts& t, const DiscoveryRecord& record) {
   return t.reportNoMemory;
 }
 
+// Who holds the box, as this program can tell from the statuses it reads.
+std::string HolderOf(Console& console, const Texts& t, const DiscoveryRecord& record) {
+  const std::vector<StatusEntry> entries = console.ReadStatuses();
+  return HolderText(FindBoxHolder(entries, record.boxKey, plat::CurrentProcessId()),
+                    record.claimError, t.status);
+}
+
 }  // namespace
 
 WatchedOpen::WatchedOpen(ReportObserver observer) {
@@ -159,6 +173,7 @@ void WatchedOpen::Close() {
 
 Verdict WatchedOpen::verdict() const {
   if (record_.accepted) return Verdict::Accepted;
+  if (record_.inUse) return Verdict::InUse;
   if (record_.matched || FirstNearMiss(record_) != nullptr) return Verdict::Refused;
   return Verdict::NoBox;
 }
@@ -190,6 +205,11 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
     case Verdict::NoBox:
       console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
       return;
+    case Verdict::InUse:
+      console.Print(Format(t.inUseHeading, HolderOf(console, t, record).c_str()));
+      console.Print(
+          Format(t.devicePathLine, Printable(FromAnsi(record.devices.back().path)).c_str()));
+      return;
     case Verdict::Refused:
       console.Print(Format(t.refusedHeading, RefusalReason(t, record).c_str()));
       if (!record.matched) return;
@@ -210,17 +230,33 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
   console.Print(Format(t.devicePathLine, Printable(FromAnsi(record.devices.back().path)).c_str()));
 }
 
-std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
+std::string VerdictLine(Console& console, const Texts& t, const WatchedOpen& open) {
   if (!open.opened()) return t.verdictNoMemory;
   switch (open.verdict()) {
     case Verdict::Accepted:
       return t.verdictAccepted;
     case Verdict::Refused:
       return Format(t.verdictRefused, RefusalReason(t, open.record()).c_str());
+    case Verdict::InUse:
+      return Format(t.verdictInUse, HolderOf(console, t, open.record()).c_str());
     case Verdict::NoBox:
       break;
   }
   return t.verdictNoBox;
+}
+
+int VerdictStatus(const WatchedOpen& open) {
+  if (!open.opened()) return kExitNoBox;
+  switch (open.verdict()) {
+    case Verdict::Accepted:
+      return kExitAccepted;
+    case Verdict::Refused:
+      return kExitRefused;
+    case Verdict::InUse:
+    case Verdict::NoBox:
+      break;
+  }
+  return kExitNoBox;
 }
 
 const char* NextStep(const Texts& t, const WatchedOpen& open) {
@@ -231,6 +267,8 @@ const char* NextStep(const Texts& t, const WatchedOpen& open) {
       return t.nextAccepted;
     case Verdict::NoBox:
       return t.nextNoBox;
+    case Verdict::InUse:
+      return t.nextInUse;
     case Verdict::Refused:
       break;
   }

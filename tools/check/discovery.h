@@ -32,9 +32,14 @@ struct DiscoveryRecord {
   GenerationSource generationSource = GenerationSource::Neither;
   uint16_t reportLength = 0;
   bool accepted = false;
+  // The box is there, but another program holds it: its identity and why
+  // its claim could not be taken. Nothing of it was read.
+  bool inUse = false;
+  uint64_t boxKey = 0;
+  uint32_t claimError = 0;
 };
 
-enum class Verdict { Accepted, NoBox, Refused };
+enum class Verdict { Accepted, NoBox, Refused, InUse };
 
 // The plug-in's open without its settings step: the instance is built (its
 // first report looks for the box, then its clock starts) and becomes the
@@ -70,9 +75,13 @@ class WatchedOpen {
 
 // The first report's trace, line by line, and the devices the discovery saw.
 void PrintDiscovery(Console& console, const Texts& texts, const WatchedOpen& open);
-// The verdict in words: what the box is, or why it is refused, or that none is there.
+// The verdict in words: what the box is, or why it is refused, or that none
+// is there, or which program holds it (from the statuses the console reads).
 void PrintVerdict(Console& console, const Texts& texts, const WatchedOpen& open);
 // The verdict in one line.
-std::string VerdictLine(const Texts& texts, const WatchedOpen& open);
+std::string VerdictLine(Console& console, const Texts& texts, const WatchedOpen& open);
 // What the operator does next, after that line.
 const char* NextStep(const Texts& texts, const WatchedOpen& open);
+// The exit status the verdict gives: a box another program holds is none
+// this program may key.
+int VerdictStatus(const WatchedOpen& open);

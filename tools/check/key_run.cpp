@@ -162,9 +162,9 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
   WatchedOpen open(&Recorder::Observe);
   PrintVerdict(console, t, open);
   if (!open.opened() || open.verdict() != Verdict::Accepted) {
-    console.Print(VerdictLine(t, open) + t.nothingKeyed);
+    console.Print(VerdictLine(console, t, open) + t.nothingKeyed);
     console.Print(NextStep(t, open));
-    return open.opened() && open.verdict() == Verdict::Refused ? kExitRefused : kExitNoBox;
+    return VerdictStatus(open);
   }
 
   // The settings in force, as the file gives them; no question is asked.

@@ -55,4 +55,13 @@ struct StatusTexts {
   // Why a status cannot be read, by status::Problem; the arguments of each
   // are in ProblemLine (status_view.cpp).
   const char* problems[status::kProblems];
+
+  // A box another program holds, and two programs writing to one box.
+  const char* boxInUse;       // the holder (below), VID, PID
+  const char* inUseAction;    // the holder
+  const char* sameBoxAction;  // the other's host exe, pid
+  // The holder: its program when a status names it, else what its claim says.
+  const char* holderNamed;  // host exe, pid
+  const char* holderAdmin;
+  const char* holderUnknown;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "keying/element_holds.h"
+#include "platform/platform.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
 #include "tools/check/timeline.h"
@@ -61,8 +62,40 @@ double PeriodMs(const Record& r) {
 }
 
 const char* LinkName(uint8_t link) {
-  static const char* const names[] = {"looking", "linked", "refused"};
+  static const char* const names[] = {"looking", "linked", "refused", "in use"};
   return names[link];
+}
+
+bool HasLink(const Record& r, status::Link link) { return r.link == static_cast<uint8_t>(link); }
+
+// Two instances that both write to one box: with the claim only an older
+// plug-in, whose record names no box identity, can be the second. Without
+// identities the box is known by what it reports.
+bool KeySameBox(const Record& a, const Record& b) {
+  if (a.hostPid == b.hostPid || !HasLink(a, status::Link::Linked) ||
+      !HasLink(b, status::Link::Linked)) {
+    return false;
+  }
+  if (a.boxKey != 0 && b.boxKey != 0) return a.boxKey == b.boxKey;
+  return a.boxVendorId == b.boxVendorId && a.boxProductId == b.boxProductId &&
+         status::TextOf(a.boxProduct) == status::TextOf(b.boxProduct);
+}
+
+std::vector<const Record*> OthersOnTheBox(const std::vector<StatusEntry>& entries,
+                                          const Record& r) {
+  std::vector<const Record*> others;
+  for (const StatusEntry& entry : entries) {
+    if (entry.read.problem == status::Problem::None && KeySameBox(r, entry.read.record)) {
+      others.push_back(&entry.read.record);
+    }
+  }
+  return others;
+}
+
+// The holder of the box an instance waits for, in words.
+std::string HolderOfRecord(const std::vector<StatusEntry>& entries, const Record& r,
+                           const StatusTexts& texts) {
+  return HolderText(FindBoxHolder(entries, r.boxKey, r.hostPid), r.claimError, texts);
 }
 
 const char* ThrottlingName(uint8_t throttling) {
@@ -125,7 +158,7 @@ std::string SettingsFile(const Record& r) {
   return "null";
 }
 
-std::string InstanceJson(const Record& r, double nowMs) {
+std::string InstanceJson(const Record& r, double nowMs, const std::vector<StatusEntry>& entries) {
   const LatenessFigures lateness = LatenessOf(r);
   std::string histogram;
   for (uint32_t bucket = 0; bucket < status::kLatenessBuckets; ++bucket) {
@@ -148,6 +181,14 @@ std::string InstanceJson(const Record& r, double nowMs) {
   const auto count = [](uint64_t value) {
     return Format("%llu", static_cast<unsigned long long>(value));
   };
+  // Who holds the box this instance waits for, when it waits; and who else
+  // writes to the box it keys.
+  const BoxHolder holder =
+      HasLink(r, status::Link::InUse) ? FindBoxHolder(entries, r.boxKey, r.hostPid) : BoxHolder{};
+  std::string sameBox;
+  for (const Record* other : OthersOnTheBox(entries, r)) {
+    sameBox += (sameBox.empty() ? "" : ", ") + count(other->hostPid);
+  }
   return "  {\n" + field("host_pid", count(r.hostPid)) +
          field("host_exe", JsonText(Utf8(status::TextOf(r.hostExe)))) +
          field("module_version", JsonText(ModuleVersion(r))) +
@@ -158,7 +199,15 @@ std::string InstanceJson(const Record& r, double nowMs) {
          field("box_vid", JsonText(Format("%04X", r.boxVendorId))) +
          field("box_pid", JsonText(Format("%04X", r.boxProductId))) +
          field("box_product", JsonText(Utf8(status::TextOf(r.boxProduct)))) +
-         field("ticks", count(lateness.ticks)) + field("reports_written", count(r.reportsWritten)) +
+         field("box_key",
+               r.boxKey == 0
+                   ? "null"
+                   : JsonText(Format("%016llx", static_cast<unsigned long long>(r.boxKey)))) +
+         field("holder_pid", holder.pid == 0 ? "null" : count(holder.pid)) +
+         field("holder_exe", holder.pid == 0 ? "null" : JsonText(Utf8(holder.exe))) +
+         field("claim_error", HasLink(r, status::Link::InUse) ? count(r.claimError) : "null") +
+         field("same_box_as", "[" + sameBox + "]") + field("ticks", count(lateness.ticks)) +
+         field("reports_written", count(r.reportsWritten)) +
          field("reports_failed", count(r.reportsFailed)) +
          field("discoveries", count(r.discoveries)) + field("link_drops", count(r.linkDrops)) +
          field("characters", count(r.characters)) + field("ptt_changes", count(r.pttChanges)) +
@@ -182,7 +231,9 @@ std::string InstanceJson(const Record& r, double nowMs) {
 }
 
 // The lines an operator acts on for one readable instance, most urgent first.
-std::vector<std::string> Actions(const Record& r, double nowMs, const StatusTexts& texts) {
+std::vector<std::string> Actions(const Record& r, double nowMs,
+                                 const std::vector<StatusEntry>& entries,
+                                 const StatusTexts& texts) {
   std::vector<std::string> actions;
   const LatenessFigures lateness = LatenessOf(r);
   const double sinceTick = AgeMs(r, lateness.ticks > 0 ? r.lastTickCounter : r.openCounter, nowMs);
@@ -194,7 +245,14 @@ std::vector<std::string> Actions(const Record& r, double nowMs, const StatusText
     case status::Link::Refused:
       actions.push_back(Format(texts.refusedAction, r.generation));
       break;
+    case status::Link::InUse:
+      actions.push_back(Format(texts.inUseAction, HolderOfRecord(entries, r, texts).c_str()));
+      break;
     case status::Link::Linked:
+      for (const Record* other : OthersOnTheBox(entries, r)) {
+        actions.push_back(
+            Format(texts.sameBoxAction, Shown(other->hostExe).c_str(), other->hostPid));
+      }
       break;
   }
   if (r.timer1ms == 0) actions.push_back(texts.timerRefusedAction);
@@ -220,15 +278,21 @@ std::vector<std::string> Actions(const Record& r, double nowMs, const StatusText
   return actions;
 }
 
-std::string InstancePanel(const Record& r, double nowMs, const StatusTexts& texts) {
+std::string InstancePanel(const Record& r, double nowMs, const std::vector<StatusEntry>& entries,
+                          const StatusTexts& texts) {
   std::string out = Format(texts.heading, Shown(r.hostExe).c_str(), r.hostPid, r.moduleVersion[0],
                            r.moduleVersion[1], r.moduleVersion[2], r.moduleVersion[3],
                            Duration(AgeMs(r, r.openCounter, nowMs), texts).c_str());
-  const char* box = r.link == static_cast<uint8_t>(status::Link::Linked)    ? texts.boxLinked
-                    : r.link == static_cast<uint8_t>(status::Link::Refused) ? texts.boxRefused
-                    : r.boxVendorId != 0                                    ? texts.boxLost
-                                                                            : texts.boxNone;
-  out += Format(box, Shown(r.boxProduct).c_str(), r.generation, r.boxVendorId, r.boxProductId);
+  if (HasLink(r, status::Link::InUse)) {
+    out += Format(texts.boxInUse, HolderOfRecord(entries, r, texts).c_str(), r.boxVendorId,
+                  r.boxProductId);
+  } else {
+    const char* box = HasLink(r, status::Link::Linked)    ? texts.boxLinked
+                      : HasLink(r, status::Link::Refused) ? texts.boxRefused
+                      : r.boxVendorId != 0                ? texts.boxLost
+                                                          : texts.boxNone;
+    out += Format(box, Shown(r.boxProduct).c_str(), r.generation, r.boxVendorId, r.boxProductId);
+  }
   out += Format(texts.reports, r.reportsWritten, r.reportsFailed, r.discoveries, r.linkDrops);
   out += Format(texts.keying, r.ptt ? texts.on : texts.off,
                 r.keyingArmed ? texts.armed : texts.notArmed, r.characters, r.pttChanges);
@@ -263,6 +327,24 @@ std::string InstancePanel(const Record& r, double nowMs, const StatusTexts& text
 }
 
 }  // namespace
+
+BoxHolder FindBoxHolder(const std::vector<StatusEntry>& entries, uint64_t boxKey,
+                        uint32_t exceptPid) {
+  for (const StatusEntry& entry : entries) {
+    const Record& r = entry.read.record;
+    if (boxKey != 0 && entry.read.problem == status::Problem::None && r.hostPid != exceptPid &&
+        r.boxKey == boxKey && HasLink(r, status::Link::Linked)) {
+      return {r.hostPid, status::TextOf(r.hostExe)};
+    }
+  }
+  return {};
+}
+
+std::string HolderText(const BoxHolder& holder, uint32_t claimError, const StatusTexts& texts) {
+  if (holder.pid != 0)
+    return Format(texts.holderNamed, Printable(Utf8(holder.exe)).c_str(), holder.pid);
+  return claimError == plat::kErrorAccessDenied ? texts.holderAdmin : texts.holderUnknown;
+}
 
 bool IsOpenInstance(const StatusEntry& entry) {
   return entry.read.problem != status::Problem::Closed;
@@ -329,7 +411,7 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
     if (!IsOpenInstance(entry)) continue;
     out += out.empty() ? "[\n" : ",\n";
     if (entry.read.problem == status::Problem::None) {
-      out += InstanceJson(entry.read.record, nowMs);
+      out += InstanceJson(entry.read.record, nowMs, entries);
     } else {
       out += Format("  {\"host_pid\": %u, \"problem\": %s}", entry.pid,
                     JsonText(ProblemLine(entry.read, kTextsEnglish.status)).c_str());
@@ -355,10 +437,12 @@ std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
       continue;
     }
     const Record& r = entry->read.record;
-    out += InstancePanel(r, nowMs, texts);
+    out += InstancePanel(r, nowMs, entries, texts);
     const std::string prefix =
         shown.size() > 1 ? Format(texts.instancePrefix, Shown(r.hostExe).c_str(), r.hostPid) : "";
-    for (const std::string& action : Actions(r, nowMs, texts)) actions.push_back(prefix + action);
+    for (const std::string& action : Actions(r, nowMs, entries, texts)) {
+      actions.push_back(prefix + action);
+    }
   }
   if (actions.empty()) return out + texts.allInOrder;
   out += texts.actionsHeading;

@@ -32,5 +32,17 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs);
 std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
                         const StatusTexts& texts);
 
+// The program that holds a box's claim, as far as the statuses read here
+// tell: the one whose record shows it linked to that box (pid 0: none does).
+struct BoxHolder {
+  uint32_t pid = 0;
+  std::u16string exe;
+};
+BoxHolder FindBoxHolder(const std::vector<StatusEntry>& entries, uint64_t boxKey,
+                        uint32_t exceptPid);
+// The holder in words: its program and pid, or else what the claim's error
+// says of it (run as administrator or another user's; or nothing more).
+std::string HolderText(const BoxHolder& holder, uint32_t claimError, const StatusTexts& texts);
+
 // Why the entry could not be read, in one line.
 std::string ProblemLine(const status::ReadResult& read, const StatusTexts& texts);

@@ -129,6 +129,11 @@ struct Texts {
   const char* watchEnded;
 
   StatusTexts status;
+
+  // ---- a box another program holds -------------------------------------------
+  const char* inUseHeading;  // the holder (StatusTexts::holder*)
+  const char* verdictInUse;  // the holder
+  const char* nextInUse;
 };
 
 extern const Texts kTextsEnglish;

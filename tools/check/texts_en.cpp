@@ -252,5 +252,24 @@ const Texts kTextsEnglish = {
             "its status names process %llu, not %llu: another program made it",
             "it has closed",
         },
+
+        "  box       in use by %s (VID %04X, PID %04X): nothing is written to it\n",
+        "box in use by %s: give a receive-only MMTTY window its own folder with its port set to "
+        "NONE, or close the other program",
+        "%s, pid %u, writes to the same box: close one of them, or give the receive-only one its "
+        "own MMTTY folder with its port set to NONE",
+        "%s, pid %u",
+        "a program run as administrator, or another user's",
+        "another program",
     },
+
+    // ---- a box another program holds
+    "Box found, in use by %s.\n"
+    "  One program at a time keys a box: tarvokey.fsk writes nothing to it until that\n"
+    "  program lets it go, and takes it within a bit time after.\n",
+    "Box in use by %s.",
+    u8"Next: if the other program is a second MMTTY window (a logger's second decoder\n"
+    u8"window, a receive-only copy), give that window an MMTTY folder of its own with\n"
+    u8"the port of its PTT & FSK group set to NONE (Option → Setup MMTTY..., TX tab);\n"
+    u8"the guide shows how. Otherwise close the other program when it is done.\n",
 };

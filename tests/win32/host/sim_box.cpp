@@ -9,6 +9,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -66,6 +67,16 @@ struct State {
     InitializeCriticalSection(&lock);
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&epoch);
+    // The boxes' claims are real named objects, one for the whole Wine prefix:
+    // each test program's boxes sit on a bus of its own, so that programs
+    // running side by side never wait for each other's box, unless they are
+    // given one bus to share.
+    char bus[64] = "";
+    const DWORD length = GetEnvironmentVariableA(kBusVariable, bus, sizeof bus);
+    if (length == 0 || length >= sizeof bus) {
+      std::snprintf(bus, sizeof bus, "p%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+    }
+    model.SetBus(bus);
   }
 };
 
@@ -371,6 +382,10 @@ std::vector<std::string> Install(HMODULE plugin) {
 }
 
 int Plug(const Device& device) { return M()->Plug(device); }
+void ShareBus(const std::string& bus) {
+  M()->SetBus(bus);
+  SetEnvironmentVariableA(kBusVariable, bus.c_str());
+}
 void Unplug(int slot) { M()->Unplug(slot); }
 void Replug(int slot) { M()->Replug(slot); }
 void FailNextWrites(int count, DWORD error) { M()->FailNextWrites(count, error); }

@@ -51,6 +51,12 @@ double NowMs();
 std::vector<std::string> Install(HMODULE plugin);
 
 // ---- the bus (see sim::BoxModel) ----------------------------------------------
+// The boxes of a test program sit on a bus of its own, which their device
+// paths name, so that the claims of two programs' boxes never meet. Boxes
+// plugged after ShareBus sit on the bus named, as do those of the programs
+// this one starts from then on (through the environment variable).
+constexpr char kBusVariable[] = "TARVOKEY_SIM_BUS";
+void ShareBus(const std::string& bus);
 int Plug(const Device& device);
 void Unplug(int slot);
 void Replug(int slot);

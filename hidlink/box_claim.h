@@ -1,0 +1,17 @@
+// A box's identity on this PC, and the claim by which one program at a time
+// keys it: two programs writing reports to one box between each other's would
+// chatter its PTT and corrupt its FSK line on the air.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The box's identity: its device interface path, which the system gives every
+// program alike and which stays the box's while it stays on its USB port, as
+// 64 bits (FNV-1a over the path with ASCII letters folded to lower case, as
+// the system compares paths). Never 0, which stands for no box.
+uint64_t BoxKey(const char* devicePath);
+
+// The name of a box's claim: Global\tarvokey-box-<the key in 16 hex digits>.
+constexpr size_t kClaimNameBytes = 40;
+void ClaimName(uint64_t key, char (&name)[kClaimNameBytes]);
