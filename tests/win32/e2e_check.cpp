@@ -15,6 +15,8 @@
 #include "keying/bit_clock.h"
 #include "keying/element_holds.h"
 #include "tools/check/check.h"
+#include "tools/check/text.h"
+#include "tools/check/texts.h"
 #include "tools/check/win32/win32_console.h"
 
 namespace {
@@ -147,13 +149,10 @@ double NumberAfter(const std::string& text, const std::string& label) {
   return at == std::string::npos ? NAN : std::strtod(text.c_str() + at + label.size(), nullptr);
 }
 
-// tarvokey-check.exe, which the build puts beside the plug-in, started as a
-// process of its own with its output in a pipe.
-class CheckProcess {
+// A program started as a process of its own, with its output in a pipe.
+class ChildProcess {
  public:
-  CheckProcess(const Env& env, const std::string& args) {
-    std::string program = WindowsPath(env.plugin);
-    program = program.substr(0, program.find_last_of('\\') + 1) + "tarvokey-check.exe";
+  ChildProcess(const std::string& program, const std::string& args) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE write = nullptr;
     REQUIRE(CreatePipe(&read_, &write, &inherit, 0));
@@ -170,13 +169,17 @@ class CheckProcess {
     CloseHandle(write);
     REQUIRE(started);
   }
-  ~CheckProcess() {
+  ~ChildProcess() {
+    if (process_.hProcess == nullptr) return;
+    TerminateProcess(process_.hProcess, 1);  // one a failed check left running
     CloseHandle(read_);
     CloseHandle(process_.hProcess);
     CloseHandle(process_.hThread);
   }
-  CheckProcess(const CheckProcess&) = delete;
-  CheckProcess& operator=(const CheckProcess&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  DWORD pid() const { return process_.dwProcessId; }
 
   // Its output, once it has ended, and its exit status.
   std::string Output(DWORD* status) {
@@ -189,9 +192,28 @@ class CheckProcess {
     return out;
   }
 
+  // As the Task Manager ends a program: no code of its own runs any more.
+  void Kill() {
+    CHECK(TerminateProcess(process_.hProcess, 9));
+    CHECK_EQ(WaitForSingleObject(process_.hProcess, 30000), WAIT_OBJECT_0);
+  }
+
  private:
   HANDLE read_ = nullptr;
   PROCESS_INFORMATION process_{};
+};
+
+// A program the build puts beside `file`'s.
+std::string Beside(const std::string& file, const std::string& program) {
+  const std::string path = WindowsPath(file);
+  return path.substr(0, path.find_last_of('\\') + 1) + program;
+}
+
+// tarvokey-check.exe, which the build puts beside the plug-in.
+class CheckProcess : public ChildProcess {
+ public:
+  CheckProcess(const Env& env, const std::string& args)
+      : ChildProcess(Beside(env.plugin, "tarvokey-check.exe"), args) {}
 };
 
 // The first instance of `tarvokey-check --status --json`, as far as read
@@ -426,5 +448,110 @@ SCENARIO(check_status_while_the_host_keys) {
     CloseHandle(section);
     CHECK_EQ(status, 0u);
     CHECK_EQ(JsonValue(json, "problem"), "\"" + std::string(fake.problem) + "\"");
+  }
+}
+
+namespace {
+
+// The status the plug-in in process `pid` publishes, as tarvokey-check reads it.
+status::Record StatusOf(DWORD pid) {
+  BoxConsole console;
+  for (const StatusEntry& entry : console.ReadStatuses()) {
+    if (entry.pid == pid && entry.read.problem == status::Problem::None) return entry.read.record;
+  }
+  return status::Record{};
+}
+
+// Polls until `what` holds; false if it has not within boundMs.
+template <typename What>
+bool Within(DWORD boundMs, What what) {
+  const double deadline = box::NowMs() + boundMs;
+  while (!what()) {
+    if (box::NowMs() > deadline) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+}  // namespace
+
+// Two programs and one box, as a station with two MMTTY windows has them: the
+// other keys a long text (mmtty_send, a process of its own, its simulated box
+// on the same bus as this one's: one box with one device path). tarvokey-check
+// --key refuses beside it and names it; this program's MMTTY opens the
+// plug-in and transmits, and its box sees no report at all; --status --json
+// shows it in use, with the holder's pid. When the holder closes, and again
+// when it is killed mid-transmission, this one takes the box at its next
+// discovery, and its characters arrive framed.
+SCENARIO(check_two_programs_one_box) {
+  WriteDefaultSettings();
+  box::ShareBus("two-programs-one-box");
+  box::Plug(box::Device{});
+  char self[MAX_PATH] = "";
+  REQUIRE(GetModuleFileNameA(nullptr, self, MAX_PATH) > 0);
+  const std::string holderProgram = Beside(self, "mmtty_send.exe");
+  const std::string pid = std::to_string(GetCurrentProcessId());
+  const std::vector<uint8_t> codes = ita2::Encode("RYRY DE TARVOKEY");
+
+  for (const bool killed : {false, true}) {
+    // Long enough to outlast what is asked beside it here, however slow the
+    // machine; the one to be killed would go on for a minute.
+    const std::string text(killed ? 360 : 60, 'R');
+    FILE* file = std::fopen("holder.txt", "wb");
+    REQUIRE(file != nullptr);
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+    ChildProcess holder(holderProgram, "\"" + WindowsPath(env.plugin) + "\" holder.txt holder.csv");
+    const std::string holderPid = std::to_string(holder.pid());
+    REQUIRE(Within(10000, [&] {
+      return StatusOf(holder.pid()).link == static_cast<uint8_t>(status::Link::Linked);
+    }));
+    const std::string named = Format(kTextsEnglish.status.holderNamed, "mmtty_send.exe",
+                                     static_cast<unsigned>(holder.pid()));
+    const size_t from = box::ReportCount();
+    if (!killed) {
+      BoxConsole console;
+      CHECK_EQ(Check(console, {"--key", "2", "--yes"}), kExitNoBox);
+      console.Says(Format(kTextsEnglish.inUseHeading, named.c_str()));
+      console.Says(kTextsEnglish.nothingKeyed);
+    }
+
+    Mmtty mmtty(env.plugin);
+    CHECK_EQ(mmtty.Open(), 1);
+    mmtty.Transmit(codes);
+    CheckProcess status(env, "--status --json");
+    DWORD exit = 0;
+    const std::string json = status.Output(&exit);
+    const std::string ours = json.substr(std::min(json.size(), json.find("\"host_pid\": " + pid)));
+    CHECK_EQ(JsonValue(ours, "link"), std::string("\"in use\""));
+    CHECK_EQ(JsonValue(ours, "holder_pid"), holderPid);
+    CHECK_EQ(box::ReportCount(), from);  // not one report while the other holds the box
+    REQUIRE(StatusOf(holder.pid()).link == static_cast<uint8_t>(status::Link::Linked));
+
+    if (killed) {
+      CHECK(Within(10000, [&] { return StatusOf(holder.pid()).characters >= 3; }));
+      holder.Kill();
+    } else {
+      CHECK_EQ(holder.Output(&exit).find("FAIL"), std::string::npos);
+      CHECK_EQ(exit, 0u);
+    }
+    // Taken at the first discovery that starts once the holder is gone.
+    const size_t events = box::Events().size();
+    REQUIRE(box::WaitForReports(from + 1, 2000));
+    const std::vector<box::Event> since = Slice(box::Events(), events);
+    size_t discoveries = 0;
+    for (size_t i = 0; i < since.size() && since[i].kind != box::EventKind::Write; ++i) {
+      discoveries += since[i].kind == box::EventKind::Enumerate;
+    }
+    CHECK(discoveries <= 1);
+
+    const Transmission tx = mmtty.Transmit(codes);
+    NextReports(2);
+    mmtty.Close();
+    std::vector<uint8_t> received;
+    for (const timeline::Character& c : ReadKeying(ReportsFrom(from)).characters) {
+      received.push_back(static_cast<uint8_t>(c.code));
+    }
+    CHECK_EQ(Hex(received), Hex(tx.put));
   }
 }
