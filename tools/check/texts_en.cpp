@@ -34,9 +34,9 @@ const Texts kTextsEnglish = {
     "  --lang ja|en     messages in Japanese or English (by default in the\n"
     "                   language of Windows)\n"
     "\n"
-    "Exit status: 0 box accepted, 1 no box, 2 box refused, 3 bad argument (or\n"
-    "--key not confirmed). With --watch and --status: 0 when a program has\n"
-    "tarvokey.fsk open, 1 when none has.\n",
+    "Exit status: 0 box accepted, 1 no box (or another program keys it), 2 box\n"
+    "refused, 3 bad argument (or --key not confirmed). With --watch and --status:\n"
+    "0 when a program has tarvokey.fsk open, 1 when none has.\n",
     "tarvokey-check: %s (see --help).\n",
     "--yes is given twice",
     "--key takes a whole number of seconds from 1 to %d, not \"%s\"",
