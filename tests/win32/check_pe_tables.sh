@@ -3,7 +3,7 @@
 # the module name TARVOKEY.FSK, and imports from system DLLs only.
 set -euo pipefail
 fsk="$1"
-dump=$(i686-w64-mingw32-objdump -p "$fsk")
+dump=$("${OBJDUMP:-i686-w64-mingw32-objdump}" -p "$fsk")
 fail=0
 
 grep -qE '^Name[[:space:]].*[[:space:]]TARVOKEY\.FSK$' <<<"$dump" || { echo "module name is not TARVOKEY.FSK"; fail=1; }

@@ -3,15 +3,16 @@
 # only and carries its manifest; and under Wine, which has no box and no
 # program with the plug-in open, its help, a bad argument, the no-box verdict,
 # --status, and --watch ended by Enter, each with its exit status; redirected,
-# in UTF-8 in either language.
-#   check_program.sh <tarvokey-check.exe> <wine-run>
+# in UTF-8 in either language. On Windows itself (no runner) the same runs
+# meet its real HID classes, where no box is plugged in.
+#   check_program.sh <tarvokey-check.exe> [<runner: scripts/wine-run>]
 set -uo pipefail
 exe="$1"
-wine_run="$2"
+runner=("${@:2}")
 # English unless --lang says otherwise: Wine takes the user's language from
-# the locale.
+# the locale (Windows from its display language).
 export LC_ALL=C.UTF-8
-dump=$(i686-w64-mingw32-objdump -p "$exe")
+dump=$("${OBJDUMP:-i686-w64-mingw32-objdump}" -p "$exe")
 fail=0
 
 grep -qE '^Magic[[:space:]]+010b' <<<"$dump" || { echo "not a 32-bit program"; fail=1; }
@@ -29,7 +30,7 @@ expect() {
   local want="$1" line="$2"
   shift 2
   local out status
-  out=$(printf '%s' "$input" | "$wine_run" "$exe" "$@" 2>&1)
+  out=$(printf '%s' "$input" | "${runner[@]}" "$exe" "$@" 2>&1)
   status=$?
   if [ "$status" != "$want" ] || ! grep -qF -- "$line" <<<"$out"; then
     printf 'tarvokey-check %s: exit %s (wanted %s), output:\n%s\n' "$*" "$status" "$want" "$out"

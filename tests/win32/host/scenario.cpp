@@ -105,19 +105,23 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
 }
 
 namespace {
-int OtherThreads() {
+std::vector<DWORD> OtherThreadIds() {
+  std::vector<DWORD> others;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;  // none that can be waited for
+  if (snapshot == INVALID_HANDLE_VALUE) return others;  // none that can be waited for
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  int others = 0;
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    others += entry.th32OwnerProcessID == GetCurrentProcessId() &&
-              entry.th32ThreadID != GetCurrentThreadId();
+    if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
+        entry.th32ThreadID != GetCurrentThreadId()) {
+      others.push_back(entry.th32ThreadID);
+    }
   }
   CloseHandle(snapshot);
   return others;
 }
+
+int OtherThreads() { return static_cast<int>(OtherThreadIds().size()); }
 
 UINT armedHolds[4096];
 volatile LONG armedCount = 0;
@@ -155,6 +159,47 @@ bool AwaitOtherThreads(DWORD boundMs) {
     Sleep(1);
   }
   return true;
+}
+
+std::string OtherThreadsText() {
+  // The address a thread started at, as the system keeps it.
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  constexpr int kThreadQuerySetWin32StartAddress = 9;
+  const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+  std::string text;
+  for (const DWORD id : OtherThreadIds()) {
+    void* start = nullptr;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    if (thread != nullptr && query != nullptr) {
+      query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr);
+    }
+    if (thread != nullptr) CloseHandle(thread);
+    HMODULE module = nullptr;
+    char path[MAX_PATH] = "";
+    if (start != nullptr && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                               static_cast<const char*>(start), &module)) {
+      GetModuleFileNameA(module, path, MAX_PATH);
+    }
+    const std::string file = std::string(path).substr(std::string(path).find_last_of("\\/") + 1);
+    char part[MAX_PATH + 64];
+    if (start == nullptr) {
+      std::snprintf(part, sizeof part, "thread %lu (start unknown)",
+                    static_cast<unsigned long>(id));
+    } else if (module == nullptr) {
+      std::snprintf(part, sizeof part, "thread %lu from %p, in no module",
+                    static_cast<unsigned long>(id), start);
+    } else {
+      std::snprintf(part, sizeof part, "thread %lu from %s+0x%lx", static_cast<unsigned long>(id),
+                    file.c_str(),
+                    static_cast<unsigned long>(static_cast<const char*>(start) -
+                                               reinterpret_cast<const char*>(module)));
+    }
+    if (!text.empty()) text += ", ";
+    text += part;
+  }
+  return text;
 }
 
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states) {

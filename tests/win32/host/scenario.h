@@ -65,6 +65,9 @@ std::string ArmedHolds();
 // Waits until this process has no thread but the caller; false if one is
 // still there after boundMs.
 bool AwaitOtherThreads(DWORD boundMs);
+// Each of them by its id and the module and offset it started at, to tell a
+// thread of the plug-in's from one of the system's own.
+std::string OtherThreadsText();
 
 // Power throttling states as "version/control mask/state mask", space-separated.
 std::string Text(const std::vector<PROCESS_POWER_THROTTLING_STATE>& states);

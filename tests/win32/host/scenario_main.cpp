@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   // a scenario that closes the plug-in at its very end leaves one on its way
   // in or out. The program ends once its other threads have; one still there
   // seconds after the scenario is a thread the plug-in left running.
-  if (!AwaitOtherThreads(5000)) check::Fail(__FILE__, __LINE__, "a thread outlives the scenario");
+  if (!AwaitOtherThreads(5000)) {
+    check::Fail(__FILE__, __LINE__, "a thread outlives the scenario: " + OtherThreadsText());
+  }
 
   // Whatever a scenario did, it ends with the module closed or unloaded: the
   // box must hold none of its resources and must have seen no contract breach.
