@@ -105,23 +105,59 @@ std::vector<box::Event> SendOne(Plugin& plugin, int32_t character, uint8_t idleL
 }
 
 namespace {
-std::vector<DWORD> OtherThreadIds() {
-  std::vector<DWORD> others;
+
+// A thread of this process but the caller, and where it started (the
+// address the system keeps for it, and the module holding that address).
+struct OtherThread {
+  DWORD id;
+  const void* start;
+  HMODULE module;
+};
+
+std::vector<OtherThread> OtherThreads() {
+  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  constexpr int kThreadQuerySetWin32StartAddress = 9;
+  const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+  std::vector<OtherThread> others;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return others;  // none that can be waited for
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
-        entry.th32ThreadID != GetCurrentThreadId()) {
-      others.push_back(entry.th32ThreadID);
+    if (entry.th32OwnerProcessID != GetCurrentProcessId() ||
+        entry.th32ThreadID == GetCurrentThreadId()) {
+      continue;
     }
+    OtherThread other{entry.th32ThreadID, nullptr, nullptr};
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, other.id);
+    if (thread != nullptr && query != nullptr) {
+      query(thread, kThreadQuerySetWin32StartAddress, &other.start, sizeof other.start, nullptr);
+    }
+    if (thread != nullptr) CloseHandle(thread);
+    if (other.start != nullptr) {
+      GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          static_cast<const char*>(other.start), &other.module);
+    }
+    others.push_back(other);
   }
   CloseHandle(snapshot);
   return others;
 }
 
-int OtherThreads() { return static_cast<int>(OtherThreadIds().size()); }
+// Under Wine every thread of the system ends with its work, so any thread
+// still there is one the plug-in left. Windows keeps some of its own: the
+// loader's thread-pool workers (Windows 10 and later) stay for 30 s after
+// they go idle. There a thread that started in a system DLL is the system's;
+// one that started in this program, in the plug-in, or in no module (the
+// trampoline's page, a module unmapped since) is not.
+bool SystemsOwn(const OtherThread& thread) {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+  return !wine && thread.module != nullptr && thread.module != GetModuleHandleA(nullptr) &&
+         thread.module != GetModuleHandleA("tarvokey.fsk");
+}
 
 UINT armedHolds[4096];
 volatile LONG armedCount = 0;
@@ -154,47 +190,31 @@ std::string ArmedHolds() {
 
 bool AwaitOtherThreads(DWORD boundMs) {
   const double deadline = box::NowMs() + boundMs;
-  while (OtherThreads() != 0) {
+  for (;;) {
+    const std::vector<OtherThread> others = OtherThreads();
+    if (std::all_of(others.begin(), others.end(), &SystemsOwn)) return true;
     if (box::NowMs() > deadline) return false;
     Sleep(1);
   }
-  return true;
 }
 
 std::string OtherThreadsText() {
-  // The address a thread started at, as the system keeps it.
-  using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  constexpr int kThreadQuerySetWin32StartAddress = 9;
-  const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
   std::string text;
-  for (const DWORD id : OtherThreadIds()) {
-    void* start = nullptr;
-    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
-    if (thread != nullptr && query != nullptr) {
-      query(thread, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr);
-    }
-    if (thread != nullptr) CloseHandle(thread);
-    HMODULE module = nullptr;
+  for (const OtherThread& thread : OtherThreads()) {
     char path[MAX_PATH] = "";
-    if (start != nullptr && GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                               static_cast<const char*>(start), &module)) {
-      GetModuleFileNameA(module, path, MAX_PATH);
-    }
+    if (thread.module != nullptr) GetModuleFileNameA(thread.module, path, MAX_PATH);
     const std::string file = std::string(path).substr(std::string(path).find_last_of("\\/") + 1);
-    char part[MAX_PATH + 64];
-    if (start == nullptr) {
-      std::snprintf(part, sizeof part, "thread %lu (start unknown)",
-                    static_cast<unsigned long>(id));
-    } else if (module == nullptr) {
-      std::snprintf(part, sizeof part, "thread %lu from %p, in no module",
-                    static_cast<unsigned long>(id), start);
+    const unsigned long id = thread.id;
+    char part[MAX_PATH + 80];
+    if (thread.start == nullptr) {
+      std::snprintf(part, sizeof part, "thread %lu (start unknown)", id);
+    } else if (thread.module == nullptr) {
+      std::snprintf(part, sizeof part, "thread %lu from %p, in no module", id, thread.start);
     } else {
-      std::snprintf(part, sizeof part, "thread %lu from %s+0x%lx", static_cast<unsigned long>(id),
-                    file.c_str(),
-                    static_cast<unsigned long>(static_cast<const char*>(start) -
-                                               reinterpret_cast<const char*>(module)));
+      std::snprintf(part, sizeof part, "thread %lu from %s+0x%lx%s", id, file.c_str(),
+                    static_cast<unsigned long>(static_cast<const char*>(thread.start) -
+                                               reinterpret_cast<const char*>(thread.module)),
+                    SystemsOwn(thread) ? " (the system's)" : "");
     }
     if (!text.empty()) text += ", ";
     text += part;

@@ -62,8 +62,9 @@ timeline::Keying ReadKeying(const std::vector<box::Event>& reports,
 void RecordArmedHolds();
 std::string ArmedHolds();
 
-// Waits until this process has no thread but the caller; false if one is
-// still there after boundMs.
+// Waits until this process has no thread but the caller, and on Windows the
+// system's own (those that started in a system DLL: the loader's thread pool
+// keeps its workers for 30 s); false if one is still there after boundMs.
 bool AwaitOtherThreads(DWORD boundMs);
 // Each of them by its id and the module and offset it started at, to tell a
 // thread of the plug-in's from one of the system's own.
