@@ -2,8 +2,10 @@
 # tarvokey-check.exe itself: a 32-bit console program that imports system DLLs
 # only and carries its manifest; and under Wine, which has no box and no
 # program with the plug-in open, its help, a bad argument, the no-box verdict,
-# --status, and --watch ended by Enter, each with its exit status; redirected,
-# in UTF-8 in either language.
+# --status, and --watch ended by Enter, each with its exit status. Redirected
+# with no console (as here), its text is in the ANSI code page, which Wine
+# takes from the locale: Japanese in code page 932 on a Japanese system, as
+# `type` and Notepad read it there; --status --json stays UTF-8.
 #   check_program.sh <tarvokey-check.exe> <wine-run>
 set -uo pipefail
 exe="$1"
@@ -23,14 +25,24 @@ done < <(sed -nE 's/^[[:space:]]*DLL Name: (.*)$/\1/p' <<<"$dump")
 manifest=$(python3 "$(dirname "$0")/check_manifest.py" "$exe") || { echo "$manifest"; fail=1; }
 
 # Expected exit status, a line the output must hold, then the arguments; the
-# input is $input (nothing unless set).
+# input is $input (nothing unless set). With $code_page set, the output is in
+# that code page and holds the line only once read in it.
 input=""
+code_page=""
 expect() {
   local want="$1" line="$2"
   shift 2
-  local out status
-  out=$(printf '%s' "$input" | "$wine_run" "$exe" "$@" 2>&1)
+  local out status raw
+  raw=$(mktemp)
+  printf '%s' "$input" | "$wine_run" "$exe" "$@" >"$raw" 2>&1
   status=$?
+  if [ -n "$code_page" ]; then
+    grep -qF -- "$line" "$raw" && { echo "tarvokey-check $*: UTF-8, not code page $code_page"; fail=1; }
+    out=$(iconv -f "CP$code_page" -t UTF-8 "$raw" 2>&1)
+  else
+    out=$(cat "$raw")
+  fi
+  rm -f "$raw"
   if [ "$status" != "$want" ] || ! grep -qF -- "$line" <<<"$out"; then
     printf 'tarvokey-check %s: exit %s (wanted %s), output:\n%s\n' "$*" "$status" "$want" "$out"
     fail=1
@@ -39,10 +51,10 @@ expect() {
 expect 0 "Usage: tarvokey-check [--setup]" --help
 expect 3 'tarvokey-check: unknown argument "--nonsense" (see --help).' --nonsense
 expect 1 "No box found: is it plugged in?"
-expect 1 "ボックスが見つかりません: 差し込まれていますか?" --lang ja
+LC_ALL=ja_JP.UTF-8 code_page=932 expect 1 "ボックスが見つかりません: USB に接続されていますか?" --lang ja
 expect 1 "[]" --status --json
 expect 1 "No program has tarvokey.fsk open." --status
 input=$'\n' expect 1 "As the watch ended:" --watch
 
-[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented, UTF-8 when redirected"
+[ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented, redirected text in the ANSI code page"
 exit $fail
