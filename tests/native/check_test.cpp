@@ -284,11 +284,16 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   EXPECT_EQ(lines, 11u) << shown;
   EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "12|")));
 
-  // Saved by Notepad as UTF-8 without a byte-order mark; and as "Unicode",
-  // where every other byte is a zero.
-  shown = settings(u8"FskPin＝３\r\nＦｓｋＲｅｖ=1\r\n");
-  EXPECT_THAT(shown, HasSubstr(note("1", u8"FskPin＝３", NotTakenNote::FullWidth,
-                                    {u8"＝" + ProbeTexts::Said(e.listSeparator) + u8"３"})));
+  // Saved by Notepad as UTF-8, with a byte-order mark (one line, two
+  // reasons) or without; and as "Unicode", where every other byte is a zero.
+  shown = settings(u8"\uFEFFFskPin＝３\r\nＦｓｋＲｅｖ=1\r\n");
+  EXPECT_THAT(
+      shown,
+      HasSubstr(note("1", u8"FskPin＝３", NotTakenNote::ByteOrderMark, {"FskPin"}) +
+                ProbeTexts::Said(
+                    e.notTakenReason,
+                    {ProbeTexts::Said(e.notTaken[static_cast<size_t>(NotTakenNote::FullWidth)],
+                                      {u8"＝" + ProbeTexts::Said(e.listSeparator) + u8"３"})})));
   EXPECT_THAT(shown, HasSubstr(ProbeTexts::Said(e.notTakenLine, {"2", u8"ＦｓｋＲｅｖ=1"})));
   std::string utf16 = "\xFF\xFE";
   for (char c : std::string("FskRev=1\r\nFskPin=3\r\n")) utf16 += {c, '\0'};

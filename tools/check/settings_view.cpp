@@ -171,11 +171,14 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
   const auto why = static_cast<NotTakenNote>(reason);
   switch (reason) {
     case NotTaken::NotAllowed:
-    case NotTaken::ByteOrderMark:
     case NotTaken::Utf16:
     case NotTaken::Overlong:
       Add(listening, line, token, why, key);
       return;
+    case NotTaken::ByteOrderMark:
+      // And then what the token itself may hold: the IME's characters.
+      Add(listening, line, token, why, key);
+      break;
     case NotTaken::NoValue:
     case NotTaken::NotANumber:
     case NotTaken::WrongCase:
@@ -209,6 +212,7 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
     }
     return;
   }
+  if (reason == NotTaken::ByteOrderMark) return;
   if (reason == NotTaken::NoKey) {
     if (const char* near = NearKey(ascii, &written)) {
       Add(listening, line, token, NotTakenNote::Misspelt, written, near);

@@ -136,6 +136,11 @@ bool NoStart(uint32_t c) {
 bool NoEnd(uint32_t c) { return In(c, U"「『（［｛〔〈《【“‘([{"); }
 bool EndsPhrase(uint32_t c) { return In(c, U"、。，．」』）：！？"); }
 bool Hiragana(uint32_t c) { return c >= 0x3041 && c <= 0x309F; }
+// The particles that end a phrase, and the て of a clause: where one meets a
+// word in kanji or katakana, a new phrase begins ("ボックスが|警告の",
+// "保存して|質問に"); other kana before kanji are mostly a word's own
+// ending ("答え直す").
+bool EndsWithParticle(uint32_t c) { return In(c, U"はがをにでともへやかのて"); }
 
 }  // namespace
 
@@ -170,7 +175,9 @@ LineBreak BreakBetween(uint32_t before, uint32_t after) {
   if (DisplayWidth(before) == 1 && (DisplayWidth(after) == 1 || Hiragana(after))) {
     return LineBreak::None;  // a word, or a particle after it
   }
-  if (EndsPhrase(before) || (Hiragana(before) && !Hiragana(after))) return LineBreak::Phrase;
+  if (EndsPhrase(before) || (EndsWithParticle(before) && !Hiragana(after))) {
+    return LineBreak::Phrase;
+  }
   return LineBreak::Allowed;
 }
 

@@ -37,8 +37,9 @@ int DisplayWidth(std::string_view text);
 // Whether a line of Japanese may break between two characters that have no
 // space between them: not inside a word of Latin letters or digits, nor
 // against the rules of line breaking (no 「 at a line's end, no 、 or small
-// kana at its start); at a phrase boundary (after punctuation, or after a
-// particle where the next word begins), or between any other two.
+// kana at its start), nor between a Latin word and its particle; at a phrase
+// boundary (after punctuation, or after a particle where the next word
+// begins), or between any other two.
 enum class LineBreak { None, Allowed, Phrase };
 LineBreak BreakBetween(uint32_t before, uint32_t after);
 
