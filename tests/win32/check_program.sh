@@ -54,6 +54,8 @@ expect 1 "No box found: is it plugged in?"
 LC_ALL=ja_JP.UTF-8 code_page=932 expect 1 "ボックスが見つかりません: USB に接続されていますか?" --lang ja
 expect 1 "[]" --status --json
 expect 1 "No program has tarvokey.fsk open." --status
+# Code page 1252 has no arrow: it goes as the ASCII that stands for it.
+expect 1 "(Option -> Setup MMTTY..., TX tab)" --status --lang en
 input=$'\n' expect 1 "As the watch ended:" --watch
 
 [ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented, redirected text in the ANSI code page"

@@ -42,6 +42,43 @@ std::string Narrow(const wchar_t* wide, size_t units, UINT codePage = CP_UTF8) {
   return narrow;
 }
 
+// The text in a code page that may lack some of its characters: the arrow
+// and dashes of the texts go as the ASCII that stands for them (the
+// Western code pages have no arrow), anything else as '?'.
+std::string InCodePage(const std::wstring& text, UINT codePage) {
+  if (codePage == CP_UTF8 || text.empty()) return Narrow(text.data(), text.size(), codePage);
+  BOOL lost = FALSE;
+  const int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(),
+                                        static_cast<int>(text.size()), nullptr, 0, nullptr, &lost);
+  if (bytes > 0 && !lost) return Narrow(text.data(), text.size(), codePage);
+  std::string out;
+  for (size_t at = 0; at < text.size(); ++at) {
+    char bytesOfOne[8];
+    lost = FALSE;
+    const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, &text[at], 1, bytesOfOne,
+                                           sizeof bytesOfOne, nullptr, &lost);
+    if (length > 0 && !lost) {
+      out.append(bytesOfOne, static_cast<size_t>(length));
+      continue;
+    }
+    switch (text[at]) {
+      case L'\u2192':
+        out += "->";
+        break;
+      case L'\u2014':
+      case L'\u2013':
+        out += "-";
+        break;
+      case L'\u2026':
+        out += "...";
+        break;
+      default:
+        out += '?';
+    }
+  }
+  return out;
+}
+
 // The code page in which this PC reads a text file: `type`, `more` and
 // `findstr` read it in the console's output code page (932 on a Japanese
 // Windows, 65001 after chcp 65001), and so does PowerShell when it takes the
@@ -125,8 +162,7 @@ void Win32Console::Print(const std::string& text) {
     WriteWide(out_, Wide(text));
     return;
   }
-  const std::wstring wide = Wide(text);
-  WriteBytes(Narrow(wide.data(), wide.size(), codePage_));
+  WriteBytes(InCodePage(Wide(text), codePage_));
 }
 
 // JSON is UTF-8 whatever the code page.
