@@ -435,11 +435,8 @@ namespace {
 
 // The code point at the start of a UTF-8 text, and at its end.
 uint32_t FirstCodePoint(std::string_view text) {
-  const auto byte = static_cast<unsigned char>(text[0]);
-  const size_t units = byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-  uint32_t c = units == 1 ? byte : byte & (0x7F >> units);
-  for (size_t i = 1; i < units && i < text.size(); ++i) c = c << 6 | (text[i] & 0x3F);
-  return c;
+  size_t length;
+  return CodePointAt(text, 0, &length);
 }
 uint32_t LastCodePoint(std::string_view text) {
   size_t at = text.size() - 1;

@@ -48,18 +48,10 @@ std::string Escaped(std::string_view bytes) {
 // How many bytes from the start are whole UTF-8 characters.
 size_t Utf8Prefix(std::string_view bytes) {
   size_t at = 0;
-  while (at < bytes.size()) {
-    const auto byte = static_cast<unsigned char>(bytes[at]);
-    const size_t units = byte < 0x80                   ? 1
-                         : byte >= 0xC2 && byte < 0xE0 ? 2
-                         : byte >= 0xE0 && byte < 0xF0 ? 3
-                         : byte >= 0xF0 && byte < 0xF5 ? 4
-                                                       : 0;
-    if (units == 0 || at + units > bytes.size()) break;
-    for (size_t i = 1; i < units; ++i) {
-      if ((static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80) return at;
-    }
-    at += units;
+  bool wellFormed = true;
+  for (size_t length = 0; at < bytes.size(); at += length) {
+    CodePointAt(bytes, at, &length, &wellFormed);
+    if (!wellFormed) break;
   }
   return at;
 }
@@ -84,17 +76,6 @@ std::string FromFile(std::string_view bytes, bool cut) {
     return Utf8(wide.data());
   }
   return Escaped(bytes);
-}
-
-uint32_t NextCodePoint(const std::string& utf8, size_t* at) {
-  const auto byte = static_cast<unsigned char>(utf8[*at]);
-  const size_t units = byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-  uint32_t c = units == 1 ? byte : byte & (0x7F >> units);
-  for (size_t i = 1; i < units && *at + i < utf8.size(); ++i) {
-    c = c << 6 | (static_cast<unsigned char>(utf8[*at + i]) & 0x3F);
-  }
-  *at += units;
-  return c;
 }
 
 // U+3000, the space the IME types, and the full-width forms of ASCII.
@@ -191,9 +172,8 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
   std::string ascii;
   std::string fullWidth;
   std::vector<uint32_t> seen;
-  for (size_t at = 0; at < text.size();) {
-    const size_t from = at;
-    const uint32_t c = NextCodePoint(text, &at);
+  for (size_t at = 0, length = 0; at < text.size(); at += length) {
+    const uint32_t c = CodePointAt(text, at, &length);
     if (!FullWidth(c)) {
       ascii += c < 0x80 ? static_cast<char>(c) : '\x7F';
       continue;
@@ -202,7 +182,7 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
     if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
     seen.push_back(c);
     if (!fullWidth.empty()) fullWidth += t.listSeparator;
-    fullWidth += c == kFullWidthSpace ? t.fullWidthSpace : text.substr(from, at - from);
+    fullWidth += c == kFullWidthSpace ? t.fullWidthSpace : text.substr(at, length);
   }
   std::string written;
   if (!fullWidth.empty()) {

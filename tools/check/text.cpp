@@ -95,33 +95,6 @@ std::string ErrorText(uint32_t code, const char* error) {
 
 namespace {
 
-// The code point at `at`, and how many bytes it takes; a byte that starts no
-// well-formed character is taken alone, as U+FFFD.
-uint32_t Decode(std::string_view text, size_t at, size_t* length) {
-  const auto byte = static_cast<unsigned char>(text[at]);
-  size_t units = byte < 0x80    ? 1
-                 : byte >= 0xF5 ? 0
-                 : byte >= 0xF0 ? 4
-                 : byte >= 0xE0 ? 3
-                 : byte >= 0xC2 ? 2
-                                : 0;
-  uint32_t c = units == 1   ? byte
-               : units == 2 ? byte & 0x1F
-               : units == 3 ? byte & 0x0F
-                            : byte & 0x07;
-  for (size_t i = 1; i < units; ++i) {
-    const auto next = at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
-    if ((next & 0xC0) != 0x80) units = 0;
-    c = c << 6 | (next & 0x3F);
-  }
-  if (units == 0) {
-    *length = 1;
-    return 0xFFFD;
-  }
-  *length = units;
-  return c;
-}
-
 bool In(uint32_t c, std::u32string_view set) {
   return set.find(static_cast<char32_t>(c)) != set.npos;
 }
@@ -144,6 +117,32 @@ bool EndsWithParticle(uint32_t c) { return In(c, U"はがをにでともへや�
 
 }  // namespace
 
+uint32_t CodePointAt(std::string_view text, size_t at, size_t* length, bool* wellFormed) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  size_t units = byte < 0x80    ? 1
+                 : byte >= 0xF5 ? 0
+                 : byte >= 0xF0 ? 4
+                 : byte >= 0xE0 ? 3
+                 : byte >= 0xC2 ? 2
+                                : 0;
+  uint32_t c = units == 1   ? byte
+               : units == 2 ? byte & 0x1F
+               : units == 3 ? byte & 0x0F
+                            : byte & 0x07;
+  for (size_t i = 1; i < units; ++i) {
+    const auto next = at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    if ((next & 0xC0) != 0x80) units = 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  if (wellFormed != nullptr) *wellFormed = units != 0;
+  if (units == 0) {
+    *length = 1;
+    return 0xFFFD;
+  }
+  *length = units;
+  return c;
+}
+
 int DisplayWidth(uint32_t c) {
   // Wide and full-width characters of Unicode's East Asian Width, as far as
   // Japanese uses them; then what a Japanese console draws double though
@@ -165,7 +164,7 @@ int DisplayWidth(uint32_t c) {
 int DisplayWidth(std::string_view text) {
   int columns = 0;
   for (size_t at = 0, length = 0; at < text.size(); at += length) {
-    columns += DisplayWidth(Decode(text, at, &length));
+    columns += DisplayWidth(CodePointAt(text, at, &length));
   }
   return columns;
 }
@@ -206,7 +205,7 @@ void FitLine(std::string_view line, int columns, std::string& out) {
     size_t at = 0;
     while (at < rest.size()) {
       size_t length;
-      const uint32_t c = Decode(rest, at, &length);
+      const uint32_t c = CodePointAt(rest, at, &length);
       if (c == ' ') {
         size_t end = at;
         while (end < rest.size() && rest[end] == ' ') ++end;
@@ -214,7 +213,7 @@ void FitLine(std::string_view line, int columns, std::string& out) {
         // the word goes on ("HID デバイス"), or its particle follows.
         size_t next = 0;
         const bool wordGoesOn = end < rest.size() && DisplayWidth(before) == 1 &&
-                                DisplayWidth(Decode(rest, end, &next)) == 2;
+                                DisplayWidth(CodePointAt(rest, end, &next)) == 2;
         if (text) (wordGoesOn ? allowed : phrase) = Cut{at, end, width};
         width += static_cast<int>(end - at);
         at = end;

@@ -27,6 +27,11 @@ std::string FromAnsi(const std::string& text);
 // code; `error` is the word for it ("error %u").
 std::string ErrorText(uint32_t code, const char* error);
 
+// The code point of the UTF-8 character at `at`, and its length in bytes. A
+// byte that starts no well-formed character is taken alone, as U+FFFD, and
+// wellFormed (when asked) is false.
+uint32_t CodePointAt(std::string_view text, size_t at, size_t* length, bool* wellFormed = nullptr);
+
 // The columns a console gives the code point: two for kana, kanji and the
 // full-width forms, and for every character a Japanese console draws from its
 // double-byte font (arrows, dashes, Greek); one for the rest.

@@ -4,9 +4,8 @@
 
 #include <tlhelp32.h>
 
-#include <string>
-
 #include "platform/status_record.h"
+#include "tools/check/text.h"
 
 namespace {
 
@@ -26,15 +25,6 @@ size_t ReadableBytes(const void* view) {
          (static_cast<const char*>(view) - static_cast<const char*>(region.BaseAddress));
 }
 
-std::string Utf8(const wchar_t* text) {
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return {};
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &utf8[0], bytes, nullptr, nullptr);
-  utf8.pop_back();
-  return utf8;
-}
-
 bool ReadSection(const PROCESSENTRY32W& process, StatusEntry* entry) {
   const DWORD pid = process.th32ProcessID;
   char16_t name[status::kSectionNameUnits];
@@ -48,7 +38,7 @@ bool ReadSection(const PROCESSENTRY32W& process, StatusEntry* entry) {
     // open: it is listed, by the name the process list gives it.
     if (GetLastError() != ERROR_ACCESS_DENIED) return false;  // no instance open there
     entry->accessDenied = true;
-    entry->exe = Utf8(process.szExeFile);
+    entry->exe = Utf8(reinterpret_cast<const char16_t*>(process.szExeFile));
     return true;
   }
   const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
