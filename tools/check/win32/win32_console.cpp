@@ -50,7 +50,8 @@ std::string InCodePage(const std::wstring& text, UINT codePage) {
   BOOL lost = FALSE;
   const int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(),
                                         static_cast<int>(text.size()), nullptr, 0, nullptr, &lost);
-  if (bytes > 0 && !lost) return Narrow(text.data(), text.size(), codePage);
+  // (A code page that takes no such flag, as some do, converts as it can.)
+  if (bytes == 0 || !lost) return Narrow(text.data(), text.size(), codePage);
   std::string out;
   for (size_t at = 0; at < text.size(); ++at) {
     char bytesOfOne[8];
