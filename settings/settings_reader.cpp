@@ -109,7 +109,9 @@ void SettingsReader::Take(std::string_view token, const char* key, int32_t& valu
 }
 
 // A key that is there but not as the reader takes it: glued to too much, in
-// another case, after a byte-order mark, or in UTF-16.
+// another case, after a byte-order mark, or in UTF-16. Any other token is
+// heard too, as naming no key: the listener may know it for a key written
+// otherwise.
 void SettingsReader::NearMiss(std::string_view token, bool overlong) {
   NotTaken why = overlong ? NotTaken::Overlong : NotTaken::WrongCase;
   std::string_view rest = token;
@@ -126,7 +128,9 @@ void SettingsReader::NearMiss(std::string_view token, bool overlong) {
     rest = std::string_view(narrow, length);
     why = NotTaken::Utf16;
   }
-  if (const char* key = KeyInAnyCase(rest)) listener_(context_, line_, why, key, token);
+  const char* key = KeyInAnyCase(rest);
+  listener_(context_, line_, key != nullptr ? why : NotTaken::NoKey, key != nullptr ? key : "",
+            token);
 }
 
 SettingsValues ReadSettings(std::string_view text) {

@@ -31,8 +31,10 @@ enum class NotTaken : uint8_t {
   Utf16,          // the key in UTF-16 (the file saved as "Unicode")
   WrongCase,      // "fskrev=1"
   Overlong,       // glued to more than kMaxToken bytes, skipped whole
+  NoKey,          // names no key as the reader reads it: a comment, "=", "FskPim=3"
 };
-// The line (from 1), why, the key it names, and the token as far as kept.
+// The line (from 1), why, the key it names ("" with NoKey), and the token as
+// far as kept.
 using NotTakenListener = void (*)(void* context, uint32_t line, NotTaken why, const char* key,
                                   std::string_view token);
 

@@ -58,12 +58,15 @@ SettingsValues ReadWhole(const std::string& text) {
   return v;
 }
 
-// What a listener hears is about a line of the file, one of the two keys, and
-// a token as far as the reader kept it.
+// What a listener hears is about a line of the file, one of the two keys (or
+// none, for a token that names no key), and a token as far as the reader kept
+// it.
 void Heard(void* lines, uint32_t line, NotTaken why, const char* key, std::string_view token) {
-  const bool known = std::string(key) == "FskRev" || std::string(key) == "FskPin";
+  const bool known = why == NotTaken::NoKey
+                         ? std::string(key).empty()
+                         : std::string(key) == "FskRev" || std::string(key) == "FskPin";
   if (line == 0 || line > *static_cast<uint32_t*>(lines) || !known || token.empty() ||
-      token.size() > SettingsReader::kMaxToken || why > NotTaken::Overlong) {
+      token.size() > SettingsReader::kMaxToken || why > NotTaken::NoKey) {
     std::fprintf(stderr, "heard line %u, key %s, why %d, a token of %zu bytes\n", line, key,
                  static_cast<int>(why), token.size());
     std::abort();

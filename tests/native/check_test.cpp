@@ -1,5 +1,6 @@
 // The check program on the simulated platform: its verdicts, exit statuses and
 // settings report, and --key on virtual time.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,9 +16,12 @@
 #include "hidlink/box_claim.h"
 #include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
+#include "probe_texts.h"
 #include "settings/settings_reader.h"
+#include "settings/settings_text.h"
 #include "shell/version.h"
 #include "tools/check/check.h"
+#include "tools/check/settings_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
 
@@ -33,10 +37,13 @@ class TestConsole : public Console {
   bool realTime = false;
   bool japanese = false;
   bool ownConsole = false;
+  int columns = 119;
   int waitedForEnter = 0;
   std::function<Stop()> during;
   std::function<bool()> enter;
   std::vector<StatusEntry> others;  // what other programs publish
+  // Sections found but not this user's to read.
+  std::vector<StatusEntry> unreadable;
 
   void Print(const std::string& text) override { out += text; }
   bool Confirm(const std::string& question) override {
@@ -61,9 +68,12 @@ class TestConsole : public Console {
           static_cast<uint32_t>(std::stoul(section.name.substr(section.name.rfind('-') + 1)));
       entries.push_back({pid, status::Read(section.view, section.bytes, pid)});
     }
+    entries.insert(entries.end(), unreadable.begin(), unreadable.end());
     return entries;
   }
   bool EnterPressed() override { return enter && enter(); }
+  // As wide as a Windows 10 console, unless a test narrows it.
+  int Columns() override { return columns; }
   bool JapaneseUser() override { return japanese; }
   bool OwnConsole() override { return ownConsole; }
   void WaitForEnter() override { ++waitedForEnter; }
@@ -194,7 +204,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
                                              {"--lang"},
                                              {"-x\x1b[2J"}}) {
     EXPECT_EQ(Run(bad), kExitBadArgument) << bad[0];
-    EXPECT_THAT(console.out, HasSubstr("(see --help).\n"));
+    EXPECT_THAT(console.out, HasSubstr("--help).\n"));
     EXPECT_THAT(console.out, Not(HasSubstr("\x1b")));
   }
   EXPECT_FALSE(std::filesystem::exists("tarvokey.ini"));
@@ -251,34 +261,84 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   EXPECT_THAT(console.out, HasSubstr("asks the pin question"));
   EXPECT_TRUE(sim::PromptsShown().empty());
 
-  // Lines that are there but not taken, each with its line and why; read by
-  // the module's own reader, so what it shows is what the plug-in does.
-  WriteSettings(
+  // Lines that are there but not taken: each line as it is in the file, then
+  // why, in the program's words (the probe says which, and with what). Read
+  // by the module's own reader, so what is listed is what the plug-in passes
+  // over. The IME's full-width characters are named, and shown as they are,
+  // from Shift_JIS as the plug-in writes the file or from UTF-8 as Notepad may
+  // save it; a comment, Japanese or not, is not listed.
+  const ProbeTexts probe;
+  const Texts& e = kTextsEnglish;
+  const auto note = [&](const char* line, const std::string& shown, NotTakenNote why,
+                        std::initializer_list<std::string> what) {
+    return ProbeTexts::Said(e.notTakenLine, {line, shown}) +
+           ProbeTexts::Said(e.notTakenReason,
+                            {ProbeTexts::Said(e.notTaken[static_cast<size_t>(why)], what)});
+  };
+  const auto settings = [&](const std::string& text) {
+    WriteSettings(text);
+    console.out.clear();
+    PrintSettings(console, probe.texts());
+    return console.out;
+  };
+  char comment[64];
+  std::snprintf(comment, sizeof comment, kRevLineFormat, 0);  // with its Shift_JIS comment
+  std::string shown = settings(
       "\xEF\xBB\xBF"
       "FskRev=1 // comment\r\nFskPin = 3\r\nfskrev=0\r\nFskPin=7\r\n"
       "FskRev=x\r\nFskRev=0" +
-      std::string(300, 'x') + "\r\n");
-  Run({});
-  for (const char* part :
-       {"  FSK pin   pin 1, as for the TARVOKEY (FskPin=7)\n"
-        "  Not taken from the file as written:\n"
-        "    line 1, \"\\xEF\\xBB\\xBFFskRev=1\": a byte-order mark before FskRev",
-        "    line 2, \"FskPin\": FskPin must be followed at once by \"=\" and the number, with "
-        "no spaces around \"=\"\n",
-        "    line 3, \"fskrev=0\": the key is spelled FskRev, in this case exactly\n",
-        "    line 4, \"FskPin=7\": FskPin takes no such value",
-        "    line 5, \"FskRev=x\": FskRev must be followed at once by \"=\" and a whole number\n",
-        "    line 6, \"FskRev=0xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx...\": FskRev is glued to more",
-        "asks the polarity question"}) {
-    EXPECT_THAT(console.out, HasSubstr(part));
+      std::string(300, 'x') +
+      "\r\n"
+      "fskrev = 1\r\nFskPim=3\r\n"
+      "FskRev=\x82\x50 // \x83\x52\x83\x81\x83\x93\x83\x67\r\n"  // FskRev=１ // コメント
+      "\x81\x40"
+      "FskPin=3\r\n"  // a full-width space first
+      "FskRev\x81\x81"
+      "1\r\n" +  // ＝
+      std::string(comment + 9));
+  for (const std::string& part : {
+           ProbeTexts::Said(e.pinLine, {ProbeTexts::Said(e.pin1), "FskPin=7"}),
+           note("1", "FskRev=1 // comment", NotTakenNote::ByteOrderMark, {"FskRev"}),
+           note("2", "FskPin = 3", NotTakenNote::NoValue, {"FskPin"}),
+           note("3", "fskrev=0", NotTakenNote::WrongCase, {"FskRev"}),
+           note("4", "FskPin=7", NotTakenNote::NotAllowed, {"FskPin"}),
+           note("5", "FskRev=x", NotTakenNote::NotANumber, {"FskRev"}),
+           note("6", "FskRev=0" + std::string(52, 'x') + "...", NotTakenNote::Overlong, {"FskRev"}),
+           note("7", "fskrev = 1", NotTakenNote::WrongCaseSpaced, {"FskRev"}),
+           note("8", "FskPim=3", NotTakenNote::Misspelt, {"FskPim", "FskPin"}),
+           note("9", u8"FskRev=１ // コメント", NotTakenNote::FullWidth, {u8"１"}),
+           note("10", u8"　FskPin=3", NotTakenNote::FullWidth,
+                {ProbeTexts::Said(e.fullWidthSpace)}),
+           note("11", u8"FskRev＝1", NotTakenNote::FullWidth, {u8"＝"}),
+           ProbeTexts::Said(e.willAsk, {ProbeTexts::Said(e.askPolarity)}),
+       }) {
+    EXPECT_THAT(shown, HasSubstr(part));
   }
-  // Saved by Notepad as "Unicode": every other byte is a zero.
+  // One line each, and no more: the "=" and "1" of line 7 and the comments go
+  // unmentioned.
+  std::string lineProbe = ProbeTexts::Said(e.notTakenLine);
+  lineProbe.back() = '|';  // for the line's break
+  size_t lines = 0;
+  for (size_t at = 0; (at = shown.find(lineProbe, at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 11u) << shown;
+  EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "12|")));
+
+  // Saved by Notepad as UTF-8, with a byte-order mark (one line, two
+  // reasons) or without; and as "Unicode", where every other byte is a zero.
+  shown = settings(u8"\uFEFFFskPin＝３\r\nＦｓｋＲｅｖ=1\r\n");
+  EXPECT_THAT(
+      shown,
+      HasSubstr(note("1", u8"FskPin＝３", NotTakenNote::ByteOrderMark, {"FskPin"}) +
+                ProbeTexts::Said(
+                    e.notTakenReason,
+                    {ProbeTexts::Said(e.notTaken[static_cast<size_t>(NotTakenNote::FullWidth)],
+                                      {u8"＝" + ProbeTexts::Said(e.listSeparator) + u8"３"})})));
+  EXPECT_THAT(shown, HasSubstr(ProbeTexts::Said(e.notTakenLine, {"2", u8"ＦｓｋＲｅｖ=1"})));
   std::string utf16 = "\xFF\xFE";
   for (char c : std::string("FskRev=1\r\nFskPin=3\r\n")) utf16 += {c, '\0'};
-  WriteSettings(utf16);
-  Run({});
-  EXPECT_THAT(console.out, HasSubstr("    line 1, \"\\xFF\\xFEFskRev=1\": FskRev is in UTF-16"));
-  EXPECT_THAT(console.out, HasSubstr("    line 2, \"FskPin=3\": FskPin is in UTF-16"));
+  shown = settings(utf16);
+  EXPECT_THAT(shown, HasSubstr(note("1", "\\xFF\\xFEFskRev=1", NotTakenNote::Utf16, {"FskRev"})));
+  EXPECT_THAT(shown, HasSubstr(note("2", "FskPin=3", NotTakenNote::Utf16, {"FskPin"})));
 
   // --setup: the module's own question, and the file as an open writes it.
   WriteSettings("FskRev=1 FskPin=-1\n");
@@ -388,7 +448,7 @@ TEST_F(CheckTest, KeyRunWithTheClockOnATimerThread) {
 TEST_F(CheckTest, InTheOperatorsLanguageAndReadableAfterADoubleClick) {
   console.japanese = true;
   EXPECT_EQ(Run({}), kExitNoBox);
-  EXPECT_THAT(console.out, HasSubstr(u8"ボックスが見つかりません: 差し込まれていますか?\n"));
+  EXPECT_THAT(console.out, HasSubstr(std::string(kTextsJapanese.verdictNoBox) + "\n"));
   EXPECT_THAT(console.out, HasSubstr("  ***HID Test Report***\n  Device not detected\n"));
   EXPECT_EQ(Run({"--lang", "en"}), kExitNoBox);
   EXPECT_THAT(console.out, HasSubstr("No box found: is it plugged in?\n"));
@@ -410,44 +470,121 @@ TEST_F(CheckTest, InTheOperatorsLanguageAndReadableAfterADoubleClick) {
   EXPECT_EQ(console.waitedForEnter, 1);
 }
 
+namespace {
+
+// The code point at the start of a UTF-8 text, and at its end.
+uint32_t FirstCodePoint(std::string_view text) {
+  size_t length;
+  return CodePointAt(text, 0, &length);
+}
+uint32_t LastCodePoint(std::string_view text) {
+  size_t at = text.size() - 1;
+  while (at > 0 && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+  return FirstCodePoint(text.substr(at));
+}
+
+std::vector<std::string> Rows(const std::string& text) {
+  std::vector<std::string> rows;
+  for (size_t from = 0;;) {
+    const size_t end = text.find('\n', from);
+    rows.push_back(text.substr(from, end == std::string::npos ? end : end - from));
+    if (end == std::string::npos) return rows;
+    from = end + 1;
+  }
+}
+
+// Where a text is broken into rows with no space at the break, the rules
+// of line breaking let those two characters part: never a word from its
+// particle, nor 、 at a row's start. A break by hand (a paragraph's) is where
+// a phrase ends.
+void ExpectBreaksAllowed(const std::vector<std::string>& rows, bool byHand) {
+  for (size_t i = 0; i + 1 < rows.size(); ++i) {
+    const std::string& row = rows[i];
+    const std::string next =
+        rows[i + 1].substr(rows[i + 1].find_first_not_of(' ') == std::string::npos
+                               ? 0
+                               : rows[i + 1].find_first_not_of(' '));
+    // (A row that starts with "%s" is the text it stands for.)
+    if (row.empty() || next.empty() || row.back() == ' ' || next[0] == '%') continue;
+    const uint32_t before = LastCodePoint(row), after = FirstCodePoint(next);
+    const bool narrow = DisplayWidth(before) == 1 || DisplayWidth(after) == 1;
+    const LineBreak kind = BreakBetween(before, after);
+    // Between two narrow characters a row break stands for a space.
+    const bool allowed = (DisplayWidth(before) == 1 && DisplayWidth(after) == 1) ||
+                         kind == LineBreak::Phrase ||
+                         (kind == LineBreak::Allowed && (narrow || !byHand));
+    EXPECT_TRUE(allowed) << row << "\n" << next;
+  }
+}
+
+}  // namespace
+
 // Each Japanese text takes the arguments of its English one, in order, and
-// none is missing. A paragraph broken by hand fits an 80-column console, a
-// Japanese character taking two columns.
+// none is missing. A paragraph broken by hand fits the narrowest console, each
+// character taking the columns a console gives it (two for a Japanese one,
+// and for the arrows and dashes a Japanese console draws double), and is
+// broken where a phrase ends.
 TEST(CheckTexts, EveryTranslationTakesTheSameArguments) {
   static_assert(sizeof(Texts) % sizeof(const char*) == 0, "texts only");
   const auto* english = reinterpret_cast<const char* const*>(&kTextsEnglish);
   const auto* japanese = reinterpret_cast<const char* const*>(&kTextsJapanese);
-  const std::regex conversion("%[-+#0]*[0-9]*(\\.[0-9]+)?(ll|l|h)?[diouxXfgcs%]");
-  const auto conversions = [&](const char* text) {
-    std::string found;
-    for (std::cregex_iterator at(text, text + std::strlen(text), conversion), end; at != end;
-         ++at) {
-      found += at->str() + " ";
-    }
-    return found;
-  };
   for (size_t i = 0; i < sizeof(Texts) / sizeof(const char*); ++i) {
     ASSERT_NE(english[i], nullptr) << i;
     ASSERT_NE(japanese[i], nullptr) << i;
-    EXPECT_EQ(conversions(english[i]), conversions(japanese[i])) << english[i] << "\n"
+    EXPECT_EQ(Conversions(english[i]), Conversions(japanese[i])) << english[i] << "\n"
                                                                  << japanese[i];
     for (const char* text : {english[i], japanese[i]}) {
       const std::string paragraph = text;
       const size_t lineBreak = paragraph.find('\n');
-      // One line, broken by the console where it must.
+      // One line, broken by the program where it must.
       if (lineBreak == std::string::npos || lineBreak + 1 == paragraph.size()) continue;
-      int columns = 0;
-      for (size_t at = 0; at < paragraph.size() && columns <= 80; ++at) {
-        const auto byte = static_cast<unsigned char>(paragraph[at]);
-        if (byte == '\n') {
-          columns = 0;
-        } else if ((byte & 0xC0) != 0x80) {  // a character's first byte
-          columns += byte >= 0xE3 ? 2 : 1;   // U+3000 and up: CJK, kana, full-width forms
-        }
-      }
-      EXPECT_LE(columns, 80) << paragraph;
+      const std::vector<std::string> rows = Rows(paragraph);
+      for (const std::string& row : rows) EXPECT_LE(DisplayWidth(row), kConsoleColumns) << row;
+      ExpectBreaksAllowed(rows, true);
     }
   }
+}
+
+// A line wider than the console is broken by the program, not by the console
+// in the middle of a word: at a space, or where a Japanese phrase ends; at
+// worst where the rules of line breaking allow, or, in a path without a
+// space, where the columns run out. Each row fits, under the line's own
+// indent, and nothing but the breaks is changed.
+TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
+  const StatusTexts& ja = kTextsJapanese.status;
+  const std::string lines[] = {
+      Format(kTextsJapanese.noBoxDetail, 0x0BFE, 0x0E00),
+      "  " + Format(ja.instancePrefix, "MMTTY.EXE", 1234u) +
+          Format(ja.timingPoorAction, Format(ja.recentSpan, "60 s").c_str(), 0.4, 12.4,
+                 ja.hintMinimised),
+      "      " + Format(kTextsJapanese.notTaken[2], "FskPin"),
+      "  " + Format(kTextsEnglish.status.timingPoorAction, "in the last 60 s", 0.4, 12.4,
+                    kTextsEnglish.status.hintBusy),
+      "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#{4d1e55b2-f16f-11cf-88cb-"
+      "001111000030}\\" +
+          std::string(40, 'x'),
+  };
+  for (const std::string& line : lines) {
+    const std::string fitted = FitLines(line, kConsoleColumns);
+    const std::vector<std::string> rows = Rows(fitted);
+    EXPECT_GT(rows.size(), 1u) << fitted;
+    for (const std::string& row : rows) EXPECT_LE(DisplayWidth(row), kConsoleColumns) << fitted;
+    const size_t indent = line.find_first_not_of(' ');
+    for (size_t i = 1; i < rows.size(); ++i) {
+      if (rows[i].empty()) continue;  // after the line's own break
+      EXPECT_EQ(rows[i].find_first_not_of(' '), indent == 0 ? 0 : indent + 2) << fitted;
+    }
+    const auto text = [](std::string s) {
+      s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\n'; }),
+              s.end());
+      return s;
+    };
+    EXPECT_EQ(text(fitted), text(line));
+    ExpectBreaksAllowed(rows, false);
+  }
+  // The lines of the console's own breaks that were seen at 80 columns.
+  EXPECT_THAT(FitLines(lines[0], 79), HasSubstr(u8"HID デバイス"));
+  EXPECT_EQ(FitLines("short\nlines\n", 79), "short\nlines\n");
 }
 
 // While an instance is open, --status and --watch show it from its section
@@ -457,6 +594,22 @@ TEST_F(CheckTest, StatusAndWatchShowTheOpenInstanceAndTouchNothing) {
   EXPECT_EQ(console.out, "[]\n");
   EXPECT_EQ(Run({"--status"}), kExitNoInstance);
   EXPECT_THAT(console.out, testing::EndsWith(kTextsEnglish.status.noInstance));
+
+  // An MMTTY run as administrator has the plug-in open: its section is there
+  // but not to be read by this user. Never "no program": it is listed, with
+  // how to watch it, and counts as open.
+  StatusEntry elevated;
+  elevated.pid = 4711;
+  elevated.accessDenied = true;
+  elevated.exe = "MMTTY.EXE";
+  console.unreadable = {elevated};
+  EXPECT_EQ(Run({"--status"}), kExitInstanceOpen);
+  EXPECT_THAT(console.out, HasSubstr(std::string("MMTTY.EXE, pid 4711: ") +
+                                     kTextsEnglish.status.runsElevatedAction));
+  EXPECT_EQ(Run({"--status", "--json"}), kExitInstanceOpen);
+  EXPECT_THAT(console.out, HasSubstr("\"host_pid\": 4711, \"host_exe\": \"MMTTY.EXE\", "
+                                     "\"access_denied\": true"));
+  console.unreadable.clear();
 
   WriteSettings("FskRev=0 FskPin=1");
   const int box = sim::AttachBox();
@@ -504,7 +657,8 @@ TEST_F(CheckTest, StatusAndWatchShowTheOpenInstanceAndTouchNothing) {
   EXPECT_EQ(RunCheck({"--watch"}, console), kExitInstanceOpen);
   EXPECT_THAT(console.out, testing::EndsWith("What to do:\n  box lost: plug it in\n"));
   EXPECT_EQ(RunCheck({"--status", "--lang", "ja"}, console), kExitInstanceOpen);
-  EXPECT_THAT(console.out, HasSubstr(u8"  ボックス    探しています: TARVOKEY HID 3.1、世代 31"));
+  EXPECT_THAT(console.out,
+              HasSubstr(u8"  ボックス    接続が切れ、探しています: TARVOKEY HID 3.1、世代 31"));
 
   extfskClose();
   EXPECT_EQ(RunCheck({"--status", "--json"}, console), kExitNoInstance);

@@ -17,6 +17,7 @@
 #include "platform/sim/sim_hid.h"
 #include "platform/status_reader.h"
 #include "platform/status_writer.h"
+#include "probe_texts.h"
 #include "tools/check/status_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
@@ -248,7 +249,12 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   busy.pid = 77;
   busy.read.problem = Problem::Busy;
   busy.read.found = status::kReadAttempts;
-  const std::vector<StatusEntry> entries = {{kPid, section.Read()}, busy};
+  // An MMTTY run as administrator: its section is there, but not ours to read.
+  StatusEntry elevated;
+  elevated.pid = 88;
+  elevated.accessDenied = true;
+  elevated.exe = "MMTTY.EXE";
+  const std::vector<StatusEntry> entries = {{kPid, section.Read()}, busy, elevated};
   const double nowMs = 122050;
   EXPECT_EQ(StatusJson(entries, nowMs), R"([
   {
@@ -290,25 +296,41 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
     "last_character_ago_s": 13.911,
     "last_failure": {"call": "WriteFile", "error": 1167, "ago_s": 12.050}
   },
-  {"host_pid": 77, "problem": "its status kept changing while read (1000 tries): try again"}
+  {"host_pid": 77, "problem": "its status kept changing while read (1000 tries): try again"},
+  {"host_pid": 88, "host_exe": "MMTTY.EXE", "access_denied": true, "problem": ")" +
+                                            std::string(kTextsEnglish.status.runsElevated) + R"("}
 ]
 )");
-  EXPECT_EQ(StatusPanel(entries, nowMs, kTextsEnglish.status),
-            "MMTTY.EXE, pid 4242: tarvokey.fsk 0.0.4.1, open for 22 s\n"
-            "  box       looking: TARVOKEY \"HID\" 3.1\\?日本🎉�, generation 31 (VID 0BFE, PID "
-            "0E00), lost\n"
-            "  reports   written 999, failed 1; discoveries 4, link drops 1\n"
-            "  keying    PTT on, keying armed; characters 20, PTT changes 1\n"
-            "  settings  FskRev=1 FskPin=3, from C:\\MMTTY\\tarvokey.ini\n"
-            "  timer     1 ms granted; throttling opt-out on\n"
-            "  timing    ticks 1000, late by 0.82 ms median, 12.40 ms p99, 12.40 ms at most\n"
-            "            character period 165.20 ms (165 nominal), from 19 pairs\n"
-            "  last failure  WriteFile: error 1167, 12 s ago\n"
-            "What to do:\n"
-            "  MMTTY.EXE, pid 4242: box lost: plug it in\n"
-            "  MMTTY.EXE, pid 4242: timing poor: elements up to 12 ms late — is MMTTY minimised "
-            "on Windows 11? see the guide\n"
-            "  pid 77: its status kept changing while read (1000 tries): try again\n");
+  // The panel in the probe's words: which text, with what. The warnings are
+  // judged on the figures since the open (one look, as --status takes) and
+  // say so; the timing one names its figures, median and 99th percentile,
+  // as the timing line above has them, and with the 1 ms timer granted and
+  // kept for a minimised MMTTY it does not blame minimising.
+  const ProbeTexts probe;
+  const StatusTexts& e = kTextsEnglish.status;
+  using P = ProbeTexts;
+  const std::string prefix = P::Said(e.instancePrefix, {"MMTTY.EXE", "4242"});
+  EXPECT_EQ(
+      StatusPanel(entries, nowMs, probe.texts().status),
+      P::Said(e.heading, {"MMTTY.EXE", "4242", "0", "0", "4", "1", P::Said(e.seconds, {"22"})}) +
+          P::Said(e.boxLost, {u8"TARVOKEY \"HID\" 3.1\\?日本🎉\uFFFD", "31", "0BFE", "0E00"}) +
+          P::Said(e.reports, {"999", "1", "4", "1"}) +
+          P::Said(e.keying, {P::Said(e.on), P::Said(e.armed), "20", "1"}) +
+          P::Said(e.settingsFile, {"1", "3", "C:\\MMTTY\\tarvokey.ini"}) +
+          P::Said(e.timer, {P::Said(e.timerGranted), P::Said(e.throttling[1])}) +
+          P::Said(e.timing, {"1000", "0.82", "12.40", "12.40"}) +
+          P::Said(e.period, {"165.20", "165", "19"}) +
+          P::Said(e.lastFailure, {"WriteFile", "1167", P::Said(e.seconds, {"12"})}) +
+          P::Said(e.instancePrefix, {"MMTTY.EXE", "88"}) + P::Said(e.runsElevated) + "\n" +
+          P::Said(e.actionsHeading) + "  " + prefix + P::Said(e.boxLostAction) + "\n" + "  " +
+          prefix +
+          P::Said(e.timingPoorAction, {P::Said(e.sinceOpen), "0.8", "12.4", P::Said(e.hintBusy)}) +
+          "\n" + "  " +
+          P::Said(e.unreadableAction,
+                  {"77", P::Said(e.problems[static_cast<size_t>(Problem::Busy)], {"1000"})}) +
+          "\n" + "  " + P::Said(e.instancePrefix, {"MMTTY.EXE", "88"}) +
+          P::Said(e.runsElevatedAction) + "\n");
+  EXPECT_TRUE(IsOpenInstance(elevated)) << "open, though not to be read";
 
   // A path longer than the record holds is cut, and says so.
   writer.SetSettings(0, 1, std::u16string(300, u'x').c_str());
@@ -378,6 +400,62 @@ TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
   entries.erase(entries.begin());
   EXPECT_EQ(HolderText(FindBoxHolder(entries, kKey, 212), plat::kErrorAlreadyExists, t),
             t.holderUnknown);
+}
+
+// --watch judges the timing warnings on what changed over the last minute it
+// saw, so that a stall early in the session does not keep one on the screen;
+// the panel keeps the figures since the open and shows the minute's beside
+// them. A warning names what it was judged on, and suggests minimising as
+// the cause only where Windows has not granted the plug-in's request against
+// it.
+TEST(StatusRecord, WarningsAreJudgedOnTheLastMinuteWatchSaw) {
+  Section section;
+  status::Writer writer;
+  writer.SetOpening(Opening());
+  writer.SetTimer(true, status::Throttling::On, 0);
+  ASSERT_TRUE(writer.Attach(section.data(), sizeof(Record)));
+  uint64_t counter = Opening().counter;
+  const auto ticks = [&](int count, uint32_t lateUs) {
+    for (int i = 0; i < count; ++i) writer.CountTick(counter += 220000, lateUs);  // 22 ms apart
+    writer.Publish();
+  };
+  const ProbeTexts probe;
+  const StatusTexts& e = kTextsEnglish.status;
+  using P = ProbeTexts;
+  StatusLooks looks;
+  const auto look = [&] {
+    const double nowMs = static_cast<double>(counter) / 10000 + 1;  // 10 MHz
+    const std::vector<StatusEntry> entries = {{kPid, section.Read()}};
+    looks.Add(entries, nowMs);
+    return StatusPanel(entries, nowMs, probe.texts().status, &looks);
+  };
+  std::string timingPoor = P::Said(e.timingPoorAction);
+  timingPoor += "|";
+
+  // A stall early on: 30 ticks 12.4 ms late after 300 on time. At the first
+  // look there is only the open to judge since, and the warning says so.
+  ticks(300, 300);
+  ticks(30, 12400);
+  std::string panel = look();
+  EXPECT_THAT(panel, testing::HasSubstr(timingPoor + P::Said(e.sinceOpen) + "|"));
+  EXPECT_THAT(panel, testing::Not(testing::HasSubstr(P::Said(e.recentTiming))));
+
+  // 44 s on time: the warning is gone; the since-open figures stay.
+  ticks(2000, 300);
+  panel = look();
+  EXPECT_THAT(panel, testing::Not(testing::HasSubstr(timingPoor)));
+  EXPECT_THAT(panel, testing::HasSubstr(P::Said(e.timing, {"2330", "0.35", "12.40", "12.40"}) +
+                                        P::Said(e.recentTiming, {P::Said(e.seconds, {"44"}), "2000",
+                                                                 "0.35", "0.40"})));
+
+  // Late again, with Windows refusing to keep the timer for a minimised
+  // MMTTY: judged on the 50 s since the first look, and minimising named.
+  writer.SetTimer(true, status::Throttling::Failed, 5);
+  ticks(300, 12400);
+  panel = look();
+  EXPECT_THAT(panel, testing::HasSubstr(P::Said(
+                         e.timingPoorAction, {P::Said(e.recentSpan, {P::Said(e.seconds, {"50"})}),
+                                              "0.4", "12.4", P::Said(e.hintMinimised)})));
 }
 
 // What an open instance publishes, read as the check program reads it: the

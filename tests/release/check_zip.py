@@ -4,12 +4,14 @@
     check_zip.py tarvokey-<version>.zip
 
 - ASCII names; at the top the program files, the two first files to read
-  (UTF-8 with a byte-order mark, CRLF line ends, each naming its guide page)
-  and the guide as two HTML pages;
+  (each naming its guide page), the licence and the changes as .txt (which
+  Windows opens; each of the four UTF-8 with a byte-order mark and CRLF line
+  ends) and the guide as two HTML pages;
 - each page holds every picture its Markdown links, inlined or as a file of
-  the zip beside it, and every other link it has reaches a file of the zip;
-- no page shows a space between two Japanese characters that its Markdown
-  does not have within a line;
+  the zip beside it, every other link it has reaches a file of the zip, and
+  a link to a place in a page (a section) reaches a heading there;
+- no page shows a space between two Japanese characters, nor after 。 or 、
+  (Japanese sets none there), outside preformatted text and code;
 - SHA256SUMS covers every other file, with the right sums.
 """
 import base64
@@ -23,9 +25,10 @@ import urllib.parse
 import zipfile
 
 WANTED_FILES = ["tarvokey.fsk", "tarvokey-check.exe", "README.txt", "README-ja.txt",
-                "guide.en.html", "guide.ja.html", "LICENSE", "CHANGELOG.md", "SHA256SUMS",
+                "guide.en.html", "guide.ja.html", "LICENSE.txt", "CHANGELOG.txt", "SHA256SUMS",
                 "docs/guide.en.md", "docs/guide.ja.md"]
 FIRST_TO_READ = {"README.txt": "guide.en.html", "README-ja.txt": "guide.ja.html"}
+WINDOWS_TEXTS = ["README.txt", "README-ja.txt", "LICENSE.txt", "CHANGELOG.txt"]
 MARKDOWN_PICTURE = re.compile(r"!\[[^\]]*\]\(([^)\s]+)")
 
 
@@ -33,10 +36,12 @@ def wide(character):
     return unicodedata.east_asian_width(character) in ("W", "F")
 
 
-def spaced_pairs(text):
-    """Each two wide characters with only white space between them."""
-    return {(m.group(1), m.group(2)) for m in re.finditer(r"(\S)\s+(?=(\S))", text)
-            if wide(m.group(1)) and wide(m.group(2))}
+def stray_spaces(text):
+    """Each place a browser shows a space where Japanese sets none: between two
+    wide characters, or after 。 or 、; a few characters either side."""
+    return sorted({text[max(0, m.start() - 6):m.end() + 6].replace("\n", " ")
+                   for m in re.finditer(r"(\S)\s+(?=(\S))", text)
+                   if (wide(m.group(1)) and wide(m.group(2))) or m.group(1) in "。、"})
 
 
 def check(path):
@@ -58,11 +63,15 @@ def check(path):
     if missing:
         return failures
 
-    for name, page in FIRST_TO_READ.items():
+    for name in WINDOWS_TEXTS:
         data = files[name]
         expect(data.startswith(b"\xef\xbb\xbf"), "%s has no byte-order mark" % name)
         expect(b"\n" not in data.replace(b"\r\n", b""), "%s has line ends other than CRLF" % name)
-        expect(page in data.decode("utf-8-sig"), "%s does not name %s" % (name, page))
+    for name, page in FIRST_TO_READ.items():
+        expect(page in files[name].decode("utf-8-sig"), "%s does not name %s" % (name, page))
+    anchors = {name: set(html.unescape(a) for a in re.findall(r'<h[1-6] id="([^"]*)"',
+                                                             files[name].decode()))
+               for name in ("guide.en.html", "guide.ja.html")}
 
     sums = dict(reversed(line.split("  ", 1))
                 for line in files["SHA256SUMS"].decode().splitlines())
@@ -87,22 +96,22 @@ def check(path):
             expect(data is not None and data == files.get(want),
                    "%s does not hold the picture %s" % (page_name, want))
         for href in re.findall(r'<a href="([^"]*)"', page):
-            target = urllib.parse.unquote(html.unescape(href)).partition("#")[0]
+            target, hash_, fragment = urllib.parse.unquote(html.unescape(href)).partition("#")
             expect(":" in target or not target or posixpath.normpath(target) in files,
                    "%s links %s, which is not in the zip" % (page_name, href))
+            in_page = anchors.get(posixpath.normpath(target) if target else page_name)
+            expect(not hash_ or in_page is None or fragment in in_page,
+                   "%s links %s, which names no heading there" % (page_name, href))
 
-        # The text a browser shows, without preformatted blocks; a block's
-        # edge (paragraph, table cell, list item) is no space within a line.
+        # The text a browser shows, without preformatted blocks and code; a
+        # block's edge (paragraph, table cell, list item) is no space.
         text = re.sub(r"<pre\b.*?</pre>", "|", page, flags=re.S)
-        text = re.sub(r"</?(?:a|code|del|em|strong)\b[^>]*>", "", text)
+        text = re.sub(r"<code>.*?</code>", "x", text, flags=re.S)
+        text = re.sub(r"</?(?:a|del|em|strong)\b[^>]*>", "", text)
         text = html.unescape(re.sub(r"<[^>]*>", "|", text))
-        # Within a line of the Markdown, without its inline markup and link targets.
-        written = set()
-        for line in source.splitlines():
-            written |= spaced_pairs(re.sub(r"[*_`~\[\]]", "", re.sub(r"\]\([^)]*\)", "]", line)))
-        stray = sorted(spaced_pairs(text) - written)
-        expect(not stray, "%s shows spaces the Markdown does not have: %s" % (
-            page_name, ", ".join("%s %s" % pair for pair in stray[:10])))
+        stray = stray_spaces(text)
+        expect(not stray, "%s shows %d spaces where Japanese sets none: %s" % (
+            page_name, len(stray), ", ".join("'%s'" % s for s in stray[:10])))
     return failures
 
 
@@ -111,8 +120,9 @@ def main():
     for failure in failures:
         print("FAIL: " + failure)
     if not failures:
-        print("PASS: README.txt and README-ja.txt (BOM, CRLF), guide.en.html and guide.ja.html "
-              "with their pictures and links, no stray spaces in Japanese, SHA256SUMS complete")
+        print("PASS: README.txt, README-ja.txt, LICENSE.txt and CHANGELOG.txt (BOM, CRLF), "
+              "guide.en.html and guide.ja.html with their pictures, links and sections, no stray "
+              "spaces in Japanese, SHA256SUMS complete")
     return 1 if failures else 0
 
 

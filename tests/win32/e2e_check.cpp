@@ -31,6 +31,9 @@ class BoxConsole : public Win32Console {
     out += text;
     std::fputs(text.c_str(), stdout);
   }
+  void PrintUtf8(const std::string& text) override { Print(text); }
+  // As wide as a Windows 10 console: the scenarios read whole lines.
+  int Columns() override { return 119; }
   double ReportTimeMs() override { return box::LastWriteMs(); }
   // The scenarios read the English texts, whatever the Wine locale.
   bool JapaneseUser() override { return false; }
@@ -364,7 +367,11 @@ SCENARIO(check_key_box_unplugged) {
 // "looking" within a second; once the host has closed, nothing is open.
 SCENARIO(check_status_while_the_host_keys) {
   WriteDefaultSettings();
-  const int slot = box::Plug(box::Device{});
+  // A product string with Japanese after the version digits: the JSON
+  // carries it in UTF-8, whatever the code page of the program's text.
+  box::Device device;
+  device.product = u"TARVOKEY HID 3.1 \u5c40";  // 局
+  const int slot = box::Plug(device);
   Mmtty mmtty(env.plugin);
   CHECK_EQ(mmtty.Open(), 1);
   const std::string pid = std::to_string(GetCurrentProcessId());
@@ -396,6 +403,7 @@ SCENARIO(check_status_while_the_host_keys) {
   CHECK_EQ(JsonValue(json, "characters"), std::to_string(tx.put.size()));
   CHECK_EQ(JsonValue(json, "reports_failed"), std::string("0"));
   CHECK_EQ(JsonValue(json, "ptt"), std::string("false"));
+  CHECK_EQ(JsonValue(json, "box_product"), std::string("\"TARVOKEY HID 3.1 \xE5\xB1\x80\""));
   const double ticks = JsonFigure(json, "ticks");
   CHECK(ticks >= static_cast<double>(before.size()) && ticks <= since.size() + 1.0);
   const std::string lateness = json.substr(json.find("\"lateness_ms\": {"));
@@ -424,18 +432,29 @@ SCENARIO(check_status_while_the_host_keys) {
 
   // Sections another program makes in the plug-in's name are read as
   // untrusted: garbage, and memory reserved but never committed, which would
-  // fault if read. Each is a line saying so (and counts as open).
+  // fault if read. Each is a line saying so (and counts as open). And one
+  // this user may not read, as an MMTTY run as administrator makes it: listed
+  // under the program's name, never as "no program".
   const std::wstring name = L"Local\\tarvokey-status-" + std::to_wstring(GetCurrentProcessId());
+  SECURITY_DESCRIPTOR noAccess;
+  InitializeSecurityDescriptor(&noAccess, SECURITY_DESCRIPTOR_REVISION);
+  ACL empty;
+  InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+  SetSecurityDescriptorDacl(&noAccess, TRUE, &empty, FALSE);
+  SECURITY_ATTRIBUTES elevated{sizeof elevated, &noAccess, FALSE};
   const struct {
     DWORD protection;
+    SECURITY_ATTRIBUTES* security;
     const char* problem;
   } fakes[] = {
-      {PAGE_READWRITE, "its status section is not a tarvokey.fsk status (it begins 0x5A5A5A5A)"},
-      {PAGE_READWRITE | SEC_RESERVE, "its status section is too small (0 bytes)"},
+      {PAGE_READWRITE, nullptr,
+       "its status section is not a tarvokey.fsk status (it begins 0x5A5A5A5A)"},
+      {PAGE_READWRITE | SEC_RESERVE, nullptr, "its status section is too small (0 bytes)"},
+      {PAGE_READWRITE | SEC_RESERVE, &elevated, nullptr},
   };
   for (const auto& fake : fakes) {
-    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, fake.protection, 0, 1 << 16,
-                                        name.c_str());
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, fake.security, fake.protection, 0,
+                                        1 << 16, name.c_str());
     REQUIRE(section != nullptr);
     if ((fake.protection & SEC_RESERVE) == 0) {
       void* view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0);
@@ -447,7 +466,12 @@ SCENARIO(check_status_while_the_host_keys) {
     json = reading.Output(&status);
     CloseHandle(section);
     CHECK_EQ(status, 0u);
-    CHECK_EQ(JsonValue(json, "problem"), "\"" + std::string(fake.problem) + "\"");
+    if (fake.security == nullptr) {
+      CHECK_EQ(JsonValue(json, "problem"), "\"" + std::string(fake.problem) + "\"");
+    } else {
+      CHECK_EQ(JsonValue(json, "host_exe"), std::string("\"e2e_check.exe\""));
+      CHECK_EQ(JsonValue(json, "access_denied"), std::string("true"));
+    }
   }
 }
 

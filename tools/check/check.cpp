@@ -1,5 +1,7 @@
 #include "tools/check/check.h"
 
+#include <utility>
+
 #include "shell/fsk_keyer.h"
 #include "shell/version.h"
 #include "tools/check/discovery.h"
@@ -11,6 +13,39 @@
 #include "tools/check/timing.h"
 
 namespace {
+
+// The console with every line of text fitted to its width, so that none
+// breaks inside a word (FitLines); a JSON document goes as it is.
+class FittedConsole : public Console {
+ public:
+  explicit FittedConsole(Console& console) : console_(console) {}
+
+  void Print(const std::string& text) override {
+    console_.Print(FitLines(text, console_.Columns()));
+  }
+  void PrintUtf8(const std::string& text) override { console_.PrintUtf8(text); }
+  bool Confirm(const std::string& question) override {
+    return console_.Confirm(FitLines(question, console_.Columns()));
+  }
+  double NowMs() override { return console_.NowMs(); }
+  double ReportTimeMs() override { return console_.ReportTimeMs(); }
+  void Sleep(uint32_t ms) override { console_.Sleep(ms); }
+  Stop StopRequest() override { return console_.StopRequest(); }
+  std::string FullPath(const char* name) override { return console_.FullPath(name); }
+  bool JapaneseUser() override { return console_.JapaneseUser(); }
+  std::vector<StatusEntry> ReadStatuses() override { return console_.ReadStatuses(); }
+  bool EnterPressed() override { return console_.EnterPressed(); }
+  void ShowLive(const std::string& panel) override {
+    console_.ShowLive(FitLines(panel, console_.Columns()));
+  }
+  int Columns() override { return console_.Columns(); }
+  void EndLive() override { console_.EndLive(); }
+  bool OwnConsole() override { return console_.OwnConsole(); }
+  void WaitForEnter() override { console_.WaitForEnter(); }
+
+ private:
+  Console& console_;
+};
 
 struct Options {
   enum class Mode { Check, Setup, Key, Watch, Status, Help, Version } mode = Mode::Check;
@@ -117,20 +152,27 @@ int InstanceStatus(const std::vector<StatusEntry>& entries) {
 }
 
 // The panel of every open instance, anew each refresh, until the operator
-// stops it; then the last look again where it stays, with what to do.
+// stops it; then the last look again where it stays, with what to do. What
+// each look read is kept for a minute: the warnings are judged on it.
 int Watch(Console& console, const Texts& t) {
   constexpr uint32_t kStep = 50;
+  StatusLooks looks;
+  const auto look = [&] {
+    const double nowMs = console.NowMs();
+    const std::vector<StatusEntry> entries = console.ReadStatuses();
+    looks.Add(entries, nowMs);
+    return std::make_pair(entries, StatusPanel(entries, nowMs, t.status, &looks));
+  };
   for (;;) {
-    console.ShowLive(t.watchHeading +
-                     StatusPanel(console.ReadStatuses(), console.NowMs(), t.status));
+    console.ShowLive(t.watchHeading + look().second);
     for (uint32_t waited = 0; waited < kWatchRefreshMs; waited += kStep) {
       // Both are asked each time: a pending Enter is taken now, not later.
       const bool stop = console.StopRequest() != Stop::None;
       if (console.EnterPressed() || stop) {
         console.EndLive();
-        const std::vector<StatusEntry> entries = console.ReadStatuses();
+        const auto [entries, panel] = look();
         console.Print(t.watchEnded);
-        console.Print(StatusPanel(entries, console.NowMs(), t.status));
+        console.Print(panel);
         return InstanceStatus(entries);
       }
       console.Sleep(kStep);
@@ -138,10 +180,14 @@ int Watch(Console& console, const Texts& t) {
   }
 }
 
+// One look: the warnings are judged on the figures since the open, and say so.
 int Status(Console& console, const Texts& t, bool json) {
   const std::vector<StatusEntry> entries = console.ReadStatuses();
-  console.Print(json ? StatusJson(entries, console.NowMs())
-                     : StatusPanel(entries, console.NowMs(), t.status));
+  if (json) {
+    console.PrintUtf8(StatusJson(entries, console.NowMs()));
+  } else {
+    console.Print(StatusPanel(entries, console.NowMs(), t.status));
+  }
   return InstanceStatus(entries);
 }
 
@@ -167,7 +213,8 @@ int Run(const Options& options, Console& console, const Texts& t) {
 
 }  // namespace
 
-int RunCheck(const std::vector<std::string>& args, Console& console) {
+int RunCheck(const std::vector<std::string>& args, Console& operatorConsole) {
+  FittedConsole console(operatorConsole);
   const Texts& t = ChooseTexts(args, console);
   Options options;
   const std::string problem = Parse(args, t, &options);

@@ -9,14 +9,23 @@
 #include <vector>
 
 #include "platform/status_reader.h"
+#include "tools/check/text.h"
 
 // What the operator did to stop a run.
 enum class Stop { None, CtrlC, CtrlBreak, CloseWindow, EndSession };
 
 // One status section found: the pid in its name, and what reading it gave.
 struct StatusEntry {
+  StatusEntry() = default;
+  StatusEntry(uint32_t sectionPid, const status::ReadResult& result)
+      : pid(sectionPid), read(result) {}
+
   uint32_t pid = 0;
   status::ReadResult read;
+  // The section is there but this user may not read it: the program runs as
+  // administrator (or as another user). Its name, from the process list.
+  bool accessDenied = false;
+  std::string exe;
 };
 
 class Console {
@@ -24,8 +33,15 @@ class Console {
   virtual ~Console() = default;
 
   // UTF-8 text, to standard output: on a console as the characters it
-  // holds, whatever the console's code page; redirected, as UTF-8.
+  // holds, whatever the console's code page; redirected, in the code page
+  // the PC reads text files in (the Windows console says which).
   virtual void Print(const std::string& text) = 0;
+  // A document that is UTF-8 wherever it goes (JSON).
+  virtual void PrintUtf8(const std::string& text) { Print(text); }
+  // How wide a line of text may be: the console's width less its last
+  // column (see kConsoleColumns), or that of the narrowest console when the
+  // output goes elsewhere.
+  virtual int Columns() { return kConsoleColumns; }
   // Asks a question on the console; true only for an explicit yes.
   virtual bool Confirm(const std::string& question) = 0;
   // The performance counter in milliseconds; any thread may ask.

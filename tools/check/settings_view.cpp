@@ -1,49 +1,246 @@
 #include "tools/check/settings_view.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "tools/check/text.h"
 
 namespace {
 
+static_assert(sizeof(Texts::notTaken) / sizeof(Texts::notTaken[0]) == kNotTakenNotes,
+              "a text for every note");
+static_assert(static_cast<int>(NotTaken::Overlong) == static_cast<int>(NotTakenNote::Overlong),
+              "the reader's reasons come first");
+
 std::string KeyText(const Texts& t, const char* key, int32_t value) {
   return value == -1 ? Format(t.keyNotSet, key) : Format("%s=%d", key, static_cast<int>(value));
 }
 
-// A line the reader did not take as written, in the operator's words.
-struct NotTakenLine {
+const char* const kKeys[] = {"FskRev", "FskPin"};
+
+// A line the reader did not take as written, and why in the operator's words.
+struct Note {
   uint32_t line;
-  std::string token;  // as it can be shown
+  std::string token;  // as it can be shown, should the line not be read again
   std::string why;
 };
 
-// The token quoted: printable ASCII as it is, the zeros of UTF-16 left out,
-// any other byte as \xNN; a long one cut.
-std::string Shown(std::string_view token) {
-  constexpr size_t kShown = 40;
-  std::string out = "\"";
-  size_t i = 0;
-  for (; i < token.size() && out.size() <= kShown; ++i) {
-    const auto c = static_cast<unsigned char>(token[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-      out += static_cast<char>(c);
-    } else if (c != 0) {
-      out += Format("\\x%02X", c);
+// Bytes as they can be shown: printable ASCII as it is, the zeros of UTF-16
+// left out, any other byte as \xNN.
+std::string Escaped(std::string_view bytes) {
+  std::string out;
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += c;
+    } else if (byte != 0) {
+      out += Format("\\x%02X", byte);
     }
   }
-  return out + (i < token.size() ? "...\"" : "\"");
+  return out;
+}
+
+// How many bytes from the start are whole UTF-8 characters.
+size_t Utf8Prefix(std::string_view bytes) {
+  size_t at = 0;
+  bool wellFormed = true;
+  for (size_t length = 0; at < bytes.size(); at += length) {
+    CodePointAt(bytes, at, &length, &wellFormed);
+    if (!wellFormed) break;
+  }
+  return at;
+}
+
+// Text from tarvokey.ini as UTF-8: the plug-in writes it in Shift_JIS, and
+// Notepad may save it as UTF-8, with or without a byte-order mark. What is
+// well-formed UTF-8 is taken as such (Shift_JIS text beyond ASCII seldom is);
+// else it is read as code page 932 on any Windows; else escaped. `cut`: the
+// bytes are the head of a longer text, and may end inside a character.
+std::string FromFile(std::string_view bytes, bool cut) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (bytes.find('\0') != std::string_view::npos) return Escaped(bytes);  // UTF-16
+  const size_t utf8 = Utf8Prefix(bytes);
+  if (utf8 == bytes.size() || (cut && bytes.size() - utf8 < 4)) {
+    return std::string(bytes.substr(0, utf8));
+  }
+  std::string text(bytes);
+  if (cut && !text.empty()) text.pop_back();  // perhaps half a character
+  std::vector<char16_t> wide(text.size() + 1);
+  if (plat::ToUtf16(plat::kCodePageShiftJis, text.c_str(), wide.data(),
+                    static_cast<uint32_t>(wide.size()))) {
+    return Utf8(wide.data());
+  }
+  return Escaped(bytes);
+}
+
+// U+3000, the space the IME types, and the full-width forms of ASCII.
+constexpr uint32_t kFullWidthSpace = 0x3000;
+bool FullWidth(uint32_t c) { return c == kFullWidthSpace || (c >= 0xFF01 && c <= 0xFF5E); }
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Edits (a letter added, dropped, changed, or two swapped) from one word to
+// another, letter case aside.
+size_t Edits(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t change = Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + change});
+      if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) &&
+          Lower(a[i - 2]) == Lower(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The key a token names with a letter or two wrong ("FskPim=3", "FksRev"),
+// or nullptr: letters alone, or letters and "=", of about a key's length. A
+// comment's words are seldom that close to either key.
+const char* NearKey(const std::string& token, std::string* written) {
+  size_t letters = 0;
+  while (letters < token.size() &&
+         ((token[letters] | 0x20) >= 'a' && (token[letters] | 0x20) <= 'z')) {
+    ++letters;
+  }
+  if (letters < 4 || letters > 8 || (letters < token.size() && token[letters] != '=')) {
+    return nullptr;
+  }
+  *written = token.substr(0, letters);
+  for (const char* key : kKeys) {
+    const size_t edits = Edits(*written, key);
+    if (edits >= 1 && edits <= 2) return key;
+  }
+  return nullptr;
+}
+
+// Whether the token, read as ASCII, names a key in any case.
+const char* KeyInAnyCase(const std::string& ascii) {
+  for (const char* key : kKeys) {
+    size_t i = 0;
+    while (i < 6 && i < ascii.size() && Lower(ascii[i]) == Lower(key[i])) ++i;
+    if (i == 6) return key;
+  }
+  return nullptr;
 }
 
 struct Listening {
   const Texts& texts;
-  std::vector<NotTakenLine> lines;
+  std::vector<Note> notes;
 };
 
-void Heard(void* context, uint32_t line, NotTaken why, const char* key, std::string_view token) {
-  auto* listening = static_cast<Listening*>(context);
-  listening->lines.push_back(NotTakenLine{
-      line, Shown(token), Format(listening->texts.notTaken[static_cast<size_t>(why)], key)});
+void Add(Listening& listening, uint32_t line, std::string_view token, NotTakenNote why,
+         const std::string& what, const std::string& key = {}) {
+  listening.notes.push_back(
+      Note{line, FromFile(token, token.size() >= SettingsReader::kMaxToken),
+           Format(listening.texts.notTaken[static_cast<size_t>(why)], what.c_str(), key.c_str())});
+}
+
+// The reader's reason, or what the check program knows the token for.
+void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::string_view token) {
+  auto& listening = *static_cast<Listening*>(context);
+  const Texts& t = listening.texts;
+  const auto why = static_cast<NotTakenNote>(reason);
+  switch (reason) {
+    case NotTaken::NotAllowed:
+    case NotTaken::Utf16:
+    case NotTaken::Overlong:
+      Add(listening, line, token, why, key);
+      return;
+    case NotTaken::ByteOrderMark:
+      // And then what the token itself may hold: the IME's characters.
+      Add(listening, line, token, why, key);
+      break;
+    case NotTaken::NoValue:
+    case NotTaken::NotANumber:
+    case NotTaken::WrongCase:
+    case NotTaken::NoKey:
+      break;
+  }
+  // The token with its full-width characters as the ASCII they stand for,
+  // and those characters, each once, as they are (the space by name).
+  const std::string text = FromFile(token, false);
+  std::string ascii;
+  std::string fullWidth;
+  std::vector<uint32_t> seen;
+  for (size_t at = 0, length = 0; at < text.size(); at += length) {
+    const uint32_t c = CodePointAt(text, at, &length);
+    if (!FullWidth(c)) {
+      ascii += c < 0x80 ? static_cast<char>(c) : '\x7F';
+      continue;
+    }
+    if (c != kFullWidthSpace) ascii += static_cast<char>(c - 0xFEE0);
+    if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
+    seen.push_back(c);
+    if (!fullWidth.empty()) fullWidth += t.listSeparator;
+    fullWidth += c == kFullWidthSpace ? t.fullWidthSpace : text.substr(at, length);
+  }
+  std::string written;
+  if (!fullWidth.empty()) {
+    // Typed with the IME on: the line is not taken until they are ASCII.
+    if (KeyInAnyCase(ascii) != nullptr || NearKey(ascii, &written) != nullptr) {
+      Add(listening, line, token, NotTakenNote::FullWidth, fullWidth);
+    }
+    return;
+  }
+  if (reason == NotTaken::ByteOrderMark) return;
+  if (reason == NotTaken::NoKey) {
+    if (const char* near = NearKey(ascii, &written)) {
+      Add(listening, line, token, NotTakenNote::Misspelt, written, near);
+    }
+    return;
+  }
+  // "fskrev = 1": the case, and the spaces, in one.
+  if (reason == NotTaken::WrongCase && (ascii.size() == 6 || ascii == ascii.substr(0, 6) + "=")) {
+    Add(listening, line, token, NotTakenNote::WrongCaseSpaced, key);
+    return;
+  }
+  Add(listening, line, token, why, key);
+}
+
+// The lines of the file the notes are about, as they are (up to a console
+// line's worth of each), from a second reading of the file the reader read.
+std::map<uint32_t, std::string> LinesOf(SettingsPlace place, const std::vector<Note>& notes) {
+  constexpr size_t kKept = 60;
+  std::map<uint32_t, std::string> lines;
+  for (const Note& note : notes) lines[note.line];
+  std::FILE* file = place == SettingsPlace::ProgramFolder
+                        ? plat::OpenInProgramFolder(kSettingsFileName, "rb")
+                        : std::fopen(kSettingsFileName, "rb");
+  if (file == nullptr) return {};
+  std::map<uint32_t, bool> cut;
+  uint32_t line = 1;
+  char chunk[4096];
+  size_t got;
+  while (line <= lines.rbegin()->first && (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    for (size_t i = 0; i < got; ++i) {
+      if (chunk[i] == '\n') {
+        ++line;
+        continue;
+      }
+      const auto wanted = lines.find(line);
+      if (wanted == lines.end() || chunk[i] == '\r') continue;
+      if (wanted->second.size() < kKept) {
+        wanted->second += chunk[i] == '\t' ? ' ' : chunk[i];
+      } else {
+        cut[line] = true;
+      }
+    }
+  }
+  std::fclose(file);
+  for (auto& [number, bytes] : lines) {
+    bytes = Printable(FromFile(bytes, cut[number])) + (cut[number] ? "..." : "");
+  }
+  return lines;
 }
 
 }  // namespace
@@ -70,9 +267,19 @@ void PrintSettings(Console& console, const Texts& t) {
                        KeyText(t, "FskRev", values.rev).c_str()));
   console.Print(
       Format(t.pinLine, values.pin3 ? t.pin3 : t.pin1, KeyText(t, "FskPin", values.pin).c_str()));
-  if (!listening.lines.empty()) console.Print(t.notTakenHeading);
-  for (const NotTakenLine& line : listening.lines) {
-    console.Print(Format(t.notTakenLine, line.line, line.token.c_str(), line.why.c_str()));
+  if (!listening.notes.empty()) {
+    console.Print(t.notTakenHeading);
+    const std::map<uint32_t, std::string> lines = LinesOf(place, listening.notes);
+    uint32_t shown = 0;
+    for (const Note& note : listening.notes) {
+      if (note.line != shown) {
+        const auto line = lines.find(note.line);
+        console.Print(Format(t.notTakenLine, note.line,
+                             (line != lines.end() ? line->second : Printable(note.token)).c_str()));
+        shown = note.line;
+      }
+      console.Print(Format(t.notTakenReason, note.why.c_str()));
+    }
   }
   const bool askPolarity = AsksPolarity(values);
   const bool askPin = AsksPin(values);

@@ -1,8 +1,29 @@
 // The settings in force, as the plug-in reads them from tarvokey.ini.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "tools/check/console.h"
 #include "tools/check/texts.h"
+
+// Why a line of tarvokey.ini is not taken as written, as the check program
+// says it (Texts::notTaken): the reader's reasons (NotTaken,
+// settings/settings_reader.h) up to Overlong, then what the program knows a
+// token for that the reader found no key in or no number after.
+enum class NotTakenNote : uint8_t {
+  NoValue,
+  NotANumber,
+  NotAllowed,
+  ByteOrderMark,
+  Utf16,
+  WrongCase,
+  Overlong,
+  FullWidth,        // a key written with the IME on: the full-width characters
+  Misspelt,         // a key nearly spelled: as written, the key
+  WrongCaseSpaced,  // the key in another case with spaces around "=": the key
+};
+constexpr size_t kNotTakenNotes = static_cast<size_t>(NotTakenNote::WrongCaseSpaced) + 1;
 
 // Which file, what each value means, which lines of it are not taken as
 // written and why, and whether the plug-in would ask at the next open. Reads

@@ -46,8 +46,8 @@ struct StatusTexts {
   const char* refusedAction;  // generation
   const char* timerRefusedAction;
   const char* throttlingFailedAction;  // error code
-  const char* timingPoorAction;        // p99 lateness (ms)
-  const char* periodOffAction;         // mean period, nominal (ms)
+  const char* timingPoorAction;        // span, median and p99 lateness (ms), hint
+  const char* periodOffAction;         // span, mean period, nominal (ms), hint
   const char* notWrittenAction;
   const char* cancelledAction;
   const char* unreadableAction;  // pid, the problem
@@ -55,6 +55,18 @@ struct StatusTexts {
   // Why a status cannot be read, by status::Problem; the arguments of each
   // are in ProblemLine (status_view.cpp).
   const char* problems[status::kProblems];
+
+  // The timing over the last minute --watch saw, under the figures since
+  // the open; what the warnings are judged on (span); and what they suggest.
+  const char* recentTiming;  // how long, ticks, median, p99 (ms)
+  const char* recentSpan;    // how long
+  const char* sinceOpen;
+  const char* hintMinimised;
+  const char* hintBusy;
+  // A program that has the plug-in open but whose status this user may not
+  // read (run as administrator): after its name and pid (instancePrefix).
+  const char* runsElevated;
+  const char* runsElevatedAction;
 
   // A box another program holds, and two programs writing to one box.
   const char* boxInUse;       // the holder (below), VID, PID

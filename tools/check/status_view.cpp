@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "keying/element_holds.h"
 #include "platform/platform.h"
@@ -230,10 +231,59 @@ std::string InstanceJson(const Record& r, double nowMs, const std::vector<Status
          "    \"last_failure\": " + failure + "\n  }";
 }
 
+// The highest lateness a window's histogram may hold: the top of its highest
+// bucket, and never above the maximum since the open.
+uint32_t WindowMaxUs(const RecentCounts& counts, const Record& r) {
+  for (uint32_t bucket = status::kLatenessBuckets; bucket-- > 0;) {
+    if (counts.lateness[bucket] == 0) continue;
+    return bucket == status::kLatenessBuckets - 1
+               ? r.latenessMaxUs
+               : std::min(status::kLatenessUpperUs[bucket], r.latenessMaxUs);
+  }
+  return 0;
+}
+
+// What the timing warnings are judged on, and the span it covers in words:
+// the last minute --watch has seen, once it holds enough ticks to judge;
+// else, as for a single --status, everything since the open.
+struct Judged {
+  std::string span;
+  LatenessFigures lateness;
+  uint32_t periods = 0;
+  double periodMs = 0;
+};
+
+Judged JudgedFigures(const Record& r, double nowMs, const StatusTexts& texts,
+                     const StatusLooks* looks) {
+  RecentCounts recent;
+  if (looks != nullptr && looks->Recent(r, nowMs, &recent)) {
+    const LatenessFigures lateness = LatenessOf(recent.lateness, WindowMaxUs(recent, r));
+    if (lateness.ticks >= kTicksToJudge) {
+      return Judged{Format(texts.recentSpan, Duration(recent.spanMs, texts).c_str()), lateness,
+                    recent.characterPeriods,
+                    recent.characterPeriods == 0
+                        ? 0
+                        : Ms(r, recent.characterPeriodSum) / recent.characterPeriods};
+    }
+  }
+  return Judged{texts.sinceOpen, LatenessOf(r), r.characterPeriods, PeriodMs(r)};
+}
+
+// A minimised MMTTY is a likely cause of late elements only where Windows may
+// slow a hidden program's timer (11) and has not granted the plug-in's
+// request against it; with the 1 ms timer granted and that request on, or
+// not needed (before 11), the PC is busy.
+const char* TimingHint(const Record& r, const StatusTexts& texts) {
+  const auto throttling = static_cast<status::Throttling>(r.throttling);
+  const bool kept = r.timer1ms != 0 && (throttling == status::Throttling::On ||
+                                        throttling == status::Throttling::NotAvailable);
+  return kept ? texts.hintBusy : texts.hintMinimised;
+}
+
 // The lines an operator acts on for one readable instance, most urgent first.
 std::vector<std::string> Actions(const Record& r, double nowMs,
-                                 const std::vector<StatusEntry>& entries,
-                                 const StatusTexts& texts) {
+                                 const std::vector<StatusEntry>& entries, const StatusTexts& texts,
+                                 const StatusLooks* looks) {
   std::vector<std::string> actions;
   const LatenessFigures lateness = LatenessOf(r);
   const double sinceTick = AgeMs(r, lateness.ticks > 0 ? r.lastTickCounter : r.openCounter, nowMs);
@@ -259,14 +309,17 @@ std::vector<std::string> Actions(const Record& r, double nowMs,
   if (r.throttling == static_cast<uint8_t>(status::Throttling::Failed)) {
     actions.push_back(Format(texts.throttlingFailedAction, r.throttlingError));
   }
-  if (lateness.ticks >= kTicksToJudge && (lateness.medianMs > timeline::kMedianErrorTargetMs ||
-                                          lateness.p99Ms > timeline::kP99ErrorTargetMs)) {
-    actions.push_back(Format(texts.timingPoorAction, lateness.p99Ms));
+  const Judged judged = JudgedFigures(r, nowMs, texts, looks);
+  if (judged.lateness.ticks >= kTicksToJudge &&
+      (judged.lateness.medianMs > timeline::kMedianErrorTargetMs ||
+       judged.lateness.p99Ms > timeline::kP99ErrorTargetMs)) {
+    actions.push_back(Format(texts.timingPoorAction, judged.span.c_str(), judged.lateness.medianMs,
+                             judged.lateness.p99Ms, TimingHint(r, texts)));
   }
-  const double period = PeriodMs(r);
-  if (r.characterPeriods >= kPeriodsToJudge &&
-      std::fabs(period - kCharacterMs) > timeline::kPeriodTolerance * kCharacterMs) {
-    actions.push_back(Format(texts.periodOffAction, period, static_cast<double>(kCharacterMs)));
+  if (judged.periods >= kPeriodsToJudge &&
+      std::fabs(judged.periodMs - kCharacterMs) > timeline::kPeriodTolerance * kCharacterMs) {
+    actions.push_back(Format(texts.periodOffAction, judged.span.c_str(), judged.periodMs,
+                             static_cast<double>(kCharacterMs), TimingHint(r, texts)));
   }
   if (r.settings == static_cast<uint8_t>(status::Settings::AskedNotWritten)) {
     actions.push_back(texts.notWrittenAction);
@@ -279,7 +332,7 @@ std::vector<std::string> Actions(const Record& r, double nowMs,
 }
 
 std::string InstancePanel(const Record& r, double nowMs, const std::vector<StatusEntry>& entries,
-                          const StatusTexts& texts) {
+                          const StatusTexts& texts, const StatusLooks* looks) {
   std::string out = Format(texts.heading, Shown(r.hostExe).c_str(), r.hostPid, r.moduleVersion[0],
                            r.moduleVersion[1], r.moduleVersion[2], r.moduleVersion[3],
                            Duration(AgeMs(r, r.openCounter, nowMs), texts).c_str());
@@ -319,6 +372,14 @@ std::string InstancePanel(const Record& r, double nowMs, const std::vector<Statu
   if (r.characterPeriods > 0) {
     out += Format(texts.period, PeriodMs(r), static_cast<double>(kCharacterMs), r.characterPeriods);
   }
+  RecentCounts recent;
+  if (looks != nullptr && looks->Recent(r, nowMs, &recent)) {
+    const LatenessFigures late = LatenessOf(recent.lateness, WindowMaxUs(recent, r));
+    if (late.ticks > 0) {
+      out += Format(texts.recentTiming, Duration(recent.spanMs, texts).c_str(),
+                    static_cast<unsigned long long>(late.ticks), late.medianMs, late.p99Ms);
+    }
+  }
   if (r.lastFailedCall[0] != '\0') {
     out += Format(texts.lastFailure, r.lastFailedCall, r.lastFailureError,
                   Duration(AgeMs(r, r.lastFailureCounter, nowMs), texts).c_str());
@@ -347,30 +408,59 @@ std::string HolderText(const BoxHolder& holder, uint32_t claimError, const Statu
 }
 
 bool IsOpenInstance(const StatusEntry& entry) {
-  return entry.read.problem != status::Problem::Closed;
+  return entry.accessDenied || entry.read.problem != status::Problem::Closed;
 }
 
-LatenessFigures LatenessOf(const Record& r) {
+void StatusLooks::Add(const std::vector<StatusEntry>& entries, double nowMs) {
+  while (!looks_.empty() && looks_.front().ms < nowMs - kRecentMs) looks_.pop_front();
+  for (const StatusEntry& entry : entries) {
+    if (entry.accessDenied || entry.read.problem != status::Problem::None) continue;
+    const Record& r = entry.read.record;
+    Look look{nowMs, r.hostPid, r.openCounter, {}};
+    std::copy(std::begin(r.lateness), std::end(r.lateness), look.counts.lateness);
+    look.counts.characterPeriodSum = r.characterPeriodSum;
+    look.counts.characterPeriods = r.characterPeriods;
+    looks_.push_back(look);
+  }
+}
+
+// The counts wrap at 2^32, so the differences are taken in 32 bits.
+bool StatusLooks::Recent(const Record& r, double nowMs, RecentCounts* counts) const {
+  for (const Look& look : looks_) {
+    if (look.pid != r.hostPid || look.openCounter != r.openCounter || look.ms >= nowMs) continue;
+    counts->spanMs = nowMs - look.ms;
+    for (uint32_t bucket = 0; bucket < status::kLatenessBuckets; ++bucket) {
+      counts->lateness[bucket] = r.lateness[bucket] - look.counts.lateness[bucket];
+    }
+    counts->characterPeriodSum = r.characterPeriodSum - look.counts.characterPeriodSum;
+    counts->characterPeriods = r.characterPeriods - look.counts.characterPeriods;
+    return true;
+  }
+  return false;
+}
+
+LatenessFigures LatenessOf(const Record& r) { return LatenessOf(r.lateness, r.latenessMaxUs); }
+
+LatenessFigures LatenessOf(const uint32_t (&lateness)[status::kLatenessBuckets], uint32_t maxUs) {
   LatenessFigures figures;
-  figures.ticks = status::TickCount(r);
-  figures.maxMs = r.latenessMaxUs / 1000.0;
+  for (uint32_t count : lateness) figures.ticks += count;
+  figures.maxMs = maxUs / 1000.0;
   if (figures.ticks == 0) return figures;
   const auto quantile = [&](double q) {
     const uint64_t rank = std::clamp<uint64_t>(
         static_cast<uint64_t>(std::ceil(q * static_cast<double>(figures.ticks))), 1, figures.ticks);
     uint64_t below = 0;
     for (uint32_t bucket = 0;; ++bucket) {
-      const uint32_t count = r.lateness[bucket];
+      const uint32_t count = lateness[bucket];
       if (below + count < rank) {
         below += count;
         continue;
       }
       const double lower = bucket == 0 ? 0 : status::kLatenessUpperUs[bucket - 1];
-      const double upper = bucket == status::kLatenessBuckets - 1
-                               ? r.latenessMaxUs
-                               : status::kLatenessUpperUs[bucket];
+      const double upper =
+          bucket == status::kLatenessBuckets - 1 ? maxUs : status::kLatenessUpperUs[bucket];
       const double us = lower + (upper - lower) * (static_cast<double>(rank - below) - 0.5) / count;
-      return std::min(us, static_cast<double>(r.latenessMaxUs)) / 1000.0;
+      return std::min(us, static_cast<double>(maxUs)) / 1000.0;
     }
   };
   figures.medianMs = quantile(0.5);
@@ -410,7 +500,12 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
   for (const StatusEntry& entry : entries) {
     if (!IsOpenInstance(entry)) continue;
     out += out.empty() ? "[\n" : ",\n";
-    if (entry.read.problem == status::Problem::None) {
+    if (entry.accessDenied) {
+      out +=
+          Format("  {\"host_pid\": %u, \"host_exe\": %s, \"access_denied\": true, \"problem\": %s}",
+                 entry.pid, JsonText(entry.exe).c_str(),
+                 JsonText(kTextsEnglish.status.runsElevated).c_str());
+    } else if (entry.read.problem == status::Problem::None) {
       out += InstanceJson(entry.read.record, nowMs, entries);
     } else {
       out += Format("  {\"host_pid\": %u, \"problem\": %s}", entry.pid,
@@ -421,7 +516,7 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
 }
 
 std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
-                        const StatusTexts& texts) {
+                        const StatusTexts& texts, const StatusLooks* looks) {
   std::vector<const StatusEntry*> shown;
   for (const StatusEntry& entry : entries) {
     if (IsOpenInstance(entry)) shown.push_back(&entry);
@@ -431,16 +526,24 @@ std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
   std::string out;
   std::vector<std::string> actions;
   for (const StatusEntry* entry : shown) {
+    if (entry->accessDenied) {
+      // Open, and keying perhaps; only not to be read from here.
+      const std::string prefix =
+          Format(texts.instancePrefix, Printable(entry->exe).c_str(), entry->pid);
+      out += prefix + texts.runsElevated + "\n";
+      actions.push_back(prefix + texts.runsElevatedAction);
+      continue;
+    }
     if (entry->read.problem != status::Problem::None) {
       actions.push_back(
           Format(texts.unreadableAction, entry->pid, ProblemLine(entry->read, texts).c_str()));
       continue;
     }
     const Record& r = entry->read.record;
-    out += InstancePanel(r, nowMs, entries, texts);
+    out += InstancePanel(r, nowMs, entries, texts, looks);
     const std::string prefix =
         shown.size() > 1 ? Format(texts.instancePrefix, Shown(r.hostExe).c_str(), r.hostPid) : "";
-    for (const std::string& action : Actions(r, nowMs, entries, texts)) {
+    for (const std::string& action : Actions(r, nowMs, entries, texts, looks)) {
       actions.push_back(prefix + action);
     }
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,8 @@
 #include "tools/check/status_texts.h"
 
 // Whether the entry stands for an instance still open (unreadable ones count:
-// something holds a section of that name).
+// something holds a section of that name, and so does a program this user
+// may not read).
 bool IsOpenInstance(const StatusEntry& entry);
 
 // Tick lateness from the record's histogram. The median and p99 take the
@@ -25,12 +27,51 @@ struct LatenessFigures {
   double maxMs = 0;
 };
 LatenessFigures LatenessOf(const status::Record& record);
+// The same from a histogram of the record's buckets and the highest lateness
+// it may hold.
+LatenessFigures LatenessOf(const uint32_t (&buckets)[status::kLatenessBuckets], uint32_t maxUs);
+
+// The warnings are judged on the last minute.
+constexpr double kRecentMs = 60000;
+
+// The counts behind the warnings over a span of time.
+struct RecentCounts {
+  double spanMs = 0;
+  uint32_t lateness[status::kLatenessBuckets] = {};
+  uint64_t characterPeriodSum = 0;  // counter units
+  uint32_t characterPeriods = 0;
+};
+
+// What --watch has read of each open instance, look by look, for the last
+// minute: its warnings are judged on what changed over that minute, so that
+// a stall long past does not keep one on the screen, while the panel's
+// figures stay those since the open. The record itself keeps only those.
+class StatusLooks {
+ public:
+  // Keeps the counts of each readable entry, read at nowMs; forgets what is
+  // older than kRecentMs.
+  void Add(const std::vector<StatusEntry>& entries, double nowMs);
+  // The counts from the oldest look kept at this instance to the record read
+  // now; false with no earlier look at it.
+  bool Recent(const status::Record& record, double nowMs, RecentCounts* counts) const;
+
+ private:
+  struct Look {
+    double ms;
+    uint32_t pid;
+    uint64_t openCounter;  // with the pid, which instance
+    RecentCounts counts;
+  };
+  std::deque<Look> looks_;
+};
 
 // Closed instances are left out of both. nowMs: the performance counter now,
 // in milliseconds (Console::NowMs), for the ages of what the record timed.
 std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs);
+// With looks (--watch), the warnings are judged on the last minute of them;
+// without, on the figures since the open, and they say so.
 std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
-                        const StatusTexts& texts);
+                        const StatusTexts& texts, const StatusLooks* looks = nullptr);
 
 // The program that holds a box's claim, as far as the statuses read here
 // tell: the one whose record shows it linked to that box (pid 0: none does).

@@ -1,5 +1,6 @@
 #include "tools/check/text.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -90,4 +91,178 @@ std::string ErrorText(uint32_t code, const char* error) {
     plat::FreeSystemMessage(text);
   }
   return out;
+}
+
+namespace {
+
+bool In(uint32_t c, std::u32string_view set) {
+  return set.find(static_cast<char32_t>(c)) != set.npos;
+}
+
+// Characters a line may not start with, and may not end with.
+bool NoStart(uint32_t c) {
+  return In(c,
+            U"、。，．・：；？！ー～」』）］｝〕〉》】”’ヽヾゝゞ々ぁぃぅぇぉっゃゅょゎァィゥェォッ"
+            U"ャュョヮヵヶ"
+            U"),.:;!?]}%");
+}
+bool NoEnd(uint32_t c) { return In(c, U"「『（［｛〔〈《【“‘([{"); }
+bool EndsPhrase(uint32_t c) { return In(c, U"、。，．」』）：！？"); }
+bool Hiragana(uint32_t c) { return c >= 0x3041 && c <= 0x309F; }
+// The particles that end a phrase, and the て of a clause: where one meets a
+// word in kanji or katakana, a new phrase begins ("ボックスが|警告の",
+// "保存して|質問に"); other kana before kanji are mostly a word's own
+// ending ("答え直す").
+bool EndsWithParticle(uint32_t c) { return In(c, U"はがをにでともへやかのて"); }
+
+}  // namespace
+
+uint32_t CodePointAt(std::string_view text, size_t at, size_t* length, bool* wellFormed) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  size_t units = byte < 0x80    ? 1
+                 : byte >= 0xF5 ? 0
+                 : byte >= 0xF0 ? 4
+                 : byte >= 0xE0 ? 3
+                 : byte >= 0xC2 ? 2
+                                : 0;
+  uint32_t c = units == 1   ? byte
+               : units == 2 ? byte & 0x1F
+               : units == 3 ? byte & 0x0F
+                            : byte & 0x07;
+  for (size_t i = 1; i < units; ++i) {
+    const auto next = at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
+    if ((next & 0xC0) != 0x80) units = 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  if (wellFormed != nullptr) *wellFormed = units != 0;
+  if (units == 0) {
+    *length = 1;
+    return 0xFFFD;
+  }
+  *length = units;
+  return c;
+}
+
+int DisplayWidth(uint32_t c) {
+  // Wide and full-width characters of Unicode's East Asian Width, as far as
+  // Japanese uses them; then what a Japanese console draws double though
+  // Unicode calls it ambiguous.
+  static const uint32_t wide[][2] = {
+      {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF}, {0x3400, 0x4DBF},
+      {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
+      {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F},
+      {0x1F900, 0x1F9FF}, {0x20000, 0x3FFFD}, {0x0391, 0x0451}, {0x2010, 0x2312},
+      {0x2460, 0x27BF},   {0x00A7, 0x00A8},   {0x00B0, 0x00B1}, {0x00B4, 0x00B4},
+      {0x00B6, 0x00B6},   {0x00D7, 0x00D7},   {0x00F7, 0x00F7},
+  };
+  for (const auto& range : wide) {
+    if (c >= range[0] && c <= range[1]) return 2;
+  }
+  return 1;
+}
+
+int DisplayWidth(std::string_view text) {
+  int columns = 0;
+  for (size_t at = 0, length = 0; at < text.size(); at += length) {
+    columns += DisplayWidth(CodePointAt(text, at, &length));
+  }
+  return columns;
+}
+
+LineBreak BreakBetween(uint32_t before, uint32_t after) {
+  if (NoStart(after) || NoEnd(before)) return LineBreak::None;
+  if (DisplayWidth(before) == 1 && (DisplayWidth(after) == 1 || Hiragana(after))) {
+    return LineBreak::None;  // a word, or a particle after it
+  }
+  if (EndsPhrase(before) || (EndsWithParticle(before) && !Hiragana(after))) {
+    return LineBreak::Phrase;
+  }
+  return LineBreak::Allowed;
+}
+
+namespace {
+
+// One line, broken into rows of at most `columns`.
+void FitLine(std::string_view line, int columns, std::string& out) {
+  if (DisplayWidth(line) <= columns) {
+    out += line;
+    return;
+  }
+  const size_t indent = line.find_first_not_of(' ');
+  const int hanging = std::min<int>(
+      indent == line.npos ? 0 : static_cast<int>(indent) + (indent > 0 ? 2 : 0), columns / 2);
+  std::string_view rest = line;
+  int lead = 0;  // the hanging indent already on this row
+  for (;;) {
+    struct Cut {
+      size_t at = std::string_view::npos;  // the row ends here
+      size_t resume = 0;                   // the next row starts here
+      int width = 0;                       // of the row up to it
+    } phrase, allowed;
+    int width = lead;
+    bool text = false;  // past the row's leading spaces
+    uint32_t before = 0;
+    size_t at = 0;
+    while (at < rest.size()) {
+      size_t length;
+      const uint32_t c = CodePointAt(rest, at, &length);
+      if (c == ' ') {
+        size_t end = at;
+        while (end < rest.size() && rest[end] == ' ') ++end;
+        // Japanese sets a space around a word of Latin letters: after one,
+        // the word goes on ("HID デバイス"), or its particle follows.
+        size_t next = 0;
+        const bool wordGoesOn = end < rest.size() && DisplayWidth(before) == 1 &&
+                                DisplayWidth(CodePointAt(rest, end, &next)) == 2;
+        if (text) (wordGoesOn ? allowed : phrase) = Cut{at, end, width};
+        width += static_cast<int>(end - at);
+        at = end;
+        before = ' ';
+        continue;
+      }
+      if (text && before != ' ') {
+        const LineBreak kind = BreakBetween(before, c);
+        if (kind == LineBreak::Phrase) phrase = Cut{at, at, width};
+        if (kind == LineBreak::Allowed) allowed = Cut{at, at, width};
+      }
+      const int cell = DisplayWidth(c);
+      if (width + cell > columns && text) break;
+      width += cell;
+      text = true;
+      before = c;
+      at += length;
+    }
+    if (at >= rest.size()) {
+      out += rest;
+      return;
+    }
+    // A phrase boundary unless it leaves the row less than half full; a
+    // break the rules allow; else where the columns run out.
+    Cut cut = phrase.at != std::string_view::npos && phrase.width >= columns / 2 ? phrase
+              : allowed.at != std::string_view::npos                             ? allowed
+              : phrase.at != std::string_view::npos                              ? phrase
+                                                    : Cut{at, at, width};
+    out += rest.substr(0, cut.at);
+    out += '\n';
+    out.append(static_cast<size_t>(hanging), ' ');
+    rest.remove_prefix(cut.resume);
+    lead = hanging;
+    if (lead + DisplayWidth(rest) <= columns) {
+      out += rest;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::string FitLines(std::string_view text, int columns) {
+  std::string out;
+  for (size_t from = 0;;) {
+    const size_t end = text.find('\n', from);
+    FitLine(text.substr(from, end == text.npos ? text.npos : end - from), columns, out);
+    if (end == text.npos) return out;
+    out += '\n';
+    from = end + 1;
+  }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // printf into a string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -25,3 +26,35 @@ std::string FromAnsi(const std::string& text);
 // "error 1167: The device is not connected.", as far as the system knows the
 // code; `error` is the word for it ("error %u").
 std::string ErrorText(uint32_t code, const char* error);
+
+// The code point of the UTF-8 character at `at`, and its length in bytes. A
+// byte that starts no well-formed character is taken alone, as U+FFFD, and
+// wellFormed (when asked) is false.
+uint32_t CodePointAt(std::string_view text, size_t at, size_t* length, bool* wellFormed = nullptr);
+
+// The columns a console gives the code point: two for kana, kanji and the
+// full-width forms, and for every character a Japanese console draws from its
+// double-byte font (arrows, dashes, Greek); one for the rest.
+int DisplayWidth(uint32_t codePoint);
+// The columns of a UTF-8 text; a byte that starts no character counts one.
+int DisplayWidth(std::string_view text);
+
+// Whether a line of Japanese may break between two characters that have no
+// space between them: not inside a word of Latin letters or digits, nor
+// against the rules of line breaking (no 「 at a line's end, no 、 or small
+// kana at its start), nor between a Latin word and its particle; at a phrase
+// boundary (after punctuation, or after a particle where the next word
+// begins), or between any other two.
+enum class LineBreak { None, Allowed, Phrase };
+LineBreak BreakBetween(uint32_t before, uint32_t after);
+
+// The columns of the narrowest console (80), less the last: a line that
+// fills the last column makes the console wrap on its own, and its line break
+// then leaves an empty line. Paragraphs broken by hand fit it.
+constexpr int kConsoleColumns = 79;
+
+// Each line wider than `columns` broken where a reader expects it: at a
+// space, after Japanese punctuation or a particle, else between two Japanese
+// characters the rules of line breaking let part, else where the columns run
+// out. What follows a break is indented under the line's own text.
+std::string FitLines(std::string_view text, int columns = kConsoleColumns);

@@ -85,11 +85,16 @@ struct Texts {
   const char* askBoth;
   const char* askPolarity;
   const char* askPin;
-  // Lines of tarvokey.ini that are there but not taken, and why (by
-  // NotTaken, settings/settings_reader.h): line number, the text, the reason.
+  // Lines of tarvokey.ini that are there but not taken, each as it is, then
+  // why (by NotTakenNote, tools/check/settings_view.h).
   const char* notTakenHeading;
-  const char* notTakenLine;
-  const char* notTaken[7];  // each takes the key's name
+  const char* notTakenLine;    // line number, the line
+  const char* notTakenReason;  // one of the notes below
+  // Each takes the key's name, but FullWidth (the characters, listed) and
+  // Misspelt (as written, the key).
+  const char* notTaken[10];
+  const char* fullWidthSpace;  // U+3000 named, in the list of FullWidth
+  const char* listSeparator;
 
   // ---- --key ------------------------------------------------------------------
   const char* nothingKeyed;  // after the verdict line

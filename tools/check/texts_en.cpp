@@ -95,14 +95,14 @@ const Texts kTextsEnglish = {
     "product string above.\n",
     "Next: generation 99 is a box whose product string names version 9.9, or has no\n"
     "version digits and comes from another maker; a box whose strings cannot be read\n"
-    "at all reads 99 too. Unplug the box, plug it in again (straight into the PC) and\n"
-    "run tarvokey-check again; if it stays 99, ask for help with this output (see the\n"
-    "guide).\n",
+    "at all reads 99 too. Unplug the box, plug it in again (straight into the PC)\n"
+    "and run tarvokey-check again; if it stays 99, ask for help with this output\n"
+    "(see the guide).\n",
     "Next: this device is another product of the box's maker, not the TARVOKEY box:\n"
     "plug in the box itself.\n",
     "Next: another program holds the box. Close MMTTY and any logging or keying\n"
-    "program, then run tarvokey-check again. If it still cannot be opened, unplug the\n"
-    "box, plug it in again and look in Device Manager (Human Interface Devices).\n",
+    "program, then run tarvokey-check again. If it still cannot be opened, unplug\n"
+    "the box, plug it in again and look in Device Manager (Human Interface Devices).\n",
     "Next: close some programs and run tarvokey-check again.\n",
 
     "Timer: kept at 1 ms while MMTTY is minimised, as tarvokey.fsk asks Windows.\n",
@@ -130,7 +130,8 @@ const Texts kTextsEnglish = {
     "the polarity question",
     "the pin question",
     "  Not taken from the file as written:\n",
-    "    line %u, %s: %s\n",
+    "    line %u: \"%s\"\n",
+    "      %s\n",
     {
         "%s must be followed at once by \"=\" and the number, with no spaces around \"=\"",
         "%s must be followed at once by \"=\" and a whole number",
@@ -143,7 +144,13 @@ const Texts kTextsEnglish = {
         "the key is spelled %s, in this case exactly",
         "%s is glued to more than 255 characters with no space: end the value with a space "
         "or a line break",
+        "full-width characters (%s), as the Japanese IME types them: write them half-width",
+        "there is no key %s: if it is meant as %s, spell it so",
+        "the key is spelled %s, in this case exactly, followed at once by \"=\" and the number, "
+        "with no spaces around \"=\"",
     },
+    "full-width space",
+    ", ",
 
     // ---- --key
     " Nothing was keyed.\n",
@@ -161,10 +168,11 @@ const Texts kTextsEnglish = {
     "Result: keying stopped by the operator; the lines are released.\n",
     "Result: keying stopped by the operator.\n",
     "Result: the box was lost while keying.\n",
-    "Next: close other programs that keep the PC busy and run it again; on Windows 11\n"
-    "keep this window in sight while it keys. The guide's troubleshooting says more.\n",
-    "Next: plug the box in again, straight into the PC, and check the cable; then run\n"
-    "tarvokey-check again.\n",
+    "Next: close other programs that keep the PC busy and run it again; on\n"
+    "Windows 11 keep this window in sight while it keys. The guide's troubleshooting\n"
+    "says more.\n",
+    "Next: plug the box in again, straight into the PC, and check the cable; then\n"
+    "run tarvokey-check again.\n",
 
     "No character was sent whole, so there is no timing to show.\n",
     "Timing on this PC: not measured.\n",
@@ -226,11 +234,9 @@ const Texts kTextsEnglish = {
         u8"1 ms timer not granted: elements will be late — see the guide",
         "Windows refused to keep the 1 ms timer for a minimised MMTTY (error %u): keep MMTTY's "
         "window open while sending",
-        u8"timing poor: elements up to %.0f ms late — is MMTTY minimised on Windows 11? see the "
-        u8"guide",
-        u8"timing poor: characters take %.1f ms, not %.0f — is MMTTY minimised on Windows 11? see "
-        u8"the "
-        u8"guide",
+        u8"timing poor %s: elements late by %.1f ms median, %.1f ms at the 99th percentile "
+        u8"(targets 1 and 3 ms) — %s",
+        u8"character period off %s: characters take %.1f ms, not %.0f — %s",
         "settings not saved: tarvokey.ini could not be written, so the questions come again at the "
         u8"next open — see the guide on where it lands",
         "a setup question was cancelled, so its default keys for now: run tarvokey-check --setup",
@@ -253,6 +259,15 @@ const Texts kTextsEnglish = {
             "it has closed",
         },
 
+        "            last %s: ticks %llu, late by %.2f ms median, %.2f ms p99\n",
+        "in the last %s",
+        "since the open",
+        "is MMTTY minimised on Windows 11? see the guide",
+        "close programs that keep this PC busy; see the guide",
+        "has tarvokey.fsk open, but runs as administrator (or as another user), so its status "
+        "cannot be read from here",
+        "to watch it, run tarvokey-check in a Command Prompt opened with \"Run as administrator\"",
+
         "  box       in use by %s (VID %04X, PID %04X): nothing is written to it\n",
         "box in use by %s: give a receive-only MMTTY window its own folder with its port set to "
         "NONE, or close the other program",
@@ -265,8 +280,8 @@ const Texts kTextsEnglish = {
 
     // ---- a box another program holds
     "Box found, in use by %s.\n"
-    "  One program at a time keys a box: tarvokey.fsk writes nothing to it until that\n"
-    "  program lets it go, and takes it within a bit time after.\n",
+    "  One program at a time keys a box: tarvokey.fsk writes nothing to it until\n"
+    "  that program lets it go, and takes it within a bit time after.\n",
     "Box in use by %s.",
     u8"Next: if the other program is a second MMTTY window (a logger's second decoder\n"
     u8"window, a receive-only copy), give that window an MMTTY folder of its own with\n"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/check/text.h"
 #include "tools/check/win32/win32_status.h"
 
 namespace {
@@ -30,13 +31,64 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-std::string Narrow(const wchar_t* wide, size_t units) {
+// In the code page given; a character it lacks becomes the nearest it has, or '?'.
+std::string Narrow(const wchar_t* wide, size_t units, UINT codePage = CP_UTF8) {
   if (units == 0) return {};
   const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(units), &utf8[0], bytes, nullptr, nullptr);
-  return utf8;
+      WideCharToMultiByte(codePage, 0, wide, static_cast<int>(units), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, 0, wide, static_cast<int>(units), &narrow[0], bytes, nullptr,
+                      nullptr);
+  return narrow;
+}
+
+// The text in a code page that may lack some of its characters: the arrow
+// and dashes of the texts go as the ASCII that stands for them (the
+// Western code pages have no arrow), anything else as '?'.
+std::string InCodePage(const std::wstring& text, UINT codePage) {
+  if (codePage == CP_UTF8 || text.empty()) return Narrow(text.data(), text.size(), codePage);
+  BOOL lost = FALSE;
+  const int bytes = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text.data(),
+                                        static_cast<int>(text.size()), nullptr, 0, nullptr, &lost);
+  // (A code page that takes no such flag, as some do, converts as it can.)
+  if (bytes == 0 || !lost) return Narrow(text.data(), text.size(), codePage);
+  std::string out;
+  for (size_t at = 0; at < text.size(); ++at) {
+    char bytesOfOne[8];
+    lost = FALSE;
+    const int length = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, &text[at], 1, bytesOfOne,
+                                           sizeof bytesOfOne, nullptr, &lost);
+    if (length > 0 && !lost) {
+      out.append(bytesOfOne, static_cast<size_t>(length));
+      continue;
+    }
+    switch (text[at]) {
+      case L'\u2192':
+        out += "->";
+        break;
+      case L'\u2014':
+      case L'\u2013':
+        out += "-";
+        break;
+      case L'\u2026':
+        out += "...";
+        break;
+      default:
+        out += '?';
+    }
+  }
+  return out;
+}
+
+// The code page in which this PC reads a text file: `type`, `more` and
+// `findstr` read it in the console's output code page (932 on a Japanese
+// Windows, 65001 after chcp 65001), and so does PowerShell when it takes the
+// output of a pipe. With no console at all (started by another program), the
+// ANSI code page, in which Notepad reads a file with no byte-order mark; on a
+// Japanese Windows the two are the same, 932.
+UINT TextCodePage() {
+  const UINT console = GetConsoleOutputCP();
+  return console != 0 ? console : GetACP();
 }
 
 // WriteConsoleW draws the characters themselves, whatever the console's code
@@ -81,7 +133,8 @@ Win32Console::Win32Console()
     : out_(GetStdHandle(STD_OUTPUT_HANDLE)),
       in_(GetStdHandle(STD_INPUT_HANDLE)),
       outIsConsole_(IsConsole(out_)),
-      inIsConsole_(IsConsole(in_)) {
+      inIsConsole_(IsConsole(in_)),
+      codePage_(TextCodePage()) {
   QueryPerformanceFrequency(&frequency_);
   stopEvent = 0;
   done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -101,13 +154,39 @@ void Win32Console::Done() {
   if (done != nullptr) SetEvent(done);
 }
 
-// Redirected, the bytes go as they are: UTF-8, with no byte-order mark.
+// Redirected to a file or a pipe, the text is what the operator attaches to a
+// request for help, or reads again with `type` or Notepad: in the code page
+// this PC reads text files in, not UTF-8, which a Japanese Windows shows as
+// mojibake.
 void Win32Console::Print(const std::string& text) {
   if (outIsConsole_) {
     WriteWide(out_, Wide(text));
     return;
   }
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  WriteBytes(InCodePage(Wide(text), codePage_));
+}
+
+// JSON is UTF-8 whatever the code page.
+void Win32Console::PrintUtf8(const std::string& text) {
+  if (outIsConsole_) {
+    WriteWide(out_, Wide(text));
+    return;
+  }
+  WriteBytes(text);
+}
+
+// On a console, its screen buffer's width: it wraps lines there. A Windows
+// 10 console is 120 columns wide, a Windows 7 one 80.
+int Win32Console::Columns() {
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  if (outIsConsole_ && GetConsoleScreenBufferInfo(out_, &screen) && screen.dwSize.X > 40) {
+    return screen.dwSize.X - 1;
+  }
+  return kConsoleColumns;
+}
+
+void Win32Console::WriteBytes(const std::string& bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
 }
 

@@ -16,6 +16,8 @@ class Win32Console : public Console {
   Win32Console& operator=(const Win32Console&) = delete;
 
   void Print(const std::string& text) override;
+  void PrintUtf8(const std::string& text) override;
+  int Columns() override;
   bool Confirm(const std::string& question) override;
   double NowMs() override;
   void Sleep(uint32_t ms) override;
@@ -34,11 +36,15 @@ class Win32Console : public Console {
   void Done();
 
  private:
+  void WriteBytes(const std::string& bytes);
+
   LARGE_INTEGER frequency_;
   HANDLE out_;
   HANDLE in_;
   bool outIsConsole_;
   bool inIsConsole_;
+  // Of redirected text (TextCodePage).
+  UINT codePage_;
   // The screen buffer --watch draws on, while it does.
   HANDLE live_ = nullptr;
   bool liveRefused_ = false;

@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include "platform/status_record.h"
+#include "tools/check/text.h"
 
 namespace {
 
@@ -24,13 +25,23 @@ size_t ReadableBytes(const void* view) {
          (static_cast<const char*>(view) - static_cast<const char*>(region.BaseAddress));
 }
 
-bool ReadSection(DWORD pid, StatusEntry* entry) {
+bool ReadSection(const PROCESSENTRY32W& process, StatusEntry* entry) {
+  const DWORD pid = process.th32ProcessID;
   char16_t name[status::kSectionNameUnits];
   status::SectionName(pid, name);
   HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, reinterpret_cast<const wchar_t*>(name));
-  if (mapping == nullptr) return false;  // no instance open there, or not this user's
-  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
   entry->pid = pid;
+  if (mapping == nullptr) {
+    // The section is there, but made with the default security of a program
+    // run as administrator (or by another user of this session), which lets
+    // no ordinary process of ours read it. The program still has the plug-in
+    // open: it is listed, by the name the process list gives it.
+    if (GetLastError() != ERROR_ACCESS_DENIED) return false;  // no instance open there
+    entry->accessDenied = true;
+    entry->exe = Utf8(reinterpret_cast<const char16_t*>(process.szExeFile));
+    return true;
+  }
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
   if (view == nullptr) {
     entry->read.problem = status::Problem::ViewTooSmall;
   } else {
@@ -52,7 +63,7 @@ std::vector<StatusEntry> ReadStatusSections() {
   for (BOOL more = Process32FirstW(snapshot, &process); more;
        more = Process32NextW(snapshot, &process)) {
     StatusEntry entry;
-    if (ReadSection(process.th32ProcessID, &entry)) entries.push_back(entry);
+    if (ReadSection(process, &entry)) entries.push_back(entry);
   }
   CloseHandle(snapshot);
   return entries;

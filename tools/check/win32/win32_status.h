@@ -6,7 +6,7 @@
 
 #include "tools/check/console.h"
 
-// Every process of this session whose status section this user may open,
-// each read anew: the section is opened and its view mapped read-only for the
-// read, then let go.
+// Every process of this session with a status section, each read anew: the
+// section is opened and its view mapped read-only for the read, then let go.
+// A section this user may not open is listed unread (accessDenied).
 std::vector<StatusEntry> ReadStatusSections();
