@@ -133,6 +133,8 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
       {"a bigger view (a mapping is whole pages)", [](Record&) {}, 4096, Problem::None, nullptr},
       {"zeroed: not yet published", all(0), sizeof(Record), Problem::NotWritten, nullptr},
       {"garbage", all(0x5A5A5A5A), sizeof(Record), Problem::NotARecord, nullptr},
+      {"garbage whose sequence is odd", all(0x5A5A5A5B), sizeof(Record), Problem::NotARecord,
+       nullptr},
       {"torn: the sequence stays odd", [](Record& r) { r.sequence = 7; }, sizeof(Record),
        Problem::Busy, nullptr},
       {"smaller than the header", [](Record&) {}, 12, Problem::ViewTooSmall, nullptr},
