@@ -59,9 +59,10 @@ int ModuleKeptMapped();
 // from then on callbacks enter the module directly and nothing knows where
 // the tick is.
 void RefuseTickDoor();
-// The tick's next device call holds it inside, once the door has marked it
-// as waiting in the system, until released: a call that does not return.
-void HoldTickInNextSystemCall();
+// The tick's next device call (of that name, when given) holds it inside,
+// once the door has marked it as waiting in the system, until released: a
+// call that does not return until then.
+void HoldTickInNextSystemCall(const char* call = nullptr);
 bool WaitForHeldTick(uint32_t timeoutMs);  // false after timeoutMs of real time
 void ReleaseHeldTick();
 // Runs as an unload begins to abandon a tick, before the tick is held: what
@@ -107,7 +108,7 @@ namespace detail {
 // The device calls of the simulated bus pass the door through this: a call
 // made by a tick marks the tick as waiting in the system, and a tick abandoned
 // meanwhile goes home when it returns (the call's result handed to `dispose`).
-void EnterSystemCall(bool reportWrite);
+void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/platform.h"
@@ -34,6 +35,7 @@ plat::AbandonedTickTeardown pendingTeardown;
 std::mutex holdMutex;
 std::condition_variable holdChanged;
 enum class Hold { None, Armed, Holding } hold = Hold::None;
+std::string heldCall;  // empty: any
 std::function<void()> onAbandon;
 
 // Thrown from the device call of an abandoned tick; caught by the door only.
@@ -65,9 +67,10 @@ namespace sim {
 bool TickDoorClosed() { return closed; }
 void RefuseTickDoor() { refuseDoor = true; }
 
-void HoldTickInNextSystemCall() {
+void HoldTickInNextSystemCall(const char* call) {
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::Armed;
+  heldCall = call != nullptr ? call : "";
 }
 
 bool WaitForHeldTick(uint32_t timeoutMs) {
@@ -114,11 +117,12 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   return true;
 }
 
-void EnterSystemCall(bool reportWrite) {
+void EnterSystemCall(bool reportWrite, const char* name) {
   if (noDoor || !OnTickThread()) return;
   place.exchange(reportWrite ? kInReportWrite : kInSystemCall);
   std::unique_lock<std::mutex> lock(holdMutex);
   if (hold != Hold::Armed) return;
+  if (!heldCall.empty() && (name == nullptr || heldCall != name)) return;
   hold = Hold::Holding;
   holdChanged.notify_all();
   holdChanged.wait(lock, [] { return hold != Hold::Holding; });
@@ -159,6 +163,7 @@ void ResetDoor() {
   }
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::None;
+  heldCall.clear();
   onAbandon = nullptr;
 }
 

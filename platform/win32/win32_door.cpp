@@ -44,10 +44,11 @@
 // TickEntry (stdcall, as winmm calls TIMECALLBACK): turns back if the door
 // is closed; else records the thread, its stack and SEH chain, and calls the
 // module's callback with the same five arguments.
-// Gate (cdecl: fn, argc, args, dispose, place): pushes the arguments and calls
-// fn; on the timer thread it marks the tick as waiting in the system before,
-// and as back in the module after, unless an unload abandoned it meanwhile:
-// then it disposes of the result, runs the teardown steps and returns from
+// Gate (cdecl: fn, argc, args, dispose, place, written): pushes the arguments
+// and calls fn; on the timer thread it marks the tick as waiting in the system
+// before, and as back in the module after, unless an unload abandoned it
+// meanwhile: then it disposes of the result (or of the word at `written`,
+// when given), runs the teardown steps and returns from
 // TickEntry on the stack TickEntry saved, with the SEH chain TickEntry found
 // (frames of the module's below it are gone with their stack). While an
 // unload holds the tick (it reads the teardown), the gate waits.
@@ -151,6 +152,11 @@ _tarvokeyDoorGate:
     mov ecx, dword ptr [ebp + 20]
     test ecx, ecx
     jz .Lgate_steps
+    mov eax, dword ptr [ebp + 28]
+    test eax, eax
+    jz .Lgate_dispose
+    mov esi, dword ptr [eax]
+.Lgate_dispose:
     test esi, esi
     jz .Lgate_steps
     cmp esi, -1
@@ -238,7 +244,8 @@ static_assert(offsetof(DoorData, written) == 24, "door layout");
 static_assert(offsetof(DoorData, steps) == 28 && sizeof(Step) == 28, "door layout");
 static_assert(sizeof(DoorData) <= kPage, "door layout");
 
-using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG);
+using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG,
+                                   const void*);
 
 unsigned char* page = nullptr;  // code, then DoorData
 DoorData* door = nullptr;
@@ -277,10 +284,10 @@ bool DoorOpen() { return gate != nullptr; }
 
 bool DoorGivenBack() { return pageGivenBack; }
 
-uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
+uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const Disposal& dispose,
                       bool reportWrite) {
-  return gate(fn, argc, args, dispose,
-              reportWrite ? tickdoor::kInReportWrite : tickdoor::kInSystemCall);
+  return gate(fn, argc, args, dispose.function,
+              reportWrite ? tickdoor::kInReportWrite : tickdoor::kInSystemCall, dispose.written);
 }
 
 }  // namespace win32

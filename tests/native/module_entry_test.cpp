@@ -319,12 +319,16 @@ bool TickGoesHome(std::chrono::milliseconds bound) {
 // bound. A report write needs no loader lock: a stalling box is waited out,
 // up to a longer bound. A tick given up on goes home through the door without
 // running the module's code, and on its way releases the lines and frees
-// what the instance held. Either way nothing stays armed.
+// what the instance held, and what the call it waited in made. Either way
+// nothing stays armed.
 struct StuckTick {
   const char* name;
   bool inDiscovery;
   uint32_t writeMs;
   bool waitedOut;
+  // A discovery's call that returns only once the tick is given up on, in
+  // a box that came after the open (else the enumeration waits).
+  const char* heldCall = nullptr;
 };
 
 void PrintTo(const StuckTick& stuck, std::ostream* os) { *os << stuck.name; }
@@ -338,7 +342,11 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
   ASSERT_EQ(extfskOpen(0), 1);
   extfskSetPTT(1);
   extfskIsTxBusy();
-  if (stuck.inDiscovery) {
+  if (stuck.heldCall != nullptr) {
+    sim::HoldTickInNextSystemCall(stuck.heldCall);
+    sim::AttachBox(9);
+    ASSERT_TRUE(sim::WaitForHeldTick(5000));
+  } else if (stuck.inDiscovery) {
     sim::HoldEnumerations();
     ASSERT_TRUE(sim::WaitForHeldEnumeration(5000));
   } else {
@@ -368,7 +376,11 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
   EXPECT_EQ(sim::ResolutionRequests(), 0);
 
   // The call the tick waits in returns; the tick goes home.
-  if (stuck.inDiscovery) sim::ReleaseEnumerations();
+  if (stuck.heldCall != nullptr) {
+    sim::ReleaseHeldTick();
+  } else if (stuck.inDiscovery) {
+    sim::ReleaseEnumerations();
+  }
   if (box >= 0) sim::Box()->StallNextWrites(0, 0);
   ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
   if (!stuck.waitedOut) {
@@ -384,6 +396,8 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
 INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
                          ::testing::Values(StuckTick{"DiscoveryBehindTheLoaderLock", true, 0,
                                                      false},
+                                           StuckTick{"PreparsedDataOfABoxJustFound", true, 0, false,
+                                                     "HidD_GetPreparsedData"},
                                            StuckTick{"WriteOfAStallingBox", false, 800, true},
                                            StuckTick{"WriteLongerThanTheBound", false,
                                                      kStalledWriteWaitMs + 600, false}),

@@ -65,6 +65,19 @@ DWORD WINAPI CallTheDoor(void* arg) {
 
 plat::AbandonedTickTeardown NothingToTearDown(void*) { return {}; }
 
+// A tick that waits in a read whose count comes back in an out-parameter;
+// the door hands an abandoned tick's disposal that count, not the result.
+volatile LONG disposedOf = -1;
+void WINAPI Dispose(DWORD word) { disposedOf = static_cast<LONG>(word); }
+
+void ReadingTick(uint32_t, void*) {
+  InterlockedIncrement(&callbacksEntered);
+  char bytes[16];
+  DWORD got = 0;
+  win32::CallOutside(&::ReadFile, win32::Disposal(reinterpret_cast<const void*>(&Dispose), &got),
+                     false, pipeRead, bytes, static_cast<DWORD>(sizeof bytes), &got, nullptr);
+}
+
 // Runs the door's entry on a thread of its own until it returns.
 FakeTimerThread RunTimerCallback() {
   FakeTimerThread fake;
@@ -109,10 +122,26 @@ SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back
   CHECK_EQ(fake.headAfter, fake.headBefore);
   CHECK(plat::WhereIsTick() == plat::TickPlace::Outside);
 
+  // Abandoned in a read of an empty pipe; five bytes come, and the read
+  // returns TRUE with a count of 5, which is what is disposed of.
+  LeadTheDoorTo(&ReadingTick);
+  thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  REQUIRE(thread != nullptr);
+  while (plat::WhereIsTick() != plat::TickPlace::InSystemCall) {
+    REQUIRE(GetTickCount() - start < 10000);
+    Sleep(1);
+  }
+  REQUIRE(plat::AbandonTick(&NothingToTearDown, nullptr));
+  REQUIRE(WriteFile(pipeWrite, "12345", 5, &got, nullptr));
+  CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CHECK_EQ(callbacksEntered, 2);
+  CHECK_EQ(disposedOf, 5);
+
   // Unload: the door closes; its page stays, for callbacks like this one.
   REQUIRE(plat::CloseTickDoor(250));
   LeadTheDoorTo(&CountingTick);
   const FakeTimerThread late = RunTimerCallback();
-  CHECK_EQ(callbacksEntered, 1);
+  CHECK_EQ(callbacksEntered, 2);
   CHECK_EQ(late.headAfter, late.headBefore);
 }
