@@ -298,11 +298,16 @@ bool HostProgramName(char16_t* out, uint32_t units);
 // Local\tarvokey-status-<process id>, with the default security: only the
 // same user's programs open it. The view is mapped for writing. A section of
 // that name that is still there (a monitor holds a view of the last
-// instance's) is taken as it is. False, with nothing held, when it cannot be
-// had.
+// instance's) is taken as it is, and so is one that another program of the
+// user made first: of another size, reserved and never committed, read-only.
+// `bytes` says how much of the view, from its start, is committed and
+// writable, measured before anything is written to it; `foundThere`, that the
+// section was there before. False, with nothing held, when it cannot be had.
 struct StatusSection {
   Handle mapping = nullptr;
   void* view = nullptr;
+  uint32_t bytes = 0;
+  bool foundThere = false;
 };
 bool CreateStatusSection(uint32_t bytes, StatusSection* section);
 // Unmaps the view and closes the section, each if held; both none after.

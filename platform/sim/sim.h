@@ -91,6 +91,10 @@ struct StatusSection {
 std::vector<StatusSection> StatusSections();
 // From now on no section can be made, as when Windows refuses one.
 void RefuseStatusSections();
+// Another program makes the section in the module's name first and keeps it:
+// `bytes` long, of which the first `writable` are committed and writable (0:
+// reserved and never committed, or read-only), each word holding `fill`.
+void SquatStatusSection(size_t bytes, size_t writable, uint32_t fill);
 
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.
