@@ -69,6 +69,15 @@ void ReleaseHeldTick();
 // the tick does meanwhile, it does between the unload's look at it and the
 // abandon. Empty for none.
 void OnAbandonTick(std::function<void()> hook);
+// Runs once the unload holds the tick, before it reads the teardown: a call
+// that returns meanwhile leaves the tick waiting at the door for its holder.
+// From then on the two share one processor: the holder goes on only once the
+// waiting tick has yielded it. Empty for none.
+void WhileTickHeld(std::function<void()> hook);
+// Whether the tick waits at the door for its holder; false after timeoutMs.
+bool TickWaitsForItsHolder(uint32_t timeoutMs);
+// Holders that waited in vain for a waiting tick to yield the processor.
+int HoldersStarved();
 
 // ---- the host program's folder --------------------------------------------------
 // Where the simulated host's executable lies; empty (after a reset): nowhere

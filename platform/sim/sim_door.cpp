@@ -37,6 +37,32 @@ std::condition_variable holdChanged;
 enum class Hold { None, Armed, Holding } hold = Hold::None;
 std::string heldCall;  // empty: any
 std::function<void()> onAbandon;
+std::function<void()> whileHeld;
+
+// An unload holding the tick and the tick waiting at the door for it share
+// the processor as on a PC with one: once the tick waits there, the holder
+// goes on only after the tick has yielded it. A wait that spins without
+// yielding (as the Windows door's did) starves the holder; that is counted.
+std::atomic<bool> waitingWhileHeld{false};
+std::atomic<uint64_t> yieldsWhileHeld{0};
+std::atomic<int> holdersStarved{0};
+
+void YieldToHolder() {
+  ++yieldsWhileHeld;
+  std::this_thread::yield();
+}
+
+void HolderNeedsTheProcessor() {
+  if (!waitingWhileHeld) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (yieldsWhileHeld == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ++holdersStarved;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 // Thrown from the device call of an abandoned tick; caught by the door only.
 struct WayHome {};
@@ -89,6 +115,22 @@ void OnAbandonTick(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(holdMutex);
   onAbandon = std::move(hook);
 }
+
+void WhileTickHeld(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  whileHeld = std::move(hook);
+}
+
+bool TickWaitsForItsHolder(uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!waitingWhileHeld) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+int HoldersStarved() { return holdersStarved; }
 uint64_t CallbacksTurnedAway() { return turnedAway; }
 int ModuleKeptMapped() { return keptMapped; }
 
@@ -135,7 +177,8 @@ void LeaveSystemCall(void (*dispose)(void* result), void* result) {
   for (;;) {
     int32_t now = place.load();
     if (now == kHeld) {
-      std::this_thread::yield();
+      waitingWhileHeld = true;
+      YieldToHolder();
       continue;
     }
     if (now == kAbandoned) break;
@@ -165,6 +208,10 @@ void ResetDoor() {
   hold = Hold::None;
   heldCall.clear();
   onAbandon = nullptr;
+  whileHeld = nullptr;
+  waitingWhileHeld = false;
+  yieldsWhileHeld = 0;
+  holdersStarved = 0;
 }
 
 }  // namespace detail
@@ -187,20 +234,26 @@ TickPlace WhereIsTick() {
 bool AbandonTick(TeardownSnapshot snapshot, void* context) {
   if (noDoor) return false;
   std::function<void()> hook;
+  std::function<void()> held;
   {
     std::lock_guard<std::mutex> lock(holdMutex);
     hook = onAbandon;
+    held = whileHeld;
   }
   if (hook) hook();
+  waitingWhileHeld = false;
+  yieldsWhileHeld = 0;
   int32_t expected = kInSystemCall;
   if (!place.compare_exchange_strong(expected, kHeld)) {
     expected = kInReportWrite;
     if (!place.compare_exchange_strong(expected, kHeld)) return false;
   }
+  if (held) held();
   {
     std::lock_guard<std::mutex> lock(teardownMutex);
     pendingTeardown = snapshot(context);
   }
+  HolderNeedsTheProcessor();
   place = kAbandoned;
   return true;
 }

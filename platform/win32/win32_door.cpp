@@ -51,7 +51,14 @@
 // when given), runs the teardown steps and returns from
 // TickEntry on the stack TickEntry saved, with the SEH chain TickEntry found
 // (frames of the module's below it are gone with their stack). While an
-// unload holds the tick (it reads the teardown), the gate waits.
+// unload holds the tick (it reads the teardown), the gate waits, yielding the
+// processor at each turn: the tick runs on winmm's thread at time-critical
+// priority, the unload at the host's, and on a PC with one processor a spin
+// would keep it from ever finishing the read (until Windows boosts a starved
+// thread, seconds later). SwitchToThread lets any thread ready on this
+// processor run, whatever its priority; Sleep(0) would let only those of the
+// spinner's priority or above. It is reached through the door's data, never
+// through the module.
 asm(R"(
     .section .rdata,"dr"
     .balign 16
@@ -139,6 +146,7 @@ _tarvokeyDoorGate:
     cmp eax, 5
     jne .Lgate_home
     pause
+    call dword ptr [ebx + 28]
     jmp .Lgate_back
 .Lgate_resume:
     mov eax, esi
@@ -165,7 +173,7 @@ _tarvokeyDoorGate:
     call ecx
     lea esp, [ebp - 12]
 .Lgate_steps:
-    lea esi, [ebx + 28]
+    lea esi, [ebx + 32]
 .Lgate_step:
     mov ecx, dword ptr [esi]
     test ecx, ecx
@@ -232,6 +240,7 @@ struct DoorData {
   DWORD savedEsp;
   DWORD savedSeh;
   DWORD written;
+  const void* yieldProcessor;  // SwitchToThread (stdcall, no arguments)
   Step steps[kMaxSteps + 1];
 };
 static_assert(offsetof(DoorData, place) == 0, "door layout");
@@ -241,7 +250,8 @@ static_assert(offsetof(DoorData, tickTeb) == 12, "door layout");
 static_assert(offsetof(DoorData, savedEsp) == 16, "door layout");
 static_assert(offsetof(DoorData, savedSeh) == 20, "door layout");
 static_assert(offsetof(DoorData, written) == 24, "door layout");
-static_assert(offsetof(DoorData, steps) == 28 && sizeof(Step) == 28, "door layout");
+static_assert(offsetof(DoorData, yieldProcessor) == 28, "door layout");
+static_assert(offsetof(DoorData, steps) == 32 && sizeof(Step) == 28, "door layout");
 static_assert(sizeof(DoorData) <= kPage, "door layout");
 
 using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG,
@@ -303,6 +313,8 @@ bool OpenTickDoor() {
   std::memcpy(page, tarvokeyDoorCode, codeSize);
   door = reinterpret_cast<DoorData*>(page + kPage);
   door->tickProc = reinterpret_cast<const void*>(&win32::TimerTrampoline);
+  // From the import table now, while the module is mapped; kernel32 stays.
+  door->yieldProcessor = reinterpret_cast<const void*>(&::SwitchToThread);
   DWORD previous = 0;
   // A host that forbids making code (Arbitrary Code Guard, a hardened
   // process) refuses this: the module then runs without the door.
