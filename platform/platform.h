@@ -93,6 +93,13 @@ void TimeEndPeriod(uint32_t ms);
 // timeSetEvent(delay, resolution, proc, user, TIME_ONESHOT); 0 on failure.
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user);
 bool TimeKillEvent(uint32_t timerId);
+// Once no timer of the module's is armed (each killed, or fired): waits up to
+// waitMs for the timer thread to show that it has returned from every
+// callback it began, one that fired just before its timer was killed and has
+// not reached the module yet among them (win32: a one-shot that winmm's
+// thread itself sets an event for). False if that was not shown. Until it is,
+// and after any arm since, the tick's door keeps its page at unload.
+bool SeeTimerCallbacksOut(uint32_t waitMs);
 void SleepMs(uint32_t ms);
 uint32_t MonotonicMs();  // for bounded waits only, never for keying
 
@@ -139,7 +146,9 @@ bool AbandonTick(TeardownSnapshot snapshot, void* context);
 
 // At unload, after the module's own teardown: no callback enters the module
 // any more. Waits up to waitMs for a callback inside the module's code to
-// leave it; false if one is still there.
+// leave it; false if one is still there. The door's page is given back only
+// if no thread can be in it or come to it: no tick abandoned, the module not
+// kept, and no timer armed since SeeTimerCallbacksOut last succeeded.
 bool CloseTickDoor(uint32_t waitMs);
 
 // Keeps the module's code mapped after the host unloads it, for a thread that

@@ -53,6 +53,11 @@ void RunTimer(const FiredTimer& fired);
 bool TickDoorClosed();
 // Callbacks dropped at the closed door.
 uint64_t CallbacksTurnedAway();
+// Whether the unload gave the door's page back (Windows: VirtualFree), which
+// it may only once no callback can come; and the callbacks that came to it
+// after all, each of which would end the host on Windows.
+bool DoorPageGivenBack();
+uint64_t CallbacksIntoAGivenBackDoor();
 // Times the module asked to stay mapped.
 int ModuleKeptMapped();
 // The next OpenTickDoor is refused, as by a host that forbids making code:
@@ -125,6 +130,8 @@ void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);
+// Whether a timer callback may still come to the door.
+bool NoTimerCallbackCanCome();
 void ResetDoor();
 // Time a device call takes: the virtual clock moves on by it (no timer fires
 // meanwhile), or in real-time mode the calling thread sleeps that long.

@@ -22,6 +22,11 @@ std::atomic<bool> closed{false};
 std::atomic<std::thread::id> tickThread{};
 std::atomic<uint64_t> turnedAway{0};
 std::atomic<int> keptMapped{0};
+// As the Windows door's page: kept for an abandoned tick or a module kept
+// mapped, given back by the unload only when no callback can come.
+std::atomic<bool> pageOutlivesModule{false};
+std::atomic<bool> pageGivenBack{false};
+std::atomic<uint64_t> intoGivenBackDoor{0};
 // A host that forbids making code: the next OpenTickDoor fails, and from then
 // on callbacks enter the module directly and the door knows nothing.
 std::atomic<bool> refuseDoor{false};
@@ -132,6 +137,8 @@ bool TickWaitsForItsHolder(uint32_t timeoutMs) {
 
 int HoldersStarved() { return holdersStarved; }
 uint64_t CallbacksTurnedAway() { return turnedAway; }
+bool DoorPageGivenBack() { return pageGivenBack; }
+uint64_t CallbacksIntoAGivenBackDoor() { return intoGivenBackDoor; }
 int ModuleKeptMapped() { return keptMapped; }
 
 namespace detail {
@@ -141,6 +148,10 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   if (noDoor) {
     proc(id, user);
     return true;
+  }
+  if (pageGivenBack) {
+    ++intoGivenBackDoor;
+    return false;
   }
   place.exchange(kInModule);
   if (closed) {
@@ -198,6 +209,9 @@ void ResetDoor() {
   tickThread = std::thread::id{};
   turnedAway = 0;
   keptMapped = 0;
+  pageOutlivesModule = false;
+  pageGivenBack = false;
+  intoGivenBackDoor = 0;
   refuseDoor = false;
   noDoor = false;
   {
@@ -254,6 +268,7 @@ bool AbandonTick(TeardownSnapshot snapshot, void* context) {
     pendingTeardown = snapshot(context);
   }
   HolderNeedsTheProcessor();
+  pageOutlivesModule = true;
   place = kAbandoned;
   return true;
 }
@@ -263,14 +278,19 @@ bool CloseTickDoor(uint32_t waitMs) {
   closed = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   while (place.load() == kInModule) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      pageOutlivesModule = true;
+      return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  if (!pageOutlivesModule && sim::detail::NoTimerCallbackCanCome()) pageGivenBack = true;
   return true;
 }
 
 bool KeepModuleMapped() {
   ++keptMapped;
+  pageOutlivesModule = true;
   return true;
 }
 

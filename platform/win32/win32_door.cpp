@@ -261,10 +261,11 @@ unsigned char* page = nullptr;  // code, then DoorData
 DoorData* door = nullptr;
 GateFn gate = nullptr;
 LPTIMECALLBACK tickEntry = nullptr;
-// Whether the page must outlive the module: a tick was abandoned, a timer's
-// callback may still come, or the module stays mapped for a thread inside it.
-// Set by whichever host thread learns it (a close and an unload may race in a
-// host that misuses us), read by the unload.
+// Whether the page must outlive the module: a tick was abandoned, or the
+// module stays mapped for a thread inside it. Set by whichever host thread
+// learns it (a close and an unload may race in a host that misuses us), read
+// by the unload. (Whether a timer's callback may still come is the timers'
+// to say: win32::NoTimerCallbackCanCome.)
 std::atomic<bool> pageOutlivesModule{false};
 bool pageGivenBack = false;  // by the unload that closed the door
 
@@ -280,15 +281,6 @@ uintptr_t OffsetInCode(const unsigned char* label) {
 namespace win32 {
 
 LPTIMECALLBACK TimerEntry() { return tickEntry != nullptr ? tickEntry : &TimerTrampoline; }
-
-void NoteFailedKill() {
-  // The calling thread's TEB, as the door records it (NtCurrentTeb's inline
-  // read of fs trips GCC's bounds warning).
-  DWORD teb;
-  asm volatile("movl %%fs:0x18, %0" : "=r"(teb));
-  const bool ownTimer = door != nullptr && door->tickTeb == teb;
-  if (!ownTimer) pageOutlivesModule = true;
-}
 
 bool DoorOpen() { return gate != nullptr; }
 
@@ -401,8 +393,19 @@ bool CloseTickDoor(uint32_t waitMs) {
     }
     ::Sleep(1);
   }
-  // Nothing will come to the door any more: give its page back.
-  if (!pageOutlivesModule) {
+  // The page goes only when no thread can be in it or come to it. Leaving
+  // the module is not leaving the page: the door's last instructions (the
+  // place word set to Outside, then the return to winmm, in TickEntry and at
+  // the gate's way home alike) run in it, and a thread may be preempted
+  // between them. Nor does a successful kill keep a callback out: winmm may
+  // have begun it, still on its way to the door. So a timer thread is known
+  // out only once winmm has shown it returned from every callback begun
+  // before a moment no timer of ours was armed, and none was armed since
+  // (NoTimerCallbackCanCome; shown at the host's close, as an unload under
+  // the loader lock cannot wait for a thread winmm may have to start). The
+  // gate's other callers are the host's threads in an open or close, all
+  // returned by now but one that keeps the module mapped, and so the page.
+  if (!pageOutlivesModule && win32::NoTimerCallbackCanCome()) {
     gate = nullptr;
     tickEntry = nullptr;
     door = nullptr;

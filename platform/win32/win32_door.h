@@ -18,10 +18,8 @@ void CALLBACK TimerTrampoline(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, 
 // trampoline itself.
 LPTIMECALLBACK TimerEntry();
 
-// A timer could not be killed: its callback may still come, so the door's
-// page must outlive the module. Not so for a tick that kills its own timer,
-// which has fired and is the callback running.
-void NoteFailedKill();
+// Whether a timer callback may still come to the door (win32_core.cpp).
+bool NoTimerCallbackCanCome();
 
 bool DoorOpen();
 // True once an unload has closed the door for good and given its page back:

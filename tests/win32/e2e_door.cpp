@@ -176,3 +176,38 @@ SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back
   CHECK_EQ(callbacksEntered, 2);
   CHECK_EQ(late.headAfter, late.headBefore);
 }
+
+namespace {
+
+HANDLE letGo = nullptr;
+
+void HeldTick(uint32_t, void*) {
+  InterlockedIncrement(&callbacksEntered);
+  WaitForSingleObject(letGo, 10000);
+}
+
+}  // namespace
+
+// winmm's own thread, in a callback of a timer that has since been killed
+// (killed while running, or too late: winmm goes on with it either way),
+// cannot show that it has returned from every callback: the page stays. Once
+// it has returned, the proof comes, and the unload gives the page back.
+SCENARIO(door_page_goes_back_once_winmm_shows_every_callback_returned) {
+  REQUIRE(plat::OpenTickDoor());
+  letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  REQUIRE(letGo != nullptr);
+  const uint32_t id = plat::TimeSetOneShot(1, 0, &HeldTick, nullptr);
+  REQUIRE(id != 0);
+  const DWORD start = GetTickCount();
+  while (callbacksEntered == 0) {
+    REQUIRE(GetTickCount() - start < 10000);
+    Sleep(1);
+  }
+  plat::TimeKillEvent(id);
+  CHECK(!plat::SeeTimerCallbacksOut(200));
+  SetEvent(letGo);
+  CHECK(plat::SeeTimerCallbacksOut(5000));
+  REQUIRE(plat::CloseTickDoor(250));
+  CHECK(win32::DoorGivenBack());
+  CloseHandle(letGo);
+}
