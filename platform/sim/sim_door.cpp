@@ -47,7 +47,7 @@ std::function<void()> whileHeld;
 // An unload holding the tick and the tick waiting at the door for it share
 // the processor as on a PC with one: once the tick waits there, the holder
 // goes on only after the tick has yielded it. A wait that spins without
-// yielding (as the Windows door's did) starves the holder; that is counted.
+// yielding starves the holder; that is counted.
 std::atomic<bool> waitingWhileHeld{false};
 std::atomic<uint64_t> yieldsWhileHeld{0};
 std::atomic<int> holdersStarved{0};

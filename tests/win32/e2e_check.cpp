@@ -461,10 +461,13 @@ SCENARIO(status_section_made_first_by_another_program) {
     const DWORD access = squatter.protection == PAGE_READONLY ? FILE_MAP_READ : FILE_MAP_WRITE;
     void* view = MapViewOfFile(section, access, 0, 0, 0);
     REQUIRE(view != nullptr);
-    if (squatter.fill != 0)
+    if (squatter.fill != 0) {
       std::fill_n(static_cast<DWORD*>(view), squatter.bytes / 4, squatter.fill);
-    // Into a reserved page, as only Wine lets it (Windows refuses, harmlessly).
-    WriteProcessMemory(GetCurrentProcess(), view, &squatter.first, 4, nullptr);
+    }
+    if (squatter.first != squatter.fill) {
+      // Into a reserved page, as only Wine lets it (Windows refuses, harmlessly).
+      WriteProcessMemory(GetCurrentProcess(), view, &squatter.first, 4, nullptr);
+    }
 
     Plugin plugin(env.plugin);
     OpenKeyed(plugin);

@@ -190,8 +190,9 @@ void HeldTick(uint32_t, void*) {
 
 // winmm's own thread, in a callback of a timer that has since been killed
 // (killed while running, or too late: winmm goes on with it either way),
-// cannot show that it has returned from every callback: the page stays. Once
-// it has returned, the proof comes, and the unload gives the page back.
+// cannot show that it has returned from every callback, so the page would
+// stay. Once it has returned, the proof comes, and the unload gives the page
+// back.
 SCENARIO(door_page_goes_back_once_winmm_shows_every_callback_returned) {
   REQUIRE(plat::OpenTickDoor());
   letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
