@@ -40,3 +40,7 @@ void ResetClockState();
 // How long a stopped clock waits for the callback of a timer that fired as it
 // stopped.
 constexpr uint32_t kInFlightWaitMs = 200;
+// How long a clock the host stopped waits for the timer thread to show it has
+// returned from every callback (plat::SeeTimerCallbacksOut): a timer period
+// or two, unless that thread is kept busy or has to be started.
+constexpr uint32_t kCallbacksOutWaitMs = 1000;

@@ -95,6 +95,13 @@ void TimeEndPeriod(uint32_t ms);
 // timeSetEvent(delay, resolution, proc, user, TIME_ONESHOT); 0 on failure.
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user);
 bool TimeKillEvent(uint32_t timerId);
+// Once no timer of the module's is armed (each killed, or fired): waits up to
+// waitMs for the timer thread to show that it has returned from every
+// callback it began, one that fired just before its timer was killed and has
+// not reached the module yet among them (win32: a one-shot that winmm's
+// thread itself sets an event for). False if that was not shown. Until it is,
+// and after any arm since, the tick's door keeps its page at unload.
+bool SeeTimerCallbacksOut(uint32_t waitMs);
 void SleepMs(uint32_t ms);
 uint32_t MonotonicMs();  // for bounded waits only, never for keying
 
@@ -141,7 +148,9 @@ bool AbandonTick(TeardownSnapshot snapshot, void* context);
 
 // At unload, after the module's own teardown: no callback enters the module
 // any more. Waits up to waitMs for a callback inside the module's code to
-// leave it; false if one is still there.
+// leave it; false if one is still there. The door's page is given back only
+// if no thread can be in it or come to it: no tick abandoned, the module not
+// kept, and no timer armed since SeeTimerCallbacksOut last succeeded.
 bool CloseTickDoor(uint32_t waitMs);
 
 // Keeps the module's code mapped after the host unloads it, for a thread that
@@ -315,11 +324,16 @@ bool HostProgramName(char16_t* out, uint32_t units);
 // Local\tarvokey-status-<process id>, with the default security: only the
 // same user's programs open it. The view is mapped for writing. A section of
 // that name that is still there (a monitor holds a view of the last
-// instance's) is taken as it is. False, with nothing held, when it cannot be
-// had.
+// instance's) is taken as it is, and so is one that another program of the
+// user made first: of another size, reserved and never committed, read-only.
+// `bytes` says how much of the view, from its start, is committed and
+// writable, measured before anything is written to it; `foundThere`, that the
+// section was there before. False, with nothing held, when it cannot be had.
 struct StatusSection {
   Handle mapping = nullptr;
   void* view = nullptr;
+  uint32_t bytes = 0;
+  bool foundThere = false;
 };
 bool CreateStatusSection(uint32_t bytes, StatusSection* section);
 // Unmaps the view and closes the section, each if held; both none after.

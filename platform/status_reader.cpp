@@ -92,7 +92,9 @@ uint64_t TickCount(const Record& record) {
 // word is an acquire load, so the second look comes after all of them and
 // sees the odd count of any update whose word one of them saw. Each word is
 // read whole, as an atomic: a writer in the middle gives a changed sequence,
-// never a data race.
+// never a data race. An odd sequence is waited out only under a magic that a
+// writer can have put there (its first update stores it, so it may still be
+// zero): under any other, the bytes are not a record, however long one waits.
 ReadResult Read(const void* view, size_t bytes, uint32_t hostPid) {
   if (view == nullptr || bytes < offsetof(Record, sequence) + 4) {
     return Fail(Problem::ViewTooSmall, bytes);
@@ -109,7 +111,11 @@ ReadResult Read(const void* view, size_t bytes, uint32_t hostPid) {
   for (;; ++attempt) {
     if (attempt == kReadAttempts) return Fail(Problem::Busy, attempt);
     const uint32_t before = words[kSequenceWord].load(std::memory_order_acquire);
-    if (before % 2 != 0) continue;
+    if (before % 2 != 0) {
+      const uint32_t magic = words[offsetof(Record, magic) / 4].load(std::memory_order_relaxed);
+      if (magic != kMagic && magic != 0) return Fail(Problem::NotARecord, magic, kMagic);
+      continue;
+    }
     for (size_t word = 0; word < count; ++word) {
       const uint32_t value = words[word].load(std::memory_order_acquire);
       std::memcpy(copy + 4 * word, &value, 4);

@@ -48,12 +48,21 @@ Writer::Writer() : draft_{} {
   draft_.fskPin = -1;
 }
 
-bool Writer::Attach(void* section, size_t bytes) {
+bool Writer::Attach(void* section, size_t bytes, bool foundThere) {
   if (section == nullptr || bytes < sizeof(Record) ||
       reinterpret_cast<uintptr_t>(section) % alignof(std::atomic<uint32_t>) != 0) {
     return false;
   }
-  section_ = static_cast<std::atomic<uint32_t>*>(section);
+  auto* words = static_cast<std::atomic<uint32_t>*>(section);
+  if (foundThere && words[offsetof(Record, magic) / 4].load(std::memory_order_relaxed) != kMagic) {
+    return false;
+  }
+  section_ = words;
+  // A section that outlived the last instance (a monitor holds it) goes on
+  // from its count, rounded up to even: a reader that saw that count before
+  // must not take this record's words for the ones it read under it.
+  const uint32_t last = section_[kSequenceWord].load(std::memory_order_relaxed);
+  draft_.sequence = last + (last & 1);
   Touch(0, sizeof(Record));
   Publish();
   return true;

@@ -44,10 +44,13 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  // The section to publish to, at least sizeof(Record) bytes on a 4-byte
-  // boundary; everything so far is published to it at once. False, with
-  // nothing attached, for a section that is not that.
-  bool Attach(void* section, size_t bytes);
+  // The section to publish to, at least sizeof(Record) writable bytes on a
+  // 4-byte boundary; everything so far is published to it at once, under a
+  // sequence that goes on from the one the section holds. One found there
+  // before is taken only if it holds a record (the last instance's, which a
+  // monitor kept); anything else is another program's. False, with nothing
+  // attached (or written), for a section that is not that.
+  bool Attach(void* section, size_t bytes, bool foundThere = false);
   // Marks the record closed and lets the section go; the caller unmaps it.
   void Detach();
 

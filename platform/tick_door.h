@@ -4,6 +4,7 @@
 // values as immediates; its file checks them against this list.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -37,6 +38,65 @@ constexpr plat::TickPlace TickPlaceOf(int32_t place) {
       return plat::TickPlace::Unknown;
   }
 }
+
+// Whether a timer callback may still come to the door, as both backends keep
+// it: the door's page is given back at unload only when none can. A timer
+// of the module's may call back from its arm until it is killed, and a
+// callback the timer thread began before that (winmm does not wait for one
+// that has fired, and one may not have reached the door yet) until the timer
+// thread has shown that it returned from every callback begun before a point
+// at which no timer of the module's was armed (plat::SeeTimerCallbacksOut).
+class CallbackLedger {
+ public:
+  void Armed(uint32_t id) {
+    bool held = false;
+    for (std::atomic<uint32_t>& slot : armed_) {
+      uint32_t none = 0;
+      if (slot.compare_exchange_strong(none, id)) {
+        held = true;
+        break;
+      }
+    }
+    // More at once than the module ever arms: never known to be over.
+    if (!held) untracked_ = true;
+    ++arms_;
+  }
+  // Killed, whatever winmm answered: from now on it calls back no more, but
+  // for a callback already begun.
+  void Killed(uint32_t id) {
+    for (std::atomic<uint32_t>& slot : armed_) {
+      uint32_t armed = id;
+      if (slot.compare_exchange_strong(armed, 0)) break;
+    }
+  }
+  // Before the timer thread is asked: false if a timer is still armed; else
+  // the arms so far, which its answer covers.
+  bool NoneArmed(uint32_t* arms) const {
+    *arms = arms_;
+    if (untracked_) return false;
+    for (const std::atomic<uint32_t>& slot : armed_) {
+      if (slot != 0) return false;
+    }
+    return true;
+  }
+  // The timer thread has returned from every callback begun before it was
+  // asked, when NoneArmed gave `arms`.
+  void Proven(uint32_t arms) { proven_ = arms; }
+  // No timer was armed since the last proof (or ever).
+  bool NoCallbackCanCome() const { return !untracked_ && arms_ == proven_; }
+  // As at load, for a program that runs the module's code many times.
+  void Reset() {
+    for (std::atomic<uint32_t>& slot : armed_) slot = 0;
+    arms_ = proven_ = 0;
+    untracked_ = false;
+  }
+
+ private:
+  std::atomic<uint32_t> armed_[4] = {};
+  std::atomic<uint32_t> arms_{0};
+  std::atomic<uint32_t> proven_{0};
+  std::atomic<bool> untracked_{false};
+};
 
 // The longest teardown an abandoned tick runs: the release report, each
 // handle, the interface set and each block of memory, one step each.

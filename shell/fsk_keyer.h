@@ -113,8 +113,9 @@ class FskKeyer final {
   // drops both with the process).
   void StopClock(Teardown mode);
   // After StopClock: waits until no tick of this instance runs and a callback
-  // that fired as the clock stopped has been seen out. A running tick is waited
-  // for at most tickBoundMs; false if it still runs then.
+  // that fired as the clock stopped has been seen out (stopped by the host:
+  // every callback the timer thread began). A running tick is waited for at
+  // most tickBoundMs; false if it still runs then.
   static constexpr uint32_t kNoBound = UINT32_MAX;
   bool AwaitStoppedClock(uint32_t tickBoundMs);
   static void OnBitTick(uint32_t timerId, void* user);

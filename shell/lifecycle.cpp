@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstdio>
 #include <iterator>
 #include <new>
 
@@ -75,7 +76,8 @@ bool AcquireWithin(plat::Lock& lock, uint32_t ms) {
 
 // The check program's window on the instance, made once the open's own steps
 // are done so that none of them moves. A host where the section cannot be
-// made keys as before; the record is then kept for nobody.
+// made keys as before; the record is then kept for nobody. So does one where
+// another program made a section in its name first: it is given up unwritten.
 void OpenStatus(FskKeyer& keyer) {
   char16_t exe[status::kHostExeUnits] = {};
   plat::HostProgramName(exe, status::kHostExeUnits);
@@ -92,14 +94,26 @@ void OpenStatus(FskKeyer& keyer) {
   const bool made = plat::CreateStatusSection(sizeof(status::Record), &section);
   if (!made) TraceLastError("CreateFileMapping (status): ");
   bool attached = false;
+  bool unusable = false;
   {
     KeyerGuard guard;
     keyer.status.SetOpening(opening);
     // An unload on another host thread may have taken the instance meanwhile:
     // it is then not shown, and its release has nothing to give up.
-    attached = made && keyer.state == KeyerState::Running &&
-               keyer.status.Attach(section.view, sizeof(status::Record));
+    if (made && keyer.state == KeyerState::Running) {
+      attached = keyer.status.Attach(section.view, section.bytes, section.foundThere);
+      unusable = !attached;
+    }
     if (attached) keyer.statusSection = section;
+  }
+  if (unusable) {
+    char line[80] = "Status section not usable: another program's";
+    if (section.bytes < sizeof(status::Record)) {
+      std::snprintf(line, sizeof line, "Status section not usable: %u of %u bytes writable",
+                    static_cast<unsigned>(section.bytes),
+                    static_cast<unsigned>(sizeof(status::Record)));
+    }
+    Trace(line);
   }
   if (made && !attached) plat::CloseStatusSection(&section);
 }

@@ -19,8 +19,10 @@
 //   where the timer      the door's place word            the door as the thread passes it;
 //   thread is            (platform/tick_door.h)           AbandonTick holds, then abandons
 //   door closed          the door, set once at unload     CloseTickDoor
-//   door's page kept     the backend (win32_door.cpp)     an abandoned tick, a timer that
-//                                                         could not be killed, a kept module
+//   door's page kept     the backend (win32_door.cpp)     an abandoned tick, a kept module,
+//                                                         a timer armed since the timer
+//                                                         thread last showed every callback
+//                                                         returned (the host's close asks)
 //
 // Locks, in the only order they are taken: lifecycleLock, then keyerLock. No
 // code holding keyerLock takes lifecycleLock, and neither is held across a

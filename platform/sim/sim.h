@@ -53,21 +53,36 @@ void RunTimer(const FiredTimer& fired);
 bool TickDoorClosed();
 // Callbacks dropped at the closed door.
 uint64_t CallbacksTurnedAway();
+// Whether the unload gave the door's page back (Windows: VirtualFree), which
+// it may only once no callback can come; and the callbacks that came to it
+// after all, each of which would end the host on Windows.
+bool DoorPageGivenBack();
+uint64_t CallbacksIntoAGivenBackDoor();
 // Times the module asked to stay mapped.
 int ModuleKeptMapped();
 // The next OpenTickDoor is refused, as by a host that forbids making code:
 // from then on callbacks enter the module directly and nothing knows where
 // the tick is.
 void RefuseTickDoor();
-// The tick's next device call holds it inside, once the door has marked it
-// as waiting in the system, until released: a call that does not return.
-void HoldTickInNextSystemCall();
+// The tick's next device call (of that name, when given) holds it inside,
+// once the door has marked it as waiting in the system, until released: a
+// call that does not return until then.
+void HoldTickInNextSystemCall(const char* call = nullptr);
 bool WaitForHeldTick(uint32_t timeoutMs);  // false after timeoutMs of real time
 void ReleaseHeldTick();
 // Runs as an unload begins to abandon a tick, before the tick is held: what
 // the tick does meanwhile, it does between the unload's look at it and the
 // abandon. Empty for none.
 void OnAbandonTick(std::function<void()> hook);
+// Runs once the unload holds the tick, before it reads the teardown: a call
+// that returns meanwhile leaves the tick waiting at the door for its holder.
+// From then on the two share one processor: the holder goes on only once the
+// waiting tick has yielded it. Empty for none.
+void WhileTickHeld(std::function<void()> hook);
+// Whether the tick waits at the door for its holder; false after timeoutMs.
+bool TickWaitsForItsHolder(uint32_t timeoutMs);
+// Holders that waited in vain for a waiting tick to yield the processor.
+int HoldersStarved();
 
 // ---- the host program's folder --------------------------------------------------
 // Where the simulated host's executable lies; empty (after a reset): nowhere
@@ -90,6 +105,10 @@ struct StatusSection {
 std::vector<StatusSection> StatusSections();
 // From now on no section can be made, as when Windows refuses one.
 void RefuseStatusSections();
+// Another program makes the section in the module's name first and keeps it:
+// `bytes` long, of which the first `writable` are committed and writable (0:
+// reserved and never committed, or read-only), each word holding `fill`.
+void SquatStatusSection(size_t bytes, size_t writable, uint32_t fill);
 
 // ---- memory ---------------------------------------------------------------
 // Blocks from AllocateZeroed not freed yet.
@@ -107,10 +126,12 @@ namespace detail {
 // The device calls of the simulated bus pass the door through this: a call
 // made by a tick marks the tick as waiting in the system, and a tick abandoned
 // meanwhile goes home when it returns (the call's result handed to `dispose`).
-void EnterSystemCall(bool reportWrite);
+void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);
+// Whether a timer callback may still come to the door.
+bool NoTimerCallbackCanCome();
 void ResetDoor();
 // Time a device call takes: the virtual clock moves on by it (no timer fires
 // meanwhile), or in real-time mode the calling thread sleeps that long.

@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "platform/tick_door.h"
 
 namespace {
 
@@ -34,6 +35,10 @@ bool stopThread = false;
 std::thread timerThread;
 const auto epoch = std::chrono::steady_clock::now();
 std::atomic<uint64_t> callbacksRun{0};
+// Timers taken off the list whose callbacks have not returned yet: begun, or
+// on their way (TakeNextTimer), as winmm's thread has them.
+std::atomic<int> callbacksUnderWay{0};
+tickdoor::CallbackLedger callbacks;
 std::atomic<int> runningCallbacks{0};
 std::atomic<int> maxRunning{0};
 
@@ -64,6 +69,7 @@ void RunCallback(uint32_t id, const Timer& timer) {
   const bool ran = sim::detail::RunThroughDoor(id, timer.proc, timer.user);
   --runningCallbacks;
   if (ran) ++callbacksRun;
+  --callbacksUnderWay;
 }
 
 // Earliest due timer, ties broken by arming order. Caller holds timerMutex.
@@ -89,6 +95,7 @@ void TimerThreadMain() {
     const uint32_t id = next->first;
     const Timer timer = next->second;
     timers.erase(next);
+    ++callbacksUnderWay;
     lock.unlock();  // as winmm does: callbacks may arm and kill timers
     RunCallback(id, timer);
     lock.lock();
@@ -111,6 +118,8 @@ void Reset() {
   }
   callbacksRun = 0;
   maxRunning = 0;
+  callbacksUnderWay = 0;
+  callbacks.Reset();
   ClearTrace();
   traceEnabled = true;
   traceSink = nullptr;
@@ -140,6 +149,7 @@ bool TakeNextTimer(FiredTimer* fired) {
   *fired = FiredTimer{next->first, next->second.proc, next->second.user};
   virtualNow = std::max(virtualNow, next->second.due);
   timers.erase(next);
+  ++callbacksUnderWay;
   return true;
 }
 
@@ -209,6 +219,8 @@ void StopRealTime() {
 uint64_t CallbacksRun() { return callbacksRun; }
 
 namespace detail {
+bool NoTimerCallbackCanCome() { return callbacks.NoCallbackCanCome(); }
+
 void PassTime(uint32_t ms) {
   if (ms == 0) return;
   {
@@ -319,13 +331,34 @@ uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t, TimerProc proc, void* user) 
   }
   const uint32_t id = nextTimerId++;
   timers[id] = Timer{ClockNow() + delayMs, proc, user};
+  callbacks.Armed(id);
   timerWake.notify_all();
   return id;
 }
 
 bool TimeKillEvent(uint32_t timerId) {
-  std::lock_guard<std::mutex> lock(timerMutex);
-  return timers.erase(timerId) != 0;
+  bool killed;
+  {
+    std::lock_guard<std::mutex> lock(timerMutex);
+    killed = timers.erase(timerId) != 0;
+  }
+  callbacks.Killed(timerId);
+  return killed;
+}
+
+// As winmm's one timer thread shows it: once no callback taken off the list
+// is still under way. (With no timer of the module's armed, none is taken
+// after.)
+bool SeeTimerCallbacksOut(uint32_t waitMs) {
+  uint32_t arms = 0;
+  if (!callbacks.NoneArmed(&arms)) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+  while (callbacksUnderWay > 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  callbacks.Proven(arms);
+  return true;
 }
 
 void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/platform.h"
@@ -21,6 +22,11 @@ std::atomic<bool> closed{false};
 std::atomic<std::thread::id> tickThread{};
 std::atomic<uint64_t> turnedAway{0};
 std::atomic<int> keptMapped{0};
+// As the Windows door's page: kept for an abandoned tick or a module kept
+// mapped, given back by the unload only when no callback can come.
+std::atomic<bool> pageOutlivesModule{false};
+std::atomic<bool> pageGivenBack{false};
+std::atomic<uint64_t> intoGivenBackDoor{0};
 // A host that forbids making code: the next OpenTickDoor fails, and from then
 // on callbacks enter the module directly and the door knows nothing.
 std::atomic<bool> refuseDoor{false};
@@ -34,7 +40,34 @@ plat::AbandonedTickTeardown pendingTeardown;
 std::mutex holdMutex;
 std::condition_variable holdChanged;
 enum class Hold { None, Armed, Holding } hold = Hold::None;
+std::string heldCall;  // empty: any
 std::function<void()> onAbandon;
+std::function<void()> whileHeld;
+
+// An unload holding the tick and the tick waiting at the door for it share
+// the processor as on a PC with one: once the tick waits there, the holder
+// goes on only after the tick has yielded it. A wait that spins without
+// yielding starves the holder; that is counted.
+std::atomic<bool> waitingWhileHeld{false};
+std::atomic<uint64_t> yieldsWhileHeld{0};
+std::atomic<int> holdersStarved{0};
+
+void YieldToHolder() {
+  ++yieldsWhileHeld;
+  std::this_thread::yield();
+}
+
+void HolderNeedsTheProcessor() {
+  if (!waitingWhileHeld) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (yieldsWhileHeld == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ++holdersStarved;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 // Thrown from the device call of an abandoned tick; caught by the door only.
 struct WayHome {};
@@ -65,9 +98,10 @@ namespace sim {
 bool TickDoorClosed() { return closed; }
 void RefuseTickDoor() { refuseDoor = true; }
 
-void HoldTickInNextSystemCall() {
+void HoldTickInNextSystemCall(const char* call) {
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::Armed;
+  heldCall = call != nullptr ? call : "";
 }
 
 bool WaitForHeldTick(uint32_t timeoutMs) {
@@ -86,7 +120,25 @@ void OnAbandonTick(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(holdMutex);
   onAbandon = std::move(hook);
 }
+
+void WhileTickHeld(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(holdMutex);
+  whileHeld = std::move(hook);
+}
+
+bool TickWaitsForItsHolder(uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!waitingWhileHeld) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+int HoldersStarved() { return holdersStarved; }
 uint64_t CallbacksTurnedAway() { return turnedAway; }
+bool DoorPageGivenBack() { return pageGivenBack; }
+uint64_t CallbacksIntoAGivenBackDoor() { return intoGivenBackDoor; }
 int ModuleKeptMapped() { return keptMapped; }
 
 namespace detail {
@@ -96,6 +148,10 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   if (noDoor) {
     proc(id, user);
     return true;
+  }
+  if (pageGivenBack) {
+    ++intoGivenBackDoor;
+    return false;
   }
   place.exchange(kInModule);
   if (closed) {
@@ -114,11 +170,12 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   return true;
 }
 
-void EnterSystemCall(bool reportWrite) {
+void EnterSystemCall(bool reportWrite, const char* name) {
   if (noDoor || !OnTickThread()) return;
   place.exchange(reportWrite ? kInReportWrite : kInSystemCall);
   std::unique_lock<std::mutex> lock(holdMutex);
   if (hold != Hold::Armed) return;
+  if (!heldCall.empty() && (name == nullptr || heldCall != name)) return;
   hold = Hold::Holding;
   holdChanged.notify_all();
   holdChanged.wait(lock, [] { return hold != Hold::Holding; });
@@ -131,7 +188,8 @@ void LeaveSystemCall(void (*dispose)(void* result), void* result) {
   for (;;) {
     int32_t now = place.load();
     if (now == kHeld) {
-      std::this_thread::yield();
+      waitingWhileHeld = true;
+      YieldToHolder();
       continue;
     }
     if (now == kAbandoned) break;
@@ -151,6 +209,9 @@ void ResetDoor() {
   tickThread = std::thread::id{};
   turnedAway = 0;
   keptMapped = 0;
+  pageOutlivesModule = false;
+  pageGivenBack = false;
+  intoGivenBackDoor = 0;
   refuseDoor = false;
   noDoor = false;
   {
@@ -159,7 +220,12 @@ void ResetDoor() {
   }
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::None;
+  heldCall.clear();
   onAbandon = nullptr;
+  whileHeld = nullptr;
+  waitingWhileHeld = false;
+  yieldsWhileHeld = 0;
+  holdersStarved = 0;
 }
 
 }  // namespace detail
@@ -181,20 +247,27 @@ TickPlace WhereIsTick() {
 bool AbandonTick(TeardownSnapshot snapshot, void* context) {
   if (noDoor) return false;
   std::function<void()> hook;
+  std::function<void()> held;
   {
     std::lock_guard<std::mutex> lock(holdMutex);
     hook = onAbandon;
+    held = whileHeld;
   }
   if (hook) hook();
+  waitingWhileHeld = false;
+  yieldsWhileHeld = 0;
   int32_t expected = kInSystemCall;
   if (!place.compare_exchange_strong(expected, kHeld)) {
     expected = kInReportWrite;
     if (!place.compare_exchange_strong(expected, kHeld)) return false;
   }
+  if (held) held();
   {
     std::lock_guard<std::mutex> lock(teardownMutex);
     pendingTeardown = snapshot(context);
   }
+  HolderNeedsTheProcessor();
+  pageOutlivesModule = true;
   place = kAbandoned;
   return true;
 }
@@ -204,14 +277,19 @@ bool CloseTickDoor(uint32_t waitMs) {
   closed = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   while (place.load() == kInModule) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      pageOutlivesModule = true;
+      return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  if (!pageOutlivesModule && sim::detail::NoTimerCallbackCanCome()) pageGivenBack = true;
   return true;
 }
 
 bool KeepModuleMapped() {
   ++keptMapped;
+  pageOutlivesModule = true;
   return true;
 }
 

@@ -43,22 +43,26 @@ void WaitWhileEnumerationsHeld() {
 }
 
 // A device call through the tick's door: a tick abandoned meanwhile goes home
-// when it returns, and its result is handed to `dispose`. Named calls are on
-// the device link, which one thread at a time may use.
+// when it returns, and its result (or, with `written`, what the call wrote
+// there) is handed to `dispose`. Named calls are on the device link, which
+// one thread at a time may use.
 template <typename Result, typename Call>
-Result Gated(const char* name, Call call, void (*dispose)(void*) = nullptr, bool write = false) {
-  sim::detail::EnterSystemCall(write);
+Result Gated(const char* name, Call call, void (*dispose)(void*) = nullptr, bool write = false,
+             void* const* written = nullptr) {
+  sim::detail::EnterSystemCall(write, name);
   if (name != nullptr) sim::Box()->EnterCall(name);
   const Result result = call();
   if (name != nullptr) sim::Box()->LeaveCall();
   void* disposable = nullptr;
   if constexpr (std::is_pointer_v<Result>) disposable = result;
+  if (written != nullptr) disposable = *written;
   sim::detail::LeaveSystemCall(dispose, disposable);
   return result;
 }
 
 void DisposeSet(void* set) { sim::Box()->CloseInterfaceSet(set); }
 void DisposeHandle(void* handle) { sim::Box()->CloseHandle(handle); }
+void DisposePreparsed(void* data) { sim::Box()->FreePreparsedData(data); }
 
 // The same for a call the model answers at once.
 template <typename Result, typename... Params, typename... Args>
@@ -172,7 +176,8 @@ bool HidGetAttributes(Handle device, HidAttributes* attributes) {
 }
 
 bool HidGetPreparsedData(Handle device, PreparsedData* data) {
-  return Pass("HidD_GetPreparsedData", &BoxModel::GetPreparsedData, device, data);
+  const auto get = [&] { return sim::Box()->GetPreparsedData(device, data); };
+  return Gated<bool>("HidD_GetPreparsedData", get, DisposePreparsed, false, data);
 }
 
 bool HidPGetCaps(PreparsedData data, HidCaps* caps) {

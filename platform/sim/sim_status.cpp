@@ -1,4 +1,5 @@
 // Simulated status sections, the process id and the wall clock.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -15,10 +16,13 @@ std::mutex statusMutex;
 uint32_t processId = 4242;
 bool refuseSections = false;
 // Whole words, as a mapped view is page-aligned; shared with the readers'
-// views.
+// views. Exactly as long as the section, so that a write past its end is
+// caught (by AddressSanitizer), as Windows faults on one.
 struct Section {
   std::shared_ptr<uint32_t[]> words;
   size_t bytes = 0;
+  size_t writable = 0;  // from the start: committed and writable
+  int holders = 0;      // the section goes with the last
 };
 std::map<std::string, Section> sections;  // by name
 
@@ -51,6 +55,17 @@ void RefuseStatusSections() {
   refuseSections = true;
 }
 
+void SquatStatusSection(size_t bytes, size_t writable, uint32_t fill) {
+  std::lock_guard<std::mutex> lock(statusMutex);
+  const size_t words = (bytes + 3) / 4;
+  Section& squatted = sections[SectionName()];
+  squatted.words = std::shared_ptr<uint32_t[]>(new uint32_t[words]);
+  std::fill_n(squatted.words.get(), words, fill);
+  squatted.bytes = bytes;
+  squatted.writable = writable;
+  squatted.holders = 1;
+}
+
 namespace detail {
 void ResetStatus() {
   std::lock_guard<std::mutex> lock(statusMutex);
@@ -71,13 +86,18 @@ bool CreateStatusSection(uint32_t bytes, StatusSection* section) {
     SetLastError(kErrorNotEnoughMemory);
     return false;
   }
+  // One of that name that is there already is taken as it is, whatever its
+  // size: a shorter one is even mapped, which Windows refuses.
   Section& made = sections[SectionName()];
-  if (made.bytes < bytes) {
+  section->foundThere = made.holders != 0;
+  if (made.holders == 0) {
     made.words = std::shared_ptr<uint32_t[]>(new uint32_t[(bytes + 3) / 4]());
-    made.bytes = bytes;
+    made.bytes = made.writable = bytes;
   }
+  ++made.holders;
   section->mapping = &made;
   section->view = made.words.get();
+  section->bytes = static_cast<uint32_t>(made.writable);
   return true;
 }
 
@@ -86,7 +106,7 @@ void CloseStatusSection(StatusSection* section) {
   if (section->mapping != nullptr) {
     for (auto it = sections.begin(); it != sections.end(); ++it) {
       if (&it->second == section->mapping) {
-        sections.erase(it);
+        if (--it->second.holders == 0) sections.erase(it);
         break;
       }
     }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/tick_door.h"
 #include "platform/win32/win32_door.h"
 
 namespace {
@@ -17,6 +18,8 @@ plat::TimerProc volatile timerProc = nullptr;
 
 plat::TraceSink volatile traceSink = nullptr;
 
+tickdoor::CallbackLedger callbacks;
+
 }  // namespace
 
 namespace win32 {
@@ -25,6 +28,8 @@ void CALLBACK TimerTrampoline(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PT
   plat::TimerProc proc = timerProc;
   if (proc != nullptr) proc(id, reinterpret_cast<void*>(user));
 }
+
+bool NoTimerCallbackCanCome() { return callbacks.NoCallbackCanCome(); }
 
 }  // namespace win32
 
@@ -79,14 +84,55 @@ void TimeEndPeriod(uint32_t ms) { ::timeEndPeriod(ms); }
 
 uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc, void* user) {
   timerProc = proc;
-  return ::timeSetEvent(delayMs, resolutionMs, win32::TimerEntry(),
-                        reinterpret_cast<DWORD_PTR>(user), TIME_ONESHOT);
+  const UINT id = ::timeSetEvent(delayMs, resolutionMs, win32::TimerEntry(),
+                                 reinterpret_cast<DWORD_PTR>(user), TIME_ONESHOT);
+  if (id != 0) callbacks.Armed(id);
+  return id;
 }
 
+// A timer that cannot be killed has fired: its callback is under way, and is
+// seen out with the others. Noted once the kill is over, so that no proof
+// can begin before it.
 bool TimeKillEvent(uint32_t timerId) {
-  if (::timeKillEvent(timerId) == TIMERR_NOERROR) return true;
-  win32::NoteFailedKill();
-  return false;
+  const bool killed = ::timeKillEvent(timerId) == TIMERR_NOERROR;
+  callbacks.Killed(timerId);
+  return killed;
+}
+
+// "The multimedia timer runs in its own thread. After the event is activated,
+// it calls the specified callback function or sets or pulses the specified
+// event object" (timeSetEvent): one thread serves every timer, one after
+// another, and sets the event of a TIME_CALLBACK_EVENT_SET timer with no code
+// of ours. winmm takes a due timer off its list (Wine: marks it, or copies
+// it) under the lock by which timeKillEvent takes one away and timeSetEvent
+// adds one, then calls it with that lock free; a kill that comes meanwhile
+// (it may even succeed) does not stop the call (only TIME_KILL_SYNCHRONOUS,
+// which at unload could wait for a tick that waits for the loader lock,
+// keeps an event from occurring after timeKillEvent). So a callback of ours that winmm began is
+// taken before any kill that kept it from firing again, and a one-shot
+// sentinel armed after every timer of ours was killed is taken after it: by
+// the time the sentinel's event is set, the thread has returned to winmm
+// from that callback, whether it was still on its way to the door or about
+// to leave it. Microsoft documents the one thread but not the order; Wine's
+// winmm (dlls/winmm/time.c) works so. The thread may be busy (another
+// program's callback, or a thread of winmm's own still to start), so the
+// wait is bounded; if the event does not come, it stays open for the
+// sentinel, which winmm may still set, and the door's page is kept.
+bool SeeTimerCallbacksOut(uint32_t waitMs) {
+  uint32_t arms = 0;
+  if (!callbacks.NoneArmed(&arms)) return false;
+  HANDLE returned = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (returned == nullptr) return false;
+  const UINT sentinel = ::timeSetEvent(1, 0, reinterpret_cast<LPTIMECALLBACK>(returned), 0,
+                                       TIME_ONESHOT | TIME_CALLBACK_EVENT_SET);
+  if (sentinel == 0) {
+    ::CloseHandle(returned);
+    return false;
+  }
+  if (::WaitForSingleObject(returned, waitMs) != WAIT_OBJECT_0) return false;
+  ::CloseHandle(returned);
+  callbacks.Proven(arms);
+  return true;
 }
 
 void SleepMs(uint32_t ms) { ::Sleep(ms); }

@@ -44,13 +44,21 @@
 // TickEntry (stdcall, as winmm calls TIMECALLBACK): turns back if the door
 // is closed; else records the thread, its stack and SEH chain, and calls the
 // module's callback with the same five arguments.
-// Gate (cdecl: fn, argc, args, dispose, place): pushes the arguments and calls
-// fn; on the timer thread it marks the tick as waiting in the system before,
-// and as back in the module after, unless an unload abandoned it meanwhile:
-// then it disposes of the result, runs the teardown steps and returns from
+// Gate (cdecl: fn, argc, args, dispose, place, written): pushes the arguments
+// and calls fn; on the timer thread it marks the tick as waiting in the system
+// before, and as back in the module after, unless an unload abandoned it
+// meanwhile: then it disposes of the result (or of the word at `written`,
+// when given), runs the teardown steps and returns from
 // TickEntry on the stack TickEntry saved, with the SEH chain TickEntry found
 // (frames of the module's below it are gone with their stack). While an
-// unload holds the tick (it reads the teardown), the gate waits.
+// unload holds the tick (it reads the teardown), the gate waits, yielding the
+// processor at each turn: the tick runs on winmm's thread at time-critical
+// priority, the unload at the host's, and on a PC with one processor a spin
+// would keep it from ever finishing the read (until Windows boosts a starved
+// thread, seconds later). SwitchToThread lets any thread ready on this
+// processor run, whatever its priority; Sleep(0) would let only those of the
+// spinner's priority or above. It is reached through the door's data, never
+// through the module.
 asm(R"(
     .section .rdata,"dr"
     .balign 16
@@ -138,6 +146,7 @@ _tarvokeyDoorGate:
     cmp eax, 5
     jne .Lgate_home
     pause
+    call dword ptr [ebx + 28]
     jmp .Lgate_back
 .Lgate_resume:
     mov eax, esi
@@ -151,6 +160,11 @@ _tarvokeyDoorGate:
     mov ecx, dword ptr [ebp + 20]
     test ecx, ecx
     jz .Lgate_steps
+    mov eax, dword ptr [ebp + 28]
+    test eax, eax
+    jz .Lgate_dispose
+    mov esi, dword ptr [eax]
+.Lgate_dispose:
     test esi, esi
     jz .Lgate_steps
     cmp esi, -1
@@ -159,7 +173,7 @@ _tarvokeyDoorGate:
     call ecx
     lea esp, [ebp - 12]
 .Lgate_steps:
-    lea esi, [ebx + 28]
+    lea esi, [ebx + 32]
 .Lgate_step:
     mov ecx, dword ptr [esi]
     test ecx, ecx
@@ -226,6 +240,7 @@ struct DoorData {
   DWORD savedEsp;
   DWORD savedSeh;
   DWORD written;
+  const void* yieldProcessor;  // SwitchToThread (stdcall, no arguments)
   Step steps[kMaxSteps + 1];
 };
 static_assert(offsetof(DoorData, place) == 0, "door layout");
@@ -235,19 +250,22 @@ static_assert(offsetof(DoorData, tickTeb) == 12, "door layout");
 static_assert(offsetof(DoorData, savedEsp) == 16, "door layout");
 static_assert(offsetof(DoorData, savedSeh) == 20, "door layout");
 static_assert(offsetof(DoorData, written) == 24, "door layout");
-static_assert(offsetof(DoorData, steps) == 28 && sizeof(Step) == 28, "door layout");
+static_assert(offsetof(DoorData, yieldProcessor) == 28, "door layout");
+static_assert(offsetof(DoorData, steps) == 32 && sizeof(Step) == 28, "door layout");
 static_assert(sizeof(DoorData) <= kPage, "door layout");
 
-using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG);
+using GateFn = uintptr_t(__cdecl*)(const void*, uint32_t, const uintptr_t*, const void*, LONG,
+                                   const void*);
 
 unsigned char* page = nullptr;  // code, then DoorData
 DoorData* door = nullptr;
 GateFn gate = nullptr;
 LPTIMECALLBACK tickEntry = nullptr;
-// Whether the page must outlive the module: a tick was abandoned, a timer's
-// callback may still come, or the module stays mapped for a thread inside it.
-// Set by whichever host thread learns it (a close and an unload may race in a
-// host that misuses us), read by the unload.
+// Whether the page must outlive the module: a tick was abandoned, or the
+// module stays mapped for a thread inside it. Set by whichever host thread
+// learns it (a close and an unload may race in a host that misuses us), read
+// by the unload. (Whether a timer's callback may still come is the timers'
+// to say: win32::NoTimerCallbackCanCome.)
 std::atomic<bool> pageOutlivesModule{false};
 bool pageGivenBack = false;  // by the unload that closed the door
 
@@ -264,23 +282,14 @@ namespace win32 {
 
 LPTIMECALLBACK TimerEntry() { return tickEntry != nullptr ? tickEntry : &TimerTrampoline; }
 
-void NoteFailedKill() {
-  // The calling thread's TEB, as the door records it (NtCurrentTeb's inline
-  // read of fs trips GCC's bounds warning).
-  DWORD teb;
-  asm volatile("movl %%fs:0x18, %0" : "=r"(teb));
-  const bool ownTimer = door != nullptr && door->tickTeb == teb;
-  if (!ownTimer) pageOutlivesModule = true;
-}
-
 bool DoorOpen() { return gate != nullptr; }
 
 bool DoorGivenBack() { return pageGivenBack; }
 
-uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
+uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const Disposal& dispose,
                       bool reportWrite) {
-  return gate(fn, argc, args, dispose,
-              reportWrite ? tickdoor::kInReportWrite : tickdoor::kInSystemCall);
+  return gate(fn, argc, args, dispose.function,
+              reportWrite ? tickdoor::kInReportWrite : tickdoor::kInSystemCall, dispose.written);
 }
 
 }  // namespace win32
@@ -296,6 +305,8 @@ bool OpenTickDoor() {
   std::memcpy(page, tarvokeyDoorCode, codeSize);
   door = reinterpret_cast<DoorData*>(page + kPage);
   door->tickProc = reinterpret_cast<const void*>(&win32::TimerTrampoline);
+  // From the import table now, while the module is mapped; kernel32 stays.
+  door->yieldProcessor = reinterpret_cast<const void*>(&::SwitchToThread);
   DWORD previous = 0;
   // A host that forbids making code (Arbitrary Code Guard, a hardened
   // process) refuses this: the module then runs without the door.
@@ -382,8 +393,19 @@ bool CloseTickDoor(uint32_t waitMs) {
     }
     ::Sleep(1);
   }
-  // Nothing will come to the door any more: give its page back.
-  if (!pageOutlivesModule) {
+  // The page goes only when no thread can be in it or come to it. Leaving
+  // the module is not leaving the page: the door's last instructions (the
+  // place word set to Outside, then the return to winmm, in TickEntry and at
+  // the gate's way home alike) run in it, and a thread may be preempted
+  // between them. Nor does a successful kill keep a callback out: winmm may
+  // have begun it, still on its way to the door. So a timer thread is known
+  // out only once winmm has shown it returned from every callback begun
+  // before a moment no timer of ours was armed, and none was armed since
+  // (NoTimerCallbackCanCome; shown at the host's close, as an unload under
+  // the loader lock cannot wait for a thread winmm may have to start). The
+  // gate's other callers are the host's threads in an open or close, all
+  // returned by now but one that keeps the module mapped, and so the page.
+  if (!pageOutlivesModule && win32::NoTimerCallbackCanCome()) {
     gate = nullptr;
     tickEntry = nullptr;
     door = nullptr;

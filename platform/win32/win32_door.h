@@ -18,20 +18,27 @@ void CALLBACK TimerTrampoline(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, 
 // trampoline itself.
 LPTIMECALLBACK TimerEntry();
 
-// A timer could not be killed: its callback may still come, so the door's
-// page must outlive the module. Not so for a tick that kills its own timer,
-// which has fired and is the callback running.
-void NoteFailedKill();
+// Whether a timer callback may still come to the door (win32_core.cpp).
+bool NoTimerCallbackCanCome();
 
 bool DoorOpen();
 // True once an unload has closed the door for good and given its page back:
 // no code of the module runs any more.
 bool DoorGivenBack();
+// What a tick abandoned inside a call disposes of once the call returns:
+// `function` (stdcall, one argument; nullptr for nothing) is called with the
+// call's result, or, when `written` is given, with the word the call wrote
+// there (an out-parameter in a frame of the tick's, which nothing overwrites
+// before the tick is home). Neither 0 nor INVALID_HANDLE_VALUE is disposed of.
+struct Disposal {
+  Disposal(const void* fn = nullptr, const void* out = nullptr) : function(fn), written(out) {}
+  const void* function;
+  const void* written;
+};
+
 // Calls the stdcall function fn with argc 32-bit arguments through the door's
-// gate. dispose (a stdcall function of one argument, or nullptr) is called with
-// the result if the tick is abandoned meanwhile and the result is neither 0
-// nor INVALID_HANDLE_VALUE.
-uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const void* dispose,
+// gate, with what it disposes of should the tick be abandoned meanwhile.
+uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const Disposal& dispose,
                       bool reportWrite);
 
 template <typename T>
@@ -56,7 +63,7 @@ R FromWord(uintptr_t word) {
 // A device call of a tick: out to the system and back through the door, so
 // that an unload can tell the tick waits in the system and send it home.
 template <typename R, typename... Params, typename... Args>
-R CallOutside(R(WINAPI* fn)(Params...), const void* dispose, bool reportWrite, Args... args) {
+R CallOutside(R(WINAPI* fn)(Params...), const Disposal& dispose, bool reportWrite, Args... args) {
   static_assert(sizeof...(Params) == sizeof...(Args), "one argument per parameter");
   static_assert(((sizeof(Params) <= sizeof(uintptr_t)) && ...), "32-bit arguments only");
   if (!DoorOpen()) return fn(static_cast<Params>(args)...);

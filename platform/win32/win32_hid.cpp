@@ -55,6 +55,7 @@ using win32::CallOutside;
 // Read from the import table at each call, like the calls themselves.
 const void* DestroySet() { return reinterpret_cast<const void*>(&::SetupDiDestroyDeviceInfoList); }
 const void* CloseHandleFn() { return reinterpret_cast<const void*>(&::CloseHandle); }
+const void* FreePreparsed() { return reinterpret_cast<const void*>(&::HidD_FreePreparsedData); }
 
 }  // namespace
 
@@ -120,9 +121,12 @@ bool HidGetAttributes(Handle device, HidAttributes* attributes) {
 }
 
 bool HidGetPreparsedData(Handle device, PreparsedData* data) {
+  // The call returns a BOOLEAN; what it allocates comes back in `preparsed`,
+  // which is what an abandoned tick frees.
   PHIDP_PREPARSED_DATA preparsed = nullptr;
   const BOOLEAN ok =
-      CallOutside(&::HidD_GetPreparsedData, nullptr, false, Native(device), &preparsed);
+      CallOutside(&::HidD_GetPreparsedData, win32::Disposal(FreePreparsed(), &preparsed), false,
+                  Native(device), &preparsed);
   *data = ok ? static_cast<PreparsedData>(preparsed) : nullptr;
   return ok != FALSE;
 }

@@ -6,6 +6,26 @@
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
 
+namespace {
+
+// The bytes of the view, from its start, that can be written. The section may
+// be another program's, made with SEC_RESERVE: its view maps, but a write to
+// a page that was never committed faults on the host's thread.
+uint32_t WritableBytes(const void* view) {
+  MEMORY_BASIC_INFORMATION region;
+  if (::VirtualQuery(view, &region, sizeof region) != sizeof region) return 0;
+  const DWORD writable = PAGE_READWRITE | PAGE_EXECUTE_READWRITE;
+  if (region.State != MEM_COMMIT || (region.Protect & writable) == 0 ||
+      (region.Protect & PAGE_GUARD) != 0) {
+    return 0;
+  }
+  const SIZE_T bytes =
+      region.RegionSize - (static_cast<const char*>(view) - static_cast<char*>(region.BaseAddress));
+  return bytes < UINT32_MAX ? static_cast<uint32_t>(bytes) : UINT32_MAX;
+}
+
+}  // namespace
+
 namespace plat {
 
 bool CreateStatusSection(uint32_t bytes, StatusSection* section) {
@@ -14,11 +34,13 @@ bool CreateStatusSection(uint32_t bytes, StatusSection* section) {
   // and nobody else, open it.
   char16_t name[status::kSectionNameUnits];
   status::SectionName(::GetCurrentProcessId(), name);
-  // Backed by the paging file. One that is still there (a monitor holds a
-  // view of the last instance's) is opened as it is; it is as large.
+  // Backed by the paging file. One that is still there is opened as it is:
+  // the last instance's (a monitor holds a view of it), or another program's.
+  // One smaller than asked, or read-only, fails to map (not so under Wine).
   HANDLE mapping = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, bytes,
                                         reinterpret_cast<const wchar_t*>(name));
   if (mapping == nullptr) return false;
+  const bool foundThere = ::GetLastError() == ERROR_ALREADY_EXISTS;
   void* view = ::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, bytes);
   if (view == nullptr) {
     const DWORD refused = ::GetLastError();
@@ -28,6 +50,8 @@ bool CreateStatusSection(uint32_t bytes, StatusSection* section) {
   }
   section->mapping = mapping;
   section->view = view;
+  section->bytes = WritableBytes(view);
+  section->foundThere = foundThere;
   return true;
 }
 

@@ -256,7 +256,7 @@ TEST_F(DriverTest, CloseSeesOutACallbackAlreadyOnItsWay) {
   std::thread timerThread([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     callingBack = true;
-    fired.proc(fired.id, fired.user);
+    sim::RunTimer(fired);
   });
   extfskClose();
   EXPECT_TRUE(callingBack) << "close returned while the callback was still to come";

@@ -3,6 +3,7 @@
 // sections it must not believe, and what the check program makes of one.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -53,10 +54,15 @@ status::Opening Opening() {
 }  // namespace
 
 TEST(StatusRecord, ReadersOnAnotherThreadSeeOnlyWholeUpdates) {
+  // The section outlived an instance whose writer stopped in an update (a
+  // monitor held it): the writer goes on from that count, rounded up to even.
+  constexpr uint32_t kLeftOff = 0x7FFFFFF1;
   Section section;
+  section.words[status::kSequenceWord] = kLeftOff;
   status::Writer writer;
   writer.SetOpening(Opening());
   ASSERT_TRUE(writer.Attach(section.data(), sizeof(Record)));
+  EXPECT_EQ(section.Read().record.sequence, kLeftOff + 3);
 
   // Each update moves fields that must then agree, in the part that every
   // tick changes and, now and then, in the texts.
@@ -104,6 +110,7 @@ TEST(StatusRecord, ReadersOnAnotherThreadSeeOnlyWholeUpdates) {
   tick.join();
   check();
   EXPECT_EQ(last, kUpdates);
+  EXPECT_EQ(section.Read().record.sequence, kLeftOff + 3 + 2 * kUpdates);
   EXPECT_GT(whole, 1u);
   std::printf("%u whole reads, %u found the writer busy\n", whole, busy);
 }
@@ -135,6 +142,8 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
       {"a bigger view (a mapping is whole pages)", [](Record&) {}, 4096, Problem::None, nullptr},
       {"zeroed: not yet published", all(0), sizeof(Record), Problem::NotWritten, nullptr},
       {"garbage", all(0x5A5A5A5A), sizeof(Record), Problem::NotARecord, nullptr},
+      {"garbage whose sequence is odd", all(0x5A5A5A5B), sizeof(Record), Problem::NotARecord,
+       nullptr},
       {"torn: the sequence stays odd", [](Record& r) { r.sequence = 7; }, sizeof(Record),
        Problem::Busy, nullptr},
       {"smaller than the header", [](Record&) {}, 12, Problem::ViewTooSmall, nullptr},
@@ -525,15 +534,42 @@ TEST_F(DriverTest, AnOpenInstancePublishesWhatItDoes) {
   EXPECT_EQ(status::Read(held.view, held.bytes, 777).problem, Problem::Closed);
 }
 
-// A host where the section cannot be made: said, and the instance keys as
-// before.
+// A host where the section cannot be made, or where another program made one
+// in its name first: said, the other program's bytes left as they are (a
+// short view is exactly as long as the section, so AddressSanitizer sees a
+// write past it), and the instance keys as before.
 TEST_F(DriverTest, WithoutAStatusSectionTheInstanceKeysAsBefore) {
-  sim::RefuseStatusSections();
-  sim::AttachBox(9);
-  ASSERT_EQ(extfskOpen(0), 1);
-  const size_t before = sim::HidReports().size();
-  sim::AdvanceMs(220);
-  EXPECT_EQ(sim::HidReports().size(), before + 10);
-  EXPECT_THAT(sim::TraceLines(),
-              ::testing::Contains(::testing::StartsWith("CreateFileMapping (status): ")));
+  constexpr uint32_t kFill = 0x5A5A5A5B;
+  const struct {
+    const char* name;
+    size_t bytes;  // 0: the section is refused
+    size_t writable;
+    const char* said;
+  } cases[] = {
+      {"refused", 0, 0, "CreateFileMapping (status): "},
+      {"reserved, never committed", 65536, 0, "Status section not usable: 0 of 1360 "},
+      {"read-only", 4096, 0, "Status section not usable: 0 of 1360 "},
+      {"shorter than the record", 64, 64, "Status section not usable: 64 of 1360 "},
+      {"garbage", 4096, 4096, "Status section not usable: another program's"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetModule();
+    if (c.bytes == 0) {
+      sim::RefuseStatusSections();
+    } else {
+      sim::SquatStatusSection(c.bytes, c.writable, kFill);
+    }
+    sim::AttachBox(9);
+    ASSERT_EQ(extfskOpen(0), 1);
+    const size_t before = sim::HidReports().size();
+    sim::AdvanceMs(220);
+    EXPECT_EQ(sim::HidReports().size(), before + 10);
+    extfskClose();
+    EXPECT_THAT(sim::TraceLines(), ::testing::Contains(::testing::StartsWith(c.said)));
+    for (const sim::StatusSection& squatted : sim::StatusSections()) {
+      const auto* words = static_cast<const uint32_t*>(squatted.view);
+      EXPECT_EQ(std::count(words, words + squatted.bytes / 4, kFill), squatted.bytes / 4);
+    }
+  }
 }

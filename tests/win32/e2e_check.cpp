@@ -579,3 +579,78 @@ SCENARIO(check_two_programs_one_box) {
     CHECK_EQ(Hex(received), Hex(tx.put));
   }
 }
+
+// Another program of the user made a section in the plug-in's name before the
+// open: too small, read-only, reserved and never committed (but for Wine,
+// which lets a write into reserved pages through, beginning as a record), or
+// full of garbage. The plug-in keys as ever and leaves that section as it was
+// (Wine maps the first two, and would let its writes into the third through:
+// the bytes are what shows the checks were made). The last instance's section,
+// which a monitor still holds, it takes, going on from its sequence count.
+SCENARIO(status_section_made_first_by_another_program) {
+  WriteDefaultSettings();
+  box::Plug(box::Device{});
+  const DWORD pid = GetCurrentProcessId();
+  const std::wstring name = L"Local\\tarvokey-status-" + std::to_wstring(pid);
+  const struct {
+    const char* what;
+    DWORD protection;
+    DWORD bytes;
+    DWORD first;  // the first word, then
+    DWORD fill;   // every other
+  } squatters[] = {
+      {"too small", PAGE_READWRITE, 64, 0x5A5A5A5B, 0x5A5A5A5B},
+      {"read-only", PAGE_READONLY, 1 << 16, 0, 0},
+      {"reserved", PAGE_READWRITE | SEC_RESERVE, 1 << 16, status::kMagic, 0},
+      {"garbage", PAGE_READWRITE, 1 << 16, 0x5A5A5A5B, 0x5A5A5A5B},
+  };
+  for (const auto& squatter : squatters) {
+    std::printf("made first: %s\n", squatter.what);
+    HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, squatter.protection, 0,
+                                        squatter.bytes, name.c_str());
+    REQUIRE(section != nullptr);
+    const DWORD access = squatter.protection == PAGE_READONLY ? FILE_MAP_READ : FILE_MAP_WRITE;
+    void* view = MapViewOfFile(section, access, 0, 0, 0);
+    REQUIRE(view != nullptr);
+    if (squatter.fill != 0) {
+      std::fill_n(static_cast<DWORD*>(view), squatter.bytes / 4, squatter.fill);
+    }
+    if (squatter.first != squatter.fill) {
+      // Into a reserved page, as only Wine lets it (Windows refuses, harmlessly).
+      WriteProcessMemory(GetCurrentProcess(), view, &squatter.first, 4, nullptr);
+    }
+
+    Plugin plugin(env.plugin);
+    OpenKeyed(plugin);
+    CHECK_EQ(box::Reports().back().line(), 0x0C);  // keyed: PTT on, the idle mark
+    plugin.Close();
+    // Read as a program that must not fault would: on Windows a reserved
+    // page cannot be read.
+    std::vector<DWORD> words(std::min<size_t>(squatter.bytes, sizeof(status::Record)) / 4);
+    if (ReadProcessMemory(GetCurrentProcess(), view, words.data(), words.size() * 4, nullptr)) {
+      CHECK_EQ(words[0], squatter.first);
+      CHECK_EQ(static_cast<size_t>(std::count(words.begin() + 1, words.end(), squatter.fill)),
+               words.size() - 1);
+    }
+    UnmapViewOfFile(view);
+    CloseHandle(section);
+  }
+
+  Plugin plugin(env.plugin);
+  OpenKeyed(plugin);
+  HANDLE monitor = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+  REQUIRE(monitor != nullptr);
+  const void* view = MapViewOfFile(monitor, FILE_MAP_READ, 0, 0, 0);
+  REQUIRE(view != nullptr);
+  NextReports(20);
+  plugin.Close();
+  const status::ReadResult closed = status::Read(view, sizeof(status::Record), pid);
+  CHECK(closed.problem == status::Problem::Closed);
+  OpenKeyed(plugin, 1);
+  const status::ReadResult reopened = status::Read(view, sizeof(status::Record), pid);
+  CHECK(reopened.problem == status::Problem::None);
+  CHECK(reopened.record.sequence > closed.record.sequence);
+  plugin.Close();
+  UnmapViewOfFile(view);
+  CloseHandle(monitor);
+}

@@ -1,6 +1,7 @@
 // The tick's door itself, as the module's Windows backend builds it, driven
 // from this program: a thread of ours plays winmm's timer thread and calls
 // the door's entry, so the test sees exactly what winmm would get back.
+#include "host/iat_patch.h"
 #include "host/scenario.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_door.h"
@@ -65,6 +66,48 @@ DWORD WINAPI CallTheDoor(void* arg) {
 
 plat::AbandonedTickTeardown NothingToTearDown(void*) { return {}; }
 
+// The processor yielded by the tick while an unload holds it at the gate.
+DWORD tickThreadId = 0;
+volatile LONG tickYields = 0;
+decltype(&::SwitchToThread) systemSwitchToThread = nullptr;
+BOOL WINAPI CountingSwitchToThread() {
+  if (GetCurrentThreadId() == tickThreadId) InterlockedIncrement(&tickYields);
+  return systemSwitchToThread();
+}
+
+void DrainSome() {
+  static char drain[64 * 1024];
+  DWORD waiting = 0;
+  DWORD got = 0;
+  if (PeekNamedPipe(pipeRead, nullptr, 0, nullptr, &waiting, nullptr) && waiting != 0) {
+    ReadFile(pipeRead, drain, waiting < sizeof drain ? waiting : sizeof drain, &got, nullptr);
+  } else {
+    Sleep(1);
+  }
+}
+
+// The unload reads the teardown as on a PC with one processor: the write the
+// tick waits in returns meanwhile (the pipe is drained), and the read goes on
+// only once the tick, waiting at the gate, has yielded the processor.
+plat::AbandonedTickTeardown DrainWhileHeld(void*) {
+  const DWORD start = GetTickCount();
+  while (tickYields == 0 && GetTickCount() - start < 10000) DrainSome();
+  return {};
+}
+
+// A tick that waits in a read whose count comes back in an out-parameter;
+// the door hands an abandoned tick's disposal that count, not the result.
+volatile LONG disposedOf = -1;
+void WINAPI Dispose(DWORD word) { disposedOf = static_cast<LONG>(word); }
+
+void ReadingTick(uint32_t, void*) {
+  InterlockedIncrement(&callbacksEntered);
+  char bytes[16];
+  DWORD got = 0;
+  win32::CallOutside(&::ReadFile, win32::Disposal(reinterpret_cast<const void*>(&Dispose), &got),
+                     false, pipeRead, bytes, static_cast<DWORD>(sizeof bytes), &got, nullptr);
+}
+
 // Runs the door's entry on a thread of its own until it returns.
 FakeTimerThread RunTimerCallback() {
   FakeTimerThread fake;
@@ -79,40 +122,93 @@ FakeTimerThread RunTimerCallback() {
 
 // An abandoned tick goes home to winmm with the SEH chain winmm gave it, not
 // with frames of the module's code whose stack it has left: an exception on
-// that thread later would walk into them. Then the door closes at unload, and
-// a callback that still comes turns back without entering the module.
+// that thread later would walk into them. While the unload holds it, it waits
+// at the gate yielding the processor. An abandoned tick disposes of what its
+// call wrote where that is asked for. Then the door closes at unload, and a
+// callback that still comes turns back without entering the module.
 SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back) {
+  systemSwitchToThread = reinterpret_cast<decltype(&::SwitchToThread)>(
+      iat::Patch(GetModuleHandleA(nullptr), "kernel32.dll", "SwitchToThread",
+                 reinterpret_cast<void*>(&CountingSwitchToThread)));
+  REQUIRE(systemSwitchToThread != nullptr);
   REQUIRE(plat::OpenTickDoor());
   REQUIRE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 4096));
   LeadTheDoorTo(&WaitingTick);
 
   FakeTimerThread fake;
-  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, &tickThreadId);
   REQUIRE(thread != nullptr);
   const DWORD start = GetTickCount();
   while (plat::WhereIsTick() != plat::TickPlace::InReportWrite) {
     REQUIRE(GetTickCount() - start < 10000);
     Sleep(1);
   }
-  REQUIRE(plat::AbandonTick(&NothingToTearDown, nullptr));
-  // The write returns once the pipe is drained; the tick goes home.
-  static char drain[64 * 1024];
-  DWORD got = 0;
-  while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) {
-    DWORD waiting = 0;
-    if (PeekNamedPipe(pipeRead, nullptr, 0, nullptr, &waiting, nullptr) && waiting != 0) {
-      ReadFile(pipeRead, drain, waiting < sizeof drain ? waiting : sizeof drain, &got, nullptr);
-    }
-  }
+  REQUIRE(plat::AbandonTick(&DrainWhileHeld, nullptr));
+  CHECK(tickYields > 0);
+  // The tick goes home (what is left of its write drained, had it not yielded).
+  while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) DrainSome();
   CloseHandle(thread);
   CHECK_EQ(callbacksEntered, 1);
   CHECK_EQ(fake.headAfter, fake.headBefore);
   CHECK(plat::WhereIsTick() == plat::TickPlace::Outside);
 
+  // Abandoned in a read of an empty pipe; five bytes come, and the read
+  // returns TRUE with a count of 5, which is what is disposed of.
+  LeadTheDoorTo(&ReadingTick);
+  thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  REQUIRE(thread != nullptr);
+  while (plat::WhereIsTick() != plat::TickPlace::InSystemCall) {
+    REQUIRE(GetTickCount() - start < 10000);
+    Sleep(1);
+  }
+  REQUIRE(plat::AbandonTick(&NothingToTearDown, nullptr));
+  DWORD got = 0;
+  REQUIRE(WriteFile(pipeWrite, "12345", 5, &got, nullptr));
+  CHECK(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CHECK_EQ(callbacksEntered, 2);
+  CHECK_EQ(disposedOf, 5);
+
   // Unload: the door closes; its page stays, for callbacks like this one.
   REQUIRE(plat::CloseTickDoor(250));
   LeadTheDoorTo(&CountingTick);
   const FakeTimerThread late = RunTimerCallback();
-  CHECK_EQ(callbacksEntered, 1);
+  CHECK_EQ(callbacksEntered, 2);
   CHECK_EQ(late.headAfter, late.headBefore);
+}
+
+namespace {
+
+HANDLE letGo = nullptr;
+
+void HeldTick(uint32_t, void*) {
+  InterlockedIncrement(&callbacksEntered);
+  WaitForSingleObject(letGo, 10000);
+}
+
+}  // namespace
+
+// winmm's own thread, in a callback of a timer that has since been killed
+// (killed while running, or too late: winmm goes on with it either way),
+// cannot show that it has returned from every callback, so the page would
+// stay. Once it has returned, the proof comes, and the unload gives the page
+// back.
+SCENARIO(door_page_goes_back_once_winmm_shows_every_callback_returned) {
+  REQUIRE(plat::OpenTickDoor());
+  letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  REQUIRE(letGo != nullptr);
+  const uint32_t id = plat::TimeSetOneShot(1, 0, &HeldTick, nullptr);
+  REQUIRE(id != 0);
+  const DWORD start = GetTickCount();
+  while (callbacksEntered == 0) {
+    REQUIRE(GetTickCount() - start < 10000);
+    Sleep(1);
+  }
+  plat::TimeKillEvent(id);
+  CHECK(!plat::SeeTimerCallbacksOut(200));
+  SetEvent(letGo);
+  CHECK(plat::SeeTimerCallbacksOut(5000));
+  REQUIRE(plat::CloseTickDoor(250));
+  CHECK(win32::DoorGivenBack());
+  CloseHandle(letGo);
 }

@@ -163,10 +163,14 @@ UINT armedHolds[4096];
 volatile LONG armedCount = 0;
 decltype(&timeSetEvent) systemTimeSetEvent = nullptr;
 
+// A timer that sets an event calls no code: it is the close's question to
+// winmm's thread, not a hold of the clock.
 MMRESULT WINAPI RecordArmedHold(UINT delay, UINT resolution, LPTIMECALLBACK callback,
                                 DWORD_PTR user, UINT flags) {
-  const LONG at = InterlockedIncrement(&armedCount) - 1;
-  if (at < static_cast<LONG>(std::size(armedHolds))) armedHolds[at] = delay;
+  if ((flags & (TIME_CALLBACK_EVENT_SET | TIME_CALLBACK_EVENT_PULSE)) == 0) {
+    const LONG at = InterlockedIncrement(&armedCount) - 1;
+    if (at < static_cast<LONG>(std::size(armedHolds))) armedHolds[at] = delay;
+  }
   return systemTimeSetEvent(delay, resolution, callback, user, flags);
 }
 
