@@ -540,16 +540,20 @@ TEST_F(DriverTest, AnOpenInstancePublishesWhatItDoes) {
 // write past it), and the instance keys as before.
 TEST_F(DriverTest, WithoutAStatusSectionTheInstanceKeysAsBefore) {
   constexpr uint32_t kFill = 0x5A5A5A5B;
+  const auto Unusable = [](size_t writable) {
+    return "Status section not usable: " + std::to_string(writable) + " of " +
+           std::to_string(sizeof(Record)) + " ";
+  };
   const struct {
     const char* name;
     size_t bytes;  // 0: the section is refused
     size_t writable;
-    const char* said;
+    std::string said;
   } cases[] = {
       {"refused", 0, 0, "CreateFileMapping (status): "},
-      {"reserved, never committed", 65536, 0, "Status section not usable: 0 of 1360 "},
-      {"read-only", 4096, 0, "Status section not usable: 0 of 1360 "},
-      {"shorter than the record", 64, 64, "Status section not usable: 64 of 1360 "},
+      {"reserved, never committed", 65536, 0, Unusable(0)},
+      {"read-only", 4096, 0, Unusable(0)},
+      {"shorter than the record", 64, 64, Unusable(64)},
       {"garbage", 4096, 4096, "Status section not usable: another program's"},
   };
   for (const auto& c : cases) {
