@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/status_record.h"
+#include "status/status_record.h"
 
 // Windows 11 may ignore the timer resolution that a process asked for while
 // its windows are minimised, covered or hidden, and hosts often run that way

@@ -1,6 +1,4 @@
-// What the TARVOKEY box is on the USB HID bus, as the driver relies on it and
-// as the simulated box (platform/sim/box_model.h, behind both the native tests
-// and the Wine host) presents it.
+// What the TARVOKEY box is on the USB HID bus, as the driver relies on it.
 #pragma once
 
 #include <cstdint>
@@ -27,11 +25,5 @@ constexpr uint8_t kFskPin3Line = 0x04;  // FSK, on pin 3 (Gen.3)
 constexpr uint8_t kPtt2Line = 0x08;     // second PTT line, with pin 3
 // Every line open: PTT and FSK released.
 constexpr uint8_t kLinesReleased = 0x0F;
-
-// A Gen.3.1 box as the simulated box reports it unless a test says otherwise:
-// generation digits "3" and "1" at positions 13 and 15.
-constexpr char16_t kSimulatedProduct[] = u"TARVOKEY HID 3.1";
-constexpr char16_t kSimulatedManufacturer[] = u"TARVOKEY";
-constexpr uint16_t kSimulatedReportLength = 9;
 
 }  // namespace tarvokey

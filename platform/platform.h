@@ -319,7 +319,7 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
 bool HostProgramName(char16_t* out, uint32_t units);
 
 // ---- the status section ------------------------------------------------------
-// What an open instance shows the check program (platform/status_record.h), in
+// What an open instance shows the check program (status/status_record.h), in
 // a section of shared memory named after the host process,
 // Local\tarvokey-status-<process id>, with the default security: only the
 // same user's programs open it. The view is mapped for writing. A section of

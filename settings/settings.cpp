@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/status_record.h"
 #include "platform/trace.h"
 #include "settings/prompt_box.h"
 #include "settings/settings_file.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_text.h"
 #include "shell/fsk_keyer.h"
+#include "status/status_record.h"
 
 const char kSettingsFileName[] = "tarvokey.ini";
 

@@ -9,9 +9,10 @@
 #include <memory>
 #include <new>
 
+#include "keying/element_holds.h"
 #include "platform/box_identity.h"
 #include "platform/platform.h"
-#include "platform/status_writer.h"
+#include "status/status_writer.h"
 
 enum class Level : int { Space = 0, Mark = 1 };
 
@@ -144,8 +145,7 @@ class FskKeyer final {
   int32_t hwGeneration = 0;
   bool txArmed = false;
   uint32_t timerId = 0;
-  static constexpr uint32_t kNominalBitMs = 22;  // 45.45 baud
-  uint32_t bitPeriodMs = kNominalBitMs;
+  uint32_t bitPeriodMs = kBitMs;  // 45.45 baud
   uint8_t outReport[tarvokey::kReportLeadingBytes] = {tarvokey::kReportId, tarvokey::kReportCommand,
                                                       tarvokey::kLinesReleased};
   bool pttOn = false;
@@ -195,7 +195,7 @@ class FskKeyer final {
   // discovery starts once an unload has begun.
   std::atomic<Teardown> stopMode{Teardown::Normal};
 
-  // What the check program sees of the instance (platform/status_record.h),
+  // What the check program sees of the instance (status/status_record.h),
   // under keyerLock: each tick publishes what changed since the last.
   status::Writer status;
   // The section it is published to: made by the open, given up at release.

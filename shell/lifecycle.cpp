@@ -7,10 +7,10 @@
 #include <new>
 
 #include "hidlink/output_report.h"
-#include "platform/status_record.h"
 #include "platform/trace.h"
 #include "shell/fsk_keyer.h"
 #include "shell/version.h"
+#include "status/status_record.h"
 
 FskKeyer* activeKeyer = nullptr;
 

@@ -23,16 +23,22 @@
 
 namespace sim {
 
+// A Gen.3.1 box as the simulated box reports it unless a test says otherwise:
+// generation digits "3" and "1" at positions 13 and 15.
+constexpr char16_t kSimulatedProduct[] = u"TARVOKEY HID 3.1";
+constexpr char16_t kSimulatedManufacturer[] = u"TARVOKEY";
+constexpr uint16_t kSimulatedReportLength = 9;
+
 // One HID device as the system lists it, and the faults scripted for it.
 struct HidDevice {
   uint16_t vendorId = tarvokey::kVendorId;
   uint16_t productId = tarvokey::kProductId;
   // UTF-16, as the HID class returns them.
-  std::u16string product = tarvokey::kSimulatedProduct;
-  std::u16string manufacturer = tarvokey::kSimulatedManufacturer;
+  std::u16string product = kSimulatedProduct;
+  std::u16string manufacturer = kSimulatedManufacturer;
   bool stringsReadable = true;
   // HIDP_CAPS.OutputReportByteLength, report ID byte included.
-  uint16_t outputReportLength = tarvokey::kSimulatedReportLength;
+  uint16_t outputReportLength = kSimulatedReportLength;
 
   bool failOpen = false;           // CreateFileA: ERROR_ACCESS_DENIED
   bool failAttributes = false;     // HidD_GetAttributes

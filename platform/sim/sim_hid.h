@@ -13,7 +13,7 @@ namespace sim {
 // held for the expression: sim::Box()->Unplug(slot).
 BoxModel::Locked Box();
 // The box as the driver expects it: generation 3.1, the given report length.
-int AttachBox(uint16_t outputReportLength = tarvokey::kSimulatedReportLength);
+int AttachBox(uint16_t outputReportLength = kSimulatedReportLength);
 // The reports that reached a device.
 std::vector<BoxEvent> HidReports();
 // CreateFileA calls that opened the device, both handles counted.

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
-#include "platform/status_record.h"
+#include "status/status_record.h"
 
 namespace {
 

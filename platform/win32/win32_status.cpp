@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
-#include "platform/status_record.h"
+#include "status/status_record.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
 

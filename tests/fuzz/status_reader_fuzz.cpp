@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/status_reader.h"
-#include "platform/status_writer.h"
+#include "status/status_reader.h"
+#include "status/status_writer.h"
 #include "tools/check/status_view.h"
 #include "tools/check/texts.h"
 

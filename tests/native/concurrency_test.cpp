@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fixture.h"
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "fixture.h"
 #include "hidlink/box_claim.h"
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "fixture.h"
 #include "platform/box_identity.h"
 #include "platform/sim/sim_hid.h"
-#include "platform/status_reader.h"
-#include "platform/status_writer.h"
 #include "probe_texts.h"
+#include "status/status_reader.h"
+#include "status/status_writer.h"
 #include "tools/check/status_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
@@ -496,7 +496,7 @@ TEST_F(DriverTest, AnOpenInstancePublishesWhatItDoes) {
   EXPECT_EQ(status::TextOf(r.hostExe), u"MMTTY.EXE");
   EXPECT_EQ(r.link, static_cast<uint8_t>(status::Link::Linked));
   EXPECT_EQ(r.generation, 31);
-  EXPECT_EQ(status::TextOf(r.boxProduct), tarvokey::kSimulatedProduct);
+  EXPECT_EQ(status::TextOf(r.boxProduct), sim::kSimulatedProduct);
   // Every report the box received, the first (before the clock) included.
   EXPECT_EQ(r.reportsWritten, sim::HidReports().size());
   EXPECT_EQ(r.reportsFailed, 0u);

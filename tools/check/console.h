@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 #include "tools/check/text.h"
 
 // What the operator did to stop a run.

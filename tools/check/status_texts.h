@@ -3,7 +3,7 @@
 // (tools/check/texts.h).
 #pragma once
 
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 
 struct StatusTexts {
   // With no instance open: how to get one.

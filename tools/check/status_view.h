@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 #include "tools/check/console.h"
 #include "tools/check/status_texts.h"
 

@@ -11,8 +11,8 @@ extern "C" {
 
 #include <cstdio>
 #include <cstring>
-#include <deque>
 
+#include "fakes.h"
 #include "iat_patch.h"
 
 // The model's records are handed to the plug-in as the system's own.
@@ -50,18 +50,11 @@ struct State {
   decltype(&::WriteFile) realWriteFile = &::WriteFile;
   decltype(&::CloseHandle) realCloseHandle = &::CloseHandle;
   decltype(&::CreateEventA) realCreateEventA = &::CreateEventA;
-  decltype(&::GetProcAddress) realGetProcAddress = &::GetProcAddress;
 
-  std::vector<Prompt> prompts;
-  std::deque<int> answers;
-  DWORD promptDelayMs = 0;
-  PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
-  std::vector<PROCESS_POWER_THROTTLING_STATE> throttlingCalls;
   LONG holdMs = 0;  // the next enumeration's, 0 for none
-  // Signalled when a held enumeration, a stalled write or a prompt begins.
+  // Signalled when a held enumeration or a stalled write begins.
   HANDLE enumerationHeld = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE writeStalled = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE promptShown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
   State() {
     InitializeCriticalSection(&lock);
@@ -96,13 +89,6 @@ struct LinkCall {
   explicit LinkCall(const char* name) { M()->EnterCall(name); }
   ~LinkCall() { M()->LeaveCall(); }
 };
-
-// A copy of a field of the state, taken under the lock.
-template <typename T>
-T Copy(const T& field) {
-  const auto locked = M();
-  return field;
-}
 
 bool Signalled(HANDLE event, DWORD timeoutMs) {
   return WaitForSingleObject(event, timeoutMs) == WAIT_OBJECT_0;
@@ -164,85 +150,6 @@ HANDLE WINAPI FakeCreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
   if (name == nullptr) return S().realCreateEventA(security, manualReset, initialState, name);
   if (security != nullptr) M()->Breach("CreateEventA with security attributes");
   return M()->CreateEventObject(manualReset, initialState, name);
-}
-
-// ---- user32 -------------------------------------------------------------------
-
-int ShowPrompt(Prompt prompt) {
-  DWORD delay;
-  {
-    const auto locked = M();
-    if (S().answers.empty()) {
-      locked->Breach("unexpected prompt: " + prompt.caption);
-    } else {
-      prompt.answer = S().answers.front();
-      S().answers.pop_front();
-    }
-    delay = S().promptDelayMs;
-  }
-  SetEvent(S().promptShown);
-  if (delay != 0) Sleep(delay);
-  const auto locked = M();
-  prompt.endMs = NowMs();
-  S().prompts.push_back(prompt);
-  return prompt.answer;
-}
-
-int WINAPI FakeMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
-  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, text != nullptr ? text : "",
-                           caption != nullptr ? caption : "", style, IDCANCEL, false, L"", L""});
-}
-
-int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style) {
-  return ShowPrompt(Prompt{NowMs(), 0, GetCurrentThreadId(), owner, "", "", style, IDCANCEL, true,
-                           text != nullptr ? text : L"", caption != nullptr ? caption : L""});
-}
-
-// ---- kernel32, looked up at run time --------------------------------------------
-
-// Set and Get of this process's power throttling state. Each Set replaces
-// the whole state, as Windows does.
-BOOL PowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID information,
-                         DWORD size, bool set) {
-  const auto locked = M();
-  if (process != GetCurrentProcess() || kind != ProcessPowerThrottling || information == nullptr ||
-      size != sizeof(PROCESS_POWER_THROTTLING_STATE)) {
-    locked->Breach("Set/GetProcessInformation not for this process's power throttling");
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  auto* state = static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
-  if (set) {
-    S().throttling = *state;
-    S().throttlingCalls.push_back(*state);
-  } else {
-    *state = S().throttling;
-  }
-  return TRUE;
-}
-
-BOOL WINAPI FakeSetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
-                                      LPVOID information, DWORD size) {
-  return PowerThrottlingCall(process, kind, information, size, true);
-}
-
-BOOL WINAPI FakeGetProcessInformation(HANDLE process, PROCESS_INFORMATION_CLASS kind,
-                                      LPVOID information, DWORD size) {
-  return PowerThrottlingCall(process, kind, information, size, false);
-}
-
-// Whether the running Wine has these functions or not, the plug-in finds ours.
-FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
-  const bool byName = HIWORD(reinterpret_cast<uintptr_t>(name)) != 0;
-  if (byName && module == GetModuleHandleA("kernel32.dll")) {
-    if (std::strcmp(name, "SetProcessInformation") == 0) {
-      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetProcessInformation));
-    }
-    if (std::strcmp(name, "GetProcessInformation") == 0) {
-      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeGetProcessInformation));
-    }
-  }
-  return S().realGetProcAddress(module, name);
 }
 
 // ---- setupapi -----------------------------------------------------------------
@@ -332,22 +239,13 @@ BOOLEAN __stdcall FakeHidD_GetManufacturerString(HANDLE device, PVOID buffer, UL
   return M()->GetString(device, buffer, length, false);
 }
 
-struct Redirect {
-  const char* dll;
-  const char* function;
-  void* replacement;
-};
-
 #define REDIRECT(dll, function) \
   { dll, #function, reinterpret_cast<void*>(&Fake##function) }
-const Redirect kRedirects[] = {
+const Redirect kBoxRedirects[] = {
     REDIRECT("kernel32.dll", CreateFileA),
     REDIRECT("kernel32.dll", WriteFile),
     REDIRECT("kernel32.dll", CloseHandle),
     REDIRECT("kernel32.dll", CreateEventA),
-    REDIRECT("kernel32.dll", GetProcAddress),
-    REDIRECT("user32.dll", MessageBoxA),
-    REDIRECT("user32.dll", MessageBoxW),
     REDIRECT("setupapi.dll", SetupDiGetClassDevsA),
     REDIRECT("setupapi.dll", SetupDiEnumDeviceInterfaces),
     REDIRECT("setupapi.dll", SetupDiGetDeviceInterfaceDetailA),
@@ -373,13 +271,21 @@ double NowMs() {
 
 std::vector<std::string> Install(HMODULE plugin) {
   std::vector<std::string> missing;
-  for (const Redirect& r : kRedirects) {
-    if (iat::Patch(plugin, r.dll, r.function, r.replacement) == nullptr) {
-      missing.push_back(r.function);
+  for (const std::vector<Redirect>& fakes :
+       {std::vector<Redirect>(std::begin(kBoxRedirects), std::end(kBoxRedirects)),
+        detail::PromptRedirects(), detail::PowerRedirects()}) {
+    for (const Redirect& r : fakes) {
+      if (iat::Patch(plugin, r.dll, r.function, r.replacement) == nullptr) {
+        missing.push_back(r.function);
+      }
     }
   }
   return missing;
 }
+
+namespace detail {
+void Breach(const std::string& what) { M()->Breach(what); }
+}  // namespace detail
 
 int Plug(const Device& device) { return M()->Plug(device); }
 void ShareBus(const std::string& bus) {
@@ -395,23 +301,6 @@ void HoldNextEnumeration(DWORD ms) { InterlockedExchange(&S().holdMs, static_cas
 
 bool WaitForHeldEnumeration(DWORD timeoutMs) { return Signalled(S().enumerationHeld, timeoutMs); }
 bool WaitForStalledWrite(DWORD timeoutMs) { return Signalled(S().writeStalled, timeoutMs); }
-bool WaitForPrompt(DWORD timeoutMs) { return Signalled(S().promptShown, timeoutMs); }
-
-void AnswerPrompts(const std::vector<int>& answers) {
-  const auto locked = M();
-  S().answers.assign(answers.begin(), answers.end());
-}
-
-void SetPromptDelay(DWORD ms) {
-  const auto locked = M();
-  S().promptDelayMs = ms;
-}
-
-std::vector<Prompt> Prompts() { return Copy(S().prompts); }
-PROCESS_POWER_THROTTLING_STATE PowerThrottling() { return Copy(S().throttling); }
-std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls() {
-  return Copy(S().throttlingCalls);
-}
 
 std::vector<Event> Events() { return M()->Events(); }
 std::vector<Event> Reports() { return M()->Writes(); }

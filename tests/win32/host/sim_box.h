@@ -1,11 +1,11 @@
 // The simulated TARVOKEY box (platform/sim/box_model.h) inside the test host.
 //
 // Install() rewrites the plug-in's import table so that its calls into hid.dll
-// and setupapi.dll, its CreateFileA/WriteFile/CloseHandle on device paths,
-// its MessageBoxA and MessageBoxW, and the power throttling functions it looks
-// up with GetProcAddress reach this box instead of the system. Everything else
-// the plug-in uses (multimedia timers, the settings file, code page
-// conversion) stays real.
+// and setupapi.dll and its CreateFileA/WriteFile/CloseHandle on device paths
+// reach this box instead of the system, and its message boxes and power
+// throttling calls reach their fakes (fake_prompts.h, fake_power.h).
+// Everything else the plug-in uses (multimedia timers, the box's claim, the
+// settings file, code page conversion) stays real.
 //
 // The box model checks the calls against the Win32 contracts the plug-in
 // relies on; this side adds the arguments only the Win32 calls have. Every
@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "fake_power.h"
+#include "fake_prompts.h"
 #include "platform/sim/box_model.h"
 
 namespace box {
@@ -26,20 +28,6 @@ namespace box {
 using Device = sim::HidDevice;
 using Event = sim::BoxEvent;
 using EventKind = sim::EventKind;
-
-struct Prompt {
-  double startMs;
-  double endMs;
-  DWORD threadId;
-  HWND owner;
-  std::string text;  // MessageBoxA: bytes as passed (Shift_JIS)
-  std::string caption;
-  UINT style;
-  int answer;
-  bool wide;  // MessageBoxW: text and caption are these
-  std::wstring wideText;
-  std::wstring wideCaption;
-};
 
 // Box time in milliseconds (QueryPerformanceCounter) since the process started
 // using the box.
@@ -66,27 +54,9 @@ void StallNextWrites(int count, DWORD ms);
 // then loads and frees a system DLL, which needs the loader lock: a discovery
 // that an unload holding that lock keeps waiting.
 void HoldNextEnumeration(DWORD ms);
-// Until a held enumeration, a stalled write or a prompt has begun; false on
-// timeout.
+// Until a held enumeration or a stalled write has begun; false on timeout.
 bool WaitForHeldEnumeration(DWORD timeoutMs);
 bool WaitForStalledWrite(DWORD timeoutMs);
-bool WaitForPrompt(DWORD timeoutMs);
-
-// ---- prompts --------------------------------------------------------------
-// Answers for the next prompts, in order. A prompt with no answer left is a
-// fault and is answered IDCANCEL.
-void AnswerPrompts(const std::vector<int>& answers);
-// How long each prompt stays open before it is answered (a user reading it).
-void SetPromptDelay(DWORD ms);
-std::vector<Prompt> Prompts();
-
-// ---- the process's power throttling state -----------------------------------
-// As the host left it before loading the plug-in: full speed asked for.
-constexpr PROCESS_POWER_THROTTLING_STATE kHostPowerThrottling = {
-    PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED, 0};
-PROCESS_POWER_THROTTLING_STATE PowerThrottling();
-// Every state SetProcessInformation was given, in order.
-std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls();
 
 // ---- what happened --------------------------------------------------------
 std::vector<Event> Events();

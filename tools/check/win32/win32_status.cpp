@@ -4,7 +4,7 @@
 
 #include <tlhelp32.h>
 
-#include "platform/status_record.h"
+#include "status/status_record.h"
 #include "tools/check/text.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/status_record.h"
+#include "status/status_record.h"
 
 namespace status {
 

@@ -4,8 +4,8 @@
 // programs that may be built apart, 32-bit writer and any reader: fixed-width
 // fields at fixed offsets, checked below, and a version that changes with it.
 //
-// The writer (platform/status_writer.h) updates it without a lock through the
-// sequence counter; the reader (platform/status_reader.h) takes it as
+// The writer (status/status_writer.h) updates it without a lock through the
+// sequence counter; the reader (status/status_reader.h) takes it as
 // untrusted bytes.
 #pragma once
 

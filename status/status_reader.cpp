@@ -1,4 +1,4 @@
-#include "platform/status_reader.h"
+#include "status/status_reader.h"
 
 #include <algorithm>
 #include <atomic>

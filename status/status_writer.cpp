@@ -1,4 +1,4 @@
-#include "platform/status_writer.h"
+#include "status/status_writer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -178,7 +178,7 @@ void Writer::Touch(ptrdiff_t offset, size_t bytes) {
 // count before it; the last store releases the words to a reader that sees
 // the even count. (Release per word rather than one fence: ThreadSanitizer
 // models no fences, and on x86 either is a plain store.) The reader mirrors
-// this with acquires (platform/status_reader.cpp).
+// this with acquires (status/status_reader.cpp).
 void Writer::Publish() {
   if (section_ == nullptr || !anyDirty_) return;
   section_[kSequenceWord].store(++draft_.sequence, std::memory_order_relaxed);

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/status_record.h"
+#include "status/status_record.h"
 
 namespace status {
 
