@@ -87,6 +87,126 @@ bool SizeReportBuffer(FskKeyer& keyer) {
   return true;
 }
 
+// What a discovery found: whether a device had the box's identifiers, and
+// whether another program holds it; the box as seen, for the status record
+// (its product string is this record's).
+struct Examined {
+  bool matched = false;
+  bool inUse = false;
+  uint8_t product[kStringBufferBytes] = {};
+  status::Box seen;
+};
+
+// The device just opened with the box's identifiers: its claim, then its
+// capabilities, read side, strings and generation. One program keys a box at
+// a time: the claim comes before anything is asked of the box or written to
+// it, and a box that another program holds is left to it, to be looked at
+// again at the next discovery.
+void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined& box) {
+  box.matched = true;
+  Trace("Device detected");
+  if (!keyer.ClaimBox(keyer.detailData->DevicePath)) {
+    box.inUse = true;
+    box.seen = {attributes.VendorID, attributes.ProductID, keyer.hwGeneration, nullptr, 0,
+                keyer.boxKey,        keyer.claimError};
+    CloseIfOpen(keyer.DeviceHandle);
+    return;
+  }
+  ReadCaps(keyer);
+  OpenReadSide(keyer);
+  uint8_t manufacturer[kStringBufferBytes] = {};
+  plat::HidGetProductString(keyer.DeviceHandle, box.product, sizeof box.product);
+  plat::HidGetManufacturerString(keyer.DeviceHandle, manufacturer, sizeof manufacturer);
+  const Generation generation = ReadGeneration(box.product, manufacturer);
+  keyer.hwGeneration = generation.value;
+  box.seen = {attributes.VendorID, attributes.ProductID, keyer.hwGeneration,
+              box.product,         sizeof box.product,   keyer.boxKey};
+  if (discoveryWatcher != nullptr) {
+    discoveryWatcher->box(box.product, manufacturer, kStringBufferBytes, generation,
+                          keyer.hidCaps.OutputReportByteLength);
+  }
+}
+
+// Opens each interface in turn and asks for its identifiers, until the first
+// with the box's, which is examined; only that one.
+void ExamineInterfaces(FskKeyer& keyer, Examined& box) {
+  for (uint32_t index = 0; keyer.deviceInfoSet != nullptr; ++index) {
+    plat::DeviceInterfaceData interfaceData{};
+    interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
+    if (!plat::NextInterface(keyer.deviceInfoSet, &keyer.hidGuid, index, &interfaceData)) return;
+    // An interface whose record cannot be had is passed over: it may have
+    // gone between the enumeration and the query, and the box may follow it.
+    if (!FetchDetail(keyer, interfaceData)) continue;
+
+    keyer.DeviceHandle = plat::CreateDeviceFile(keyer.detailData->DevicePath, false);
+    TraceLastError("CreateFile: ");
+    const uint32_t openError = discoveryWatcher != nullptr ? plat::GetLastError() : 0;
+    plat::HidAttributes attributes{};
+    attributes.Size = plat::kHidAttributesSize;
+    plat::HidGetAttributes(keyer.DeviceHandle, &attributes);
+    TraceLastError("HidD_GetAttributes: ");
+    if (discoveryWatcher != nullptr) {
+      discoveryWatcher->device(keyer.detailData->DevicePath, keyer.DeviceHandle != nullptr,
+                               openError, attributes.VendorID, attributes.ProductID);
+    }
+    const bool isBox =
+        attributes.VendorID == tarvokey::kVendorId && attributes.ProductID == tarvokey::kProductId;
+    if (isBox) {
+      ExamineBox(keyer, attributes, box);
+    } else {
+      CloseIfOpen(keyer.DeviceHandle);
+    }
+    ReleaseDetail(keyer);
+    if (isBox) return;
+  }
+}
+
+// A refused generation, or a box the ticks could not write to without
+// allocating, is not taken; its handles and its claim go with it.
+bool Accept(FskKeyer& keyer, const Examined& box) {
+  const bool usable = box.matched && !box.inUse;
+  if (AcceptsGeneration(keyer.hwGeneration) && (!usable || SizeReportBuffer(keyer))) return usable;
+  CloseIfOpen(keyer.DeviceHandle);
+  CloseIfOpen(keyer.ReadHandle);
+  CloseIfOpen(keyer.boxClaim);
+  return false;
+}
+
+// What the discovery shows: a wait for another program's box, traced once
+// for each wait rather than at every discovery of it; the watcher's steps;
+// and the status record.
+void Show(FskKeyer& keyer, const Examined& box, bool result, uint32_t setError) {
+  const bool newWait = box.inUse && !keyer.heldElsewhere;
+  keyer.heldElsewhere = box.inUse;
+  if (newWait) {
+    Trace("Device in use by another program");
+    // Who holds it is not to be had from the claim; what its error says is.
+    plat::SetLastError(keyer.claimError);
+    TraceLastError("CreateMutex (claim): ");
+  }
+  if (discoveryWatcher != nullptr) {
+    if (box.inUse) discoveryWatcher->inUse(keyer.boxKey, keyer.claimError);
+    discoveryWatcher->result(result);
+  }
+  KeyerGuard guard;
+  const bool refused = box.matched && !box.inUse && !AcceptsGeneration(keyer.hwGeneration);
+  keyer.status.Discovered(result      ? status::Link::Linked
+                          : box.inUse ? status::Link::InUse
+                          : refused   ? status::Link::Refused
+                                      : status::Link::Looking,
+                          box.matched ? &box.seen : nullptr);
+  if (keyer.deviceInfoSet == nullptr) {
+    keyer.status.CallFailed("SetupDiGetClassDevs", setError, keyer.tickCounter);
+  }
+  // Held, and by whom it does not say; a claim that could not be made at all
+  // is a failure worth showing.
+  const bool claimFailed =
+      keyer.claimError != plat::kErrorAlreadyExists && keyer.claimError != plat::kErrorAccessDenied;
+  if (newWait && claimFailed) {
+    keyer.status.CallFailed("CreateMutex (claim)", keyer.claimError, keyer.tickCounter);
+  }
+}
+
 }  // namespace
 
 void BuildOutputReport(const uint8_t (&leading)[3], uint8_t* report, uint32_t length) {
@@ -145,118 +265,30 @@ void FskKeyer::WriteReport(Teardown mode) {
 }
 
 bool FskKeyer::FindDevice() {
+  // 1. Nothing of the last discovery is held.
   detailData = nullptr;
   requiredSize = 0;
   DeviceHandle = nullptr;
   ReadHandle = nullptr;
 
+  // 2, 3. The present interfaces of the HID class.
   plat::HidGetHidGuid(&hidGuid);
   deviceInfoSet =
       plat::OpenInterfaceSet(&hidGuid, plat::kDigcfPresent | plat::kDigcfDeviceInterface);
   const uint32_t setError = deviceInfoSet == nullptr ? plat::GetLastError() : 0;
-  // The box as this discovery saw it, for the status record.
-  uint8_t product[kStringBufferBytes] = {};
-  status::Box seen;
 
-  bool matched = false;
-  bool inUse = false;
-  for (uint32_t index = 0; deviceInfoSet != nullptr; ++index) {
-    plat::DeviceInterfaceData interfaceData{};
-    interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
-    if (!plat::NextInterface(deviceInfoSet, &hidGuid, index, &interfaceData)) break;
-    // An interface whose record cannot be had is passed over: it may have
-    // gone between the enumeration and the query, and the box may follow it.
-    if (!FetchDetail(*this, interfaceData)) continue;
+  // 4. The first device with the box's identifiers, examined.
+  Examined box;
+  ExamineInterfaces(*this, box);
 
-    DeviceHandle = plat::CreateDeviceFile(detailData->DevicePath, false);
-    TraceLastError("CreateFile: ");
-    const uint32_t openError = discoveryWatcher != nullptr ? plat::GetLastError() : 0;
-    plat::HidAttributes attributes{};
-    attributes.Size = plat::kHidAttributesSize;
-    plat::HidGetAttributes(DeviceHandle, &attributes);
-    TraceLastError("HidD_GetAttributes: ");
-    if (discoveryWatcher != nullptr) {
-      discoveryWatcher->device(detailData->DevicePath, DeviceHandle != nullptr, openError,
-                               attributes.VendorID, attributes.ProductID);
-    }
+  // 5. Acceptance.
+  const bool result = Accept(*this, box);
 
-    if (attributes.VendorID == tarvokey::kVendorId &&
-        attributes.ProductID == tarvokey::kProductId) {
-      matched = true;
-      Trace("Device detected");
-      // One program keys a box at a time: its claim comes before anything is
-      // asked of the box or written to it. A box that another program holds
-      // is left to it, and looked at again at the next discovery.
-      if (!ClaimBox(detailData->DevicePath)) {
-        inUse = true;
-        seen = {attributes.VendorID, attributes.ProductID, hwGeneration, nullptr, 0, boxKey,
-                claimError};
-        CloseIfOpen(DeviceHandle);
-        ReleaseDetail(*this);
-        break;
-      }
-      ReadCaps(*this);
-      OpenReadSide(*this);
-      uint8_t manufacturer[kStringBufferBytes] = {};
-      plat::HidGetProductString(DeviceHandle, product, sizeof product);
-      plat::HidGetManufacturerString(DeviceHandle, manufacturer, sizeof manufacturer);
-      const Generation generation = ReadGeneration(product, manufacturer);
-      hwGeneration = generation.value;
-      seen = {
-          attributes.VendorID, attributes.ProductID, hwGeneration, product, sizeof product, boxKey};
-      if (discoveryWatcher != nullptr) {
-        discoveryWatcher->box(product, manufacturer, kStringBufferBytes, generation,
-                              hidCaps.OutputReportByteLength);
-      }
-      ReleaseDetail(*this);
-      break;
-    }
-    CloseIfOpen(DeviceHandle);
-    ReleaseDetail(*this);
-  }
-
-  bool result = matched && !inUse;
-  // A box the ticks could not write to without allocating is not taken; its
-  // claim goes with it.
-  if (!AcceptsGeneration(hwGeneration) || (result && !SizeReportBuffer(*this))) {
-    result = false;
-    CloseIfOpen(DeviceHandle);
-    CloseIfOpen(ReadHandle);
-    CloseIfOpen(boxClaim);
-  }
-  // Once for each wait, not at every discovery of it.
-  const bool newlyHeldElsewhere = inUse && !heldElsewhere;
-  heldElsewhere = inUse;
-  if (newlyHeldElsewhere) {
-    Trace("Device in use by another program");
-    // Who holds it is not to be had from the claim; what its error says is.
-    plat::SetLastError(claimError);
-    TraceLastError("CreateMutex (claim): ");
-  }
+  // 6.
   Trace(result ? "Device detected" : "Device not detected");
-  if (discoveryWatcher != nullptr) {
-    if (inUse) discoveryWatcher->inUse(boxKey, claimError);
-    discoveryWatcher->result(result);
-  }
-  {
-    KeyerGuard guard;
-    const bool refused = matched && !inUse && !AcceptsGeneration(hwGeneration);
-    status.Discovered(result    ? status::Link::Linked
-                      : inUse   ? status::Link::InUse
-                      : refused ? status::Link::Refused
-                                : status::Link::Looking,
-                      matched ? &seen : nullptr);
-    if (deviceInfoSet == nullptr) status.CallFailed("SetupDiGetClassDevs", setError, tickCounter);
-    // Held, and by whom it says nothing; a claim that could not be made at all
-    // is a failure worth showing.
-    const bool claimFailed =
-        claimError != plat::kErrorAlreadyExists && claimError != plat::kErrorAccessDenied;
-    if (newlyHeldElsewhere && claimFailed) {
-      status.CallFailed("CreateMutex (claim)", claimError, tickCounter);
-    }
-  }
+  Show(*this, box, result, setError);
 
-  // Marked closed first, as CloseIfOpen does.
+  // 7. Marked closed first, as CloseIfOpen does.
   const plat::Handle set = deviceInfoSet;
   deviceInfoSet = nullptr;
   if (set != nullptr) plat::CloseInterfaceSet(set);

@@ -153,57 +153,25 @@ class Run {
   int characters_ = 0;
 };
 
-}  // namespace
-
-int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
-  // Every report of the run, with a little room for the lead and the tail.
-  Recorder r(console, static_cast<size_t>(options.seconds + 2) * 1000 / kBitMs);
-  Recording recording(r);
-  WatchedOpen open(&Recorder::Observe);
-  PrintVerdict(console, t, open);
-  if (!open.opened() || open.verdict() != Verdict::Accepted) {
-    console.Print(VerdictLine(console, t, open) + t.nothingKeyed);
-    console.Print(NextStep(t, open));
-    return VerdictStatus(open);
-  }
-
-  // The settings in force, as the file gives them; no question is asked.
-  const SettingsValues settings = ReadSettingsFile();
-  ApplySettings(*open.keyer(), settings);
-  PrintSettings(console, t);
-  PrintTimerRequest(console, t);
-
-  const std::string question = Format(t.keyQuestion, options.seconds);
-  if (!options.confirmed && !console.Confirm(question)) {
-    open.Close();
-    console.Print(t.notConfirmed);
-    return kExitBadArgument;
-  }
-
-  Run run(console, r);
-  const End end = run.Key(options.seconds);
-  const uint32_t beforeClose = r.reports();
-  open.Close();
-  const bool released = r.reports() > beforeClose && r.released();
-
+// How the run ended.
+void PrintRunEnd(Console& console, const Texts& t, const Run& run, End end, const Recorder& r) {
   const double seconds = run.keyedMs() / 1000;
   switch (end) {
     case End::Done:
       console.Print(Format(t.keyedDone, seconds, run.characters()));
-      break;
+      return;
     case End::Operator:
       console.Print(
           Format(t.keyedStopped, t.stops[static_cast<size_t>(run.stopRequest())], seconds));
-      break;
+      return;
     case End::Lost:
       console.Print(Format(t.keyedLost, seconds, ErrorText(r.lostError(), t.error).c_str()));
-      break;
+      return;
   }
-  console.Print(released ? t.released : t.notReleased);
-  const bool met =
-      PrintTiming(console, t,
-                  timeline::Measure(timeline::Read(
-                      r.samples(), timeline::Wiring{settings.pin3, settings.reverse})));
+}
+
+// The result and what to do next; the exit status.
+int PrintResult(Console& console, const Texts& t, End end, bool met, bool released) {
   switch (end) {
     case End::Done:
       console.Print(met ? t.resultOnTime : t.resultLate);
@@ -218,4 +186,50 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
   console.Print(t.resultLost);
   console.Print(t.nextLost);
   return kExitNoBox;
+}
+
+}  // namespace
+
+int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
+  // Every report of the run, with a little room for the lead and the tail.
+  Recorder r(console, static_cast<size_t>(options.seconds + 2) * 1000 / kBitMs);
+  Recording recording(r);
+
+  // The box, as the plug-in's open finds it: nothing is keyed but an
+  // accepted box this program holds.
+  WatchedOpen open(&Recorder::Observe);
+  PrintVerdict(console, t, open);
+  if (!open.opened() || open.verdict() != Verdict::Accepted) {
+    console.Print(VerdictLine(console, t, open) + t.nothingKeyed);
+    console.Print(NextStep(t, open));
+    return VerdictStatus(open);
+  }
+
+  // The settings in force, as the file gives them; no question is asked.
+  const SettingsValues settings = ReadSettingsFile();
+  ApplySettings(*open.keyer(), settings);
+  PrintSettings(console, t);
+  PrintTimerRequest(console, t);
+
+  // The operator's word before the transmitter is keyed.
+  if (!options.confirmed && !console.Confirm(Format(t.keyQuestion, options.seconds))) {
+    open.Close();
+    console.Print(t.notConfirmed);
+    return kExitBadArgument;
+  }
+
+  // The run, then the close, whose release report is the run's last.
+  Run run(console, r);
+  const End end = run.Key(options.seconds);
+  const uint32_t beforeClose = r.reports();
+  open.Close();
+  const bool released = r.reports() > beforeClose && r.released();
+
+  PrintRunEnd(console, t, run, end, r);
+  console.Print(released ? t.released : t.notReleased);
+  const bool met =
+      PrintTiming(console, t,
+                  timeline::Measure(timeline::Read(
+                      r.samples(), timeline::Wiring{settings.pin3, settings.reverse})));
+  return PrintResult(console, t, end, met, released);
 }
