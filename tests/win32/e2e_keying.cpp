@@ -18,7 +18,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 // An idle instance: a report every 22 ms from the timer thread, all lines open.
-SCENARIO(idle_reports) {
+SCENARIO(idle_reports_every_bit_time_with_every_line_open) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
@@ -41,9 +41,9 @@ SCENARIO(idle_reports) {
   plugin.Close();
 }
 
-// PTT before the host has polled, then a character's road to the box, bit by
-// bit, and PTT off.
-SCENARIO(character_road) {
+// PTT before the host has polled, then one character to the box, element by
+// element, and PTT off.
+SCENARIO(ptt_then_one_character_bit_by_bit) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
@@ -62,21 +62,21 @@ SCENARIO(character_road) {
 
   // 0x13 = 10011: space (start), 1, 1, 0, 0, 1 (bit 0 first), mark stop.
   double notBusy = 0;
-  std::vector<box::Event> road = SendOne(plugin, 0x13, 0x0C, &notBusy);
+  std::vector<box::Event> elements = SendOne(plugin, 0x13, 0x0C, &notBusy);
   const std::vector<uint8_t> want = {0x0D, 0x0C, 0x0C, 0x0D, 0x0D, 0x0C, 0x0C, 0x0C};
-  CHECK_EQ(Hex(Lines(road)), Hex(want));
-  for (const box::Event& r : road) CHECK_EQ(Hex(r.bytes), Hex(ReportBytes(r.line())));
+  CHECK_EQ(Hex(Lines(elements)), Hex(want));
+  for (const box::Event& r : elements) CHECK_EQ(Hex(r.bytes), Hex(ReportBytes(r.line())));
   // The slot empties at the start-bit tick, while the character is still
   // going out: the host may hand over the next one.
-  CHECK(notBusy > road[0].ms - 15 && notBusy < road[2].ms);
+  CHECK(notBusy > elements[0].ms - 15 && notBusy < elements[2].ms);
 
   // Only the low five bits reach the line.
-  road = SendOne(plugin, 0xF3, 0x0C);
-  CHECK_EQ(Hex(Lines(road)), Hex(want));
+  elements = SendOne(plugin, 0xF3, 0x0C);
+  CHECK_EQ(Hex(Lines(elements)), Hex(want));
 
   // -1 stores 255: five marks.
-  road = SendOne(plugin, -1, 0x0C);
-  CHECK_EQ(Hex(Lines(road)),
+  elements = SendOne(plugin, -1, 0x0C);
+  CHECK_EQ(Hex(Lines(elements)),
            Hex(std::vector<uint8_t>{0x0D, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C, 0x0C}));
 
   // PTT off releases PTT and FSK; the clock goes on but keys nothing.
@@ -97,7 +97,7 @@ SCENARIO(character_road) {
 
 // A whole transmission as MMTTY makes it, read back as a teleprinter would:
 // every code MMTTY hands over, the opening LTRS included, each element on time.
-SCENARIO(mmtty_transmission) {
+SCENARIO(mmtty_transmission_arrives_framed_and_on_time) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
   Mmtty mmtty(env.plugin);
@@ -211,7 +211,7 @@ SCENARIO(sound_tx_port_keys_ptt_only) {
 
 // The report is exactly as long as the device declares: 00 01 portBits, cut
 // short or zero-filled.
-SCENARIO(report_lengths) {
+SCENARIO(reports_are_the_length_the_box_declares) {
   WriteDefaultSettings();
   Plugin plugin(env.plugin);
   for (uint16_t length : {1, 2, 3, 9, 65}) {

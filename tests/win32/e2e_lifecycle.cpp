@@ -14,7 +14,7 @@ size_t Find(const std::vector<box::Event>& events, box::EventKind kind, size_t f
 
 // Five plain names, stdcall (checked on every call by the plug-in wrapper),
 // and every call sound with no box attached.
-SCENARIO(exports_without_a_box) {
+SCENARIO(exports_are_sound_without_a_box) {
   WriteDefaultSettings();
   Plugin plugin(env.plugin);
 

@@ -108,7 +108,7 @@ SCENARIO(stalled_write_holds_the_clock) {
 // Acceptance by the generation digits of the product string (positions 13
 // and 15), with the manufacturer fallback; a refused box is opened, examined
 // and closed again at every tick, and never written to.
-SCENARIO(refused_boxes) {
+SCENARIO(refused_boxes_are_examined_and_never_written) {
   WriteDefaultSettings();
   Plugin plugin(env.plugin);
   struct Case {

@@ -133,7 +133,7 @@ bool StartedAsMmttyElsewhere(const Env& env, const std::string& scenario) {
 
 // Polarity and pin from the file: all four wirings, keyed and read back at
 // the box, and the file written back in the module's own words.
-SCENARIO(settings_wiring) {
+SCENARIO(four_wirings_keyed_as_the_file_says) {
   box::Plug(box::Device{});
   Plugin plugin(env.plugin);
   struct Wiring {
