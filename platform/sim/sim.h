@@ -48,8 +48,9 @@ void RunTimer(const FiredTimer& fired);
 // ---- the tick's door ------------------------------------------------------
 // Callbacks and the device calls they make pass the door as on Windows. A tick
 // abandoned by an unload goes home when its call returns: the sim runs the
-// teardown it was given and unwinds the callback without running any more of
-// the module's code. Timers that fire after the door closed are dropped.
+// teardown it was given and jumps back to the callback's entry without
+// running any more of the module's code, destructors included. Timers that
+// fire after the door closed are dropped.
 bool TickDoorClosed();
 // Callbacks dropped at the closed door.
 uint64_t CallbacksTurnedAway();
