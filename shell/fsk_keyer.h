@@ -34,10 +34,11 @@ extern plat::Lock keyerLock;
 //
 // No guard is ever held across a device call. Besides keeping the timer
 // thread from waiting on a host thread that waits on the system, this is what
-// lets an unload abandon a tick inside such a call: on Windows the tick goes
-// home through the door without running a destructor, so a guard held there
-// would never be released. (The simulated door unwinds with an exception and
-// does run them; it cannot show such a fault.)
+// lets an unload abandon a tick inside such a call: the tick goes home
+// through the door without running a destructor, so a guard held there would
+// never be released. The simulated door sends it home the same way, and
+// records a tick's device call made holding a lock of the module as a breach
+// that fails the native tests.
 class KeyerGuard {
  public:
   KeyerGuard() : KeyerGuard(Teardown::Normal) {}

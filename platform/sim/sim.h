@@ -48,8 +48,10 @@ void RunTimer(const FiredTimer& fired);
 // ---- the tick's door ------------------------------------------------------
 // Callbacks and the device calls they make pass the door as on Windows. A tick
 // abandoned by an unload goes home when its call returns: the sim runs the
-// teardown it was given and unwinds the callback without running any more of
-// the module's code. Timers that fire after the door closed are dropped.
+// teardown it was given and jumps back to the callback's entry without
+// running any more of the module's code, destructors included. A tick that
+// makes a device call holding a lock of the module is recorded as a breach
+// (Box()->Breaches()). Timers that fire after the door closed are dropped.
 bool TickDoorClosed();
 // Callbacks dropped at the closed door.
 uint64_t CallbacksTurnedAway();
@@ -128,6 +130,13 @@ namespace detail {
 // meanwhile goes home when it returns (the call's result handed to `dispose`).
 void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
+// Holds of the module's locks (plat::Lock) by the calling thread, in the
+// order taken. Those after the first `kept` are let go of on the thread's
+// behalf, taken back, or forgotten (let go of for good).
+int LocksHeld();
+void LetGoOfLocks(int kept);
+void RetakeLocks(int kept);
+void ForgetLocks(int kept);
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);
 // Whether a timer callback may still come to the door.

@@ -1,6 +1,7 @@
 // Simulated clock, timers, lock, errors and trace.
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -52,6 +53,20 @@ std::atomic<bool> traceEnabled{true};
 std::atomic<plat::TraceSink> traceSink{nullptr};
 
 thread_local uint32_t lastError = 0;
+
+// The module's locks this thread holds, as often as it took each, in order.
+constexpr int kMaxHeldLocks = 16;
+thread_local plat::Lock* heldLocks[kMaxHeldLocks];
+thread_local int heldLockCount = 0;
+
+std::recursive_mutex& MutexOf(plat::Lock& lock) {
+  return *std::launder(reinterpret_cast<std::recursive_mutex*>(&lock));
+}
+
+void NoteHeld(plat::Lock* lock) {
+  assert(heldLockCount < kMaxHeldLocks);
+  heldLocks[heldLockCount++] = lock;
+}
 
 uint64_t RealNowMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -221,6 +236,18 @@ uint64_t CallbacksRun() { return callbacksRun; }
 namespace detail {
 bool NoTimerCallbackCanCome() { return callbacks.NoCallbackCanCome(); }
 
+int LocksHeld() { return heldLockCount; }
+
+void LetGoOfLocks(int kept) {
+  for (int i = heldLockCount; i-- > kept;) MutexOf(*heldLocks[i]).unlock();
+}
+
+void RetakeLocks(int kept) {
+  for (int i = kept; i < heldLockCount; ++i) MutexOf(*heldLocks[i]).lock();
+}
+
+void ForgetLocks(int kept) { heldLockCount = kept; }
+
 void PassTime(uint32_t ms) {
   if (ms == 0) return;
   {
@@ -306,11 +333,25 @@ Lock::Lock() {
 }
 // A test's timer threads may outlive its statics: the lock stays.
 Lock::~Lock() {}
-void Lock::Acquire() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->lock(); }
-bool Lock::TryAcquire() {
-  return std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->try_lock();
+void Lock::Acquire() {
+  MutexOf(*this).lock();
+  NoteHeld(this);
 }
-void Lock::Release() { std::launder(reinterpret_cast<std::recursive_mutex*>(storage_))->unlock(); }
+bool Lock::TryAcquire() {
+  if (!MutexOf(*this).try_lock()) return false;
+  NoteHeld(this);
+  return true;
+}
+void Lock::Release() {
+  // Its latest hold.
+  for (int i = heldLockCount; i-- > 0;) {
+    if (heldLocks[i] != this) continue;
+    std::copy(heldLocks + i + 1, heldLocks + heldLockCount, heldLocks + i);
+    --heldLockCount;
+    break;
+  }
+  MutexOf(*this).unlock();
+}
 
 bool TimeBeginPeriod(uint32_t) {
   std::lock_guard<std::mutex> lock(timerMutex);

@@ -1,9 +1,11 @@
 // Simulated tick's door: what the Windows backend's door page does, in C++.
-// A tick abandoned inside a device call goes home by an exception that only
-// the door catches, so none of the module's code after the call runs.
+// A tick abandoned inside a device call goes home as it does there: a jump
+// from the call straight back to the door's entry, past the module's frames,
+// none of whose code runs after the call, destructors included.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csetjmp>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
+#include "platform/sim/sim_hid.h"
 #include "platform/tick_door.h"
 
 namespace {
@@ -69,8 +72,24 @@ void HolderNeedsTheProcessor() {
   }
 }
 
-// Thrown from the device call of an abandoned tick; caught by the door only.
-struct WayHome {};
+// The door's entry of the tick that runs on this thread: its way home.
+thread_local std::jmp_buf* home = nullptr;
+
+// Holds of the module's locks by this thread as a tick began on it: its
+// host's, not the tick's (a host's thread that runs virtual time may hold
+// some). kNoTick while no tick runs on it.
+constexpr int kNoTick = -1;
+thread_local int locksUnderTick = kNoTick;
+
+void RunTick(uint32_t id, plat::TimerProc proc, void* user) {
+  locksUnderTick = sim::detail::LocksHeld();
+  proc(id, user);
+  locksUnderTick = kNoTick;
+}
+
+void RetakeTickLocks() {
+  if (locksUnderTick != kNoTick) sim::detail::RetakeLocks(locksUnderTick);
+}
 
 bool OnTickThread() { return tickThread.load() == std::this_thread::get_id(); }
 
@@ -146,7 +165,7 @@ namespace detail {
 // Runs a timer callback through the door; false if the door turned it away.
 bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   if (noDoor) {
-    proc(id, user);
+    RunTick(id, proc, user);
     return true;
   }
   if (pageGivenBack) {
@@ -160,17 +179,29 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
     return false;
   }
   tickThread = std::this_thread::get_id();
-  try {
-    proc(id, user);
-  } catch (const WayHome&) {
-    // The abandoned tick is home; its teardown has run.
+  std::jmp_buf entry;
+  if (setjmp(entry) == 0) {
+    home = &entry;
+    RunTick(id, proc, user);
   }
+  // Returned, or an abandoned tick home from its call with its teardown run.
+  home = nullptr;
+  locksUnderTick = kNoTick;
   tickThread = std::thread::id{};
   place = kOutside;
   return true;
 }
 
 void EnterSystemCall(bool reportWrite, const char* name) {
+  // A tick holding a lock of the module here would keep it for good if sent
+  // home, and an unload or the host's next call would wait on it meanwhile.
+  // Its locks are let go of until the call returns, so that the test fails
+  // rather than hangs.
+  if (locksUnderTick != kNoTick && LocksHeld() > locksUnderTick) {
+    sim::Box()->Breach(std::string(name != nullptr ? name : "a device call") +
+                       ": called by a tick holding a lock of the module");
+    LetGoOfLocks(locksUnderTick);
+  }
   if (noDoor || !OnTickThread()) return;
   place.exchange(reportWrite ? kInReportWrite : kInSystemCall);
   std::unique_lock<std::mutex> lock(holdMutex);
@@ -182,7 +213,10 @@ void EnterSystemCall(bool reportWrite, const char* name) {
 }
 
 void LeaveSystemCall(void (*dispose)(void* result), void* result) {
-  if (noDoor || !OnTickThread()) return;
+  if (noDoor || !OnTickThread()) {
+    RetakeTickLocks();
+    return;
+  }
   // Back in the module, unless an unload holds the tick (it waits here, as the
   // Windows door's gate does) or has abandoned it.
   for (;;) {
@@ -193,14 +227,18 @@ void LeaveSystemCall(void (*dispose)(void* result), void* result) {
       continue;
     }
     if (now == kAbandoned) break;
-    if (place.compare_exchange_weak(now, kInModule)) return;
+    if (place.compare_exchange_weak(now, kInModule)) {
+      RetakeTickLocks();
+      return;
+    }
   }
   // From here on this thread runs no more of the module than the teardown's
   // own device calls, which are plain calls now.
+  ForgetLocks(locksUnderTick);
   tickThread = std::thread::id{};
   if (dispose != nullptr && result != nullptr) dispose(result);
   RunTeardown();
-  throw WayHome{};
+  std::longjmp(*home, 1);
 }
 
 void ResetDoor() {
