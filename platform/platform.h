@@ -59,7 +59,7 @@ void SetTraceSink(TraceSink sink);
 // initialisation, and usable throughout the module's unload: the module's
 // statics are destroyed after its unload notification, and even then a lock
 // is given back only where nothing of the module can run any more (Win32: the
-// unload has given back the tick's door). Elsewhere it is never destroyed.
+// unload has given back the tick's trampoline). Elsewhere it is never destroyed.
 class Lock {
  public:
   Lock();
@@ -100,22 +100,22 @@ bool TimeKillEvent(uint32_t timerId);
 // callback it began, one that fired just before its timer was killed and has
 // not reached the module yet among them (win32: a one-shot that winmm's
 // thread itself sets an event for). False if that was not shown. Until it is,
-// and after any arm since, the tick's door keeps its page at unload.
+// and after any arm since, the tick's trampoline keeps its page at unload.
 bool SeeTimerCallbacksOut(uint32_t waitMs);
 void SleepMs(uint32_t ms);
 uint32_t MonotonicMs();  // for bounded waits only, never for keying
 
-// ---- the tick's door ----------------------------------------------------
-// Timer callbacks enter the module only through a door that is not part of
+// ---- the tick's trampoline ----------------------------------------------------
+// Timer callbacks enter the module only through a trampoline that is not part of
 // the module (win32: a page of our own that outlives it), and every device
 // call a tick makes goes out to the system and comes back through it. So an
 // unload can tell a tick running the module's code from one waiting inside
-// the system, and can send a waiting tick home by a way that no longer passes
+// the system, and can send a waiting tick back to winmm by a way that no longer passes
 // through the module, which may be unmapped by the time the call returns.
 
 // Made once at load; false if it could not be made (callbacks then enter the
 // module directly, and WhereIsTick says Unknown).
-bool OpenTickDoor();
+bool OpenTrampoline();
 // Where the timer thread is. InReportWrite: inside the synchronous write of an
 // output report; InSystemCall: inside any other device call of a tick.
 enum class TickPlace { Outside, InModule, InSystemCall, InReportWrite, Unknown };
@@ -135,30 +135,30 @@ struct AbandonedTickTeardown {
   void* memory[5] = {};
 };
 // What the tick's teardown is to be, read from the instance while the tick is
-// held inside its call: nothing the tick does can change it meanwhile, and
+// parked inside its call: nothing the tick does can change it meanwhile, and
 // nothing changes after (the tick never runs the module's code again). Runs on
 // the thread that abandons; must not wait for the tick.
 using TeardownSnapshot = AbandonedTickTeardown (*)(void* context);
 // Abandons the tick if it is waiting inside a system call: holds it there
-// (should the call return meanwhile, it waits at the door), takes the
-// snapshot, and lets it go home with that teardown. False if it is not waiting
+// (should the call return meanwhile, it waits at the trampoline), takes the
+// snapshot, and lets it return to winmm with that teardown. False if it is not waiting
 // in a call (it has come back, or never went); then nothing is done and the
 // snapshot is not taken.
 bool AbandonTick(TeardownSnapshot snapshot, void* context);
 
 // At unload, after the module's own teardown: no callback enters the module
 // any more. Waits up to waitMs for a callback inside the module's code to
-// leave it; false if one is still there. The door's page is given back only
+// leave it; false if one is still there. The trampoline's page is given back only
 // if no thread can be in it or come to it: no tick abandoned, the module not
 // kept, and no timer armed since SeeTimerCallbacksOut last succeeded.
-bool CloseTickDoor(uint32_t waitMs);
+bool CloseTrampoline(uint32_t waitMs);
 
 // Keeps the module's code mapped after the host unloads it, for a thread that
 // is still inside it. Loaders that have begun the unload may refuse; false then.
 bool KeepModuleMapped();
 
 // ---- memory ---------------------------------------------------------------
-// Zeroed memory that a tick's way home can free without the module's code.
+// Zeroed memory that a tick's way back to winmm can free without the module's code.
 // nullptr when there is none.
 void* AllocateZeroed(size_t size);
 void Free(void* memory);

@@ -155,10 +155,10 @@ struct AbandonRequest {
   plat::StatusSection section;  // taken from the instance, given up by the unload
 };
 
-// The teardown a tick abandoned inside the system runs on its way home, which
+// The teardown a tick abandoned inside the system runs on its way back to winmm, which
 // does not pass through the module: the release report if the box is open,
 // the device's handles and the discovery's set closed, the link's memory
-// freed, and the instance's own when it is to go. Read while the door holds
+// freed, and the instance's own when it is to go. Read while the trampoline holds
 // the tick inside its call, so the fields hold still and stay so: a handle
 // the tick closed before it was held is none here, and is not closed again.
 plat::AbandonedTickTeardown TeardownOf(void* context) {
@@ -218,7 +218,7 @@ bool Abandon(FskKeyer& keyer, bool freeInstance) {
 
 // Stops the clock at unload and deals with a tick that is still running.
 // Ended: the device link is free. Abandoned: the tick tears the instance down
-// on its way home. LeftRunning: a tick that neither ended nor waited inside
+// on its way back to winmm. LeftRunning: a tick that neither ended nor waited inside
 // the system within the bounds; it still uses the instance and the module.
 TickOutcome StopAtUnload(FskKeyer& keyer, bool freeInstance) {
   keyer.StopClock(Teardown::ModuleUnload);
@@ -261,7 +261,7 @@ void UnloadWithLifecycle() {
       delete keyer;
       break;
     case TickOutcome::Abandoned:
-      break;  // freed by its tick on the way home
+      break;  // freed by its tick on the way back to winmm
     case TickOutcome::LeftRunning:
       KeepForThreadInside();
       break;
@@ -341,5 +341,5 @@ void CloseAtUnload(bool processExiting) {
   }
   // No timer callback enters the module from now on. One still inside its
   // code (never seen yet) keeps it mapped, where the loader allows.
-  if (!plat::CloseTickDoor(kUnloadWaitMs)) KeepForThreadInside();
+  if (!plat::CloseTrampoline(kUnloadWaitMs)) KeepForThreadInside();
 }

@@ -16,10 +16,11 @@
 //   a tick running       FskKeyer::tickRunning, keyerLock the tick itself
 //   module kept mapped   ModuleLife, keyerLock (below)    an unload that leaves a host
 //                                                         thread or a tick inside the module
-//   where the timer      the door's place word            the door as the thread passes it;
-//   thread is            (platform/tick_door.h)           AbandonTick holds, then abandons
-//   door closed          the door, set once at unload     CloseTickDoor
-//   door's page kept     the backend (win32_door.cpp)     an abandoned tick, a kept module,
+//   where the timer      the trampoline's place word            the trampoline as the thread passes
+//   it; thread is            (platform/trampoline.h)           AbandonTick holds, then abandons
+//   trampoline closed          the trampoline, set once at unload     CloseTrampoline
+//   trampoline's page kept     the backend (win32_trampoline.cpp)     an abandoned tick, a kept
+//   module,
 //                                                         a timer armed since the timer
 //                                                         thread last showed every callback
 //                                                         returned (the host's close asks)
@@ -39,7 +40,7 @@ class FskKeyer;
 extern FskKeyer* activeKeyer;
 
 // At unload, how long a running tick is waited for before it is abandoned to
-// the tick's door: one inside a report write (which needs no loader lock, so a
+// the tick's trampoline: one inside a report write (which needs no loader lock, so a
 // stalling box is waited out) and one anywhere else (a discovery may be
 // waiting for the very loader lock the unload holds). The second is also how
 // long unload waits for another host thread's open or close.

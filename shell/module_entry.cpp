@@ -17,11 +17,11 @@ bool IsWindows95(const plat::OsVersion& version) {
 
 bool ModuleAttach() {
   BeginModuleLife();
-  // Without the door, ticks enter the module directly; unload then cannot
-  // send a tick waiting inside the system home past the module (see
+  // Without the trampoline, ticks enter the module directly; unload then cannot
+  // send a tick waiting inside the system back to winmm past the module (see
   // ARCHITECTURE.md for what is lost). A host that forbids making code
   // refuses it: said, and the module loads anyway.
-  if (!plat::OpenTickDoor()) TraceLastError("Tick door: ");
+  if (!plat::OpenTrampoline()) TraceLastError("Trampoline: ");
   plat::OsVersion version{};
   // Windows 95 and NT 4 before SP6 do not know the extended record.
   if (!plat::QueryOsVersion(plat::kOsVersionInfoExSize, &version) &&
@@ -44,10 +44,10 @@ bool ModuleAttach() {
 //   up to kStalledWriteWaitMs inside a report write, which needs no loader
 //   lock, and up to kUnloadWaitMs anywhere else, since a discovery may itself
 //   wait for the loader lock we hold. A tick still waiting inside the system
-//   then is abandoned: it goes home through the tick's door, which is not part
+//   then is abandoned: it returns to winmm through the tick's trampoline, which is not part
 //   of the module, and on its way writes the release report and frees the
 //   instance. No discovery is started at unload, for the loader lock's sake:
-//   the release report goes out only if the box is open. Last, the door is
+//   the release report goes out only if the box is open. Last, the trampoline is
 //   closed, so that no timer callback enters the module's code any more.
 // - Process exit: the other threads, the timer thread among them, were ended
 //   wherever they were, perhaps holding our locks. Nothing waits, no lock of

@@ -42,49 +42,49 @@ void StopRealTime();
 uint64_t CallbacksRun();
 int MaxConcurrentCallbacks();
 // Runs a timer taken with TakeNextTimer on the calling thread, through the
-// tick's door, as the timer thread would.
+// tick's trampoline, as the timer thread would.
 void RunTimer(const FiredTimer& fired);
 
-// ---- the tick's door ------------------------------------------------------
-// Callbacks and the device calls they make pass the door as on Windows. A tick
-// abandoned by an unload goes home when its call returns: the sim runs the
+// ---- the tick's trampoline ------------------------------------------------------
+// Callbacks and the device calls they make pass the trampoline as on Windows. A tick
+// abandoned by an unload returns to winmm when its call returns: the sim runs the
 // teardown it was given and jumps back to the callback's entry without
 // running any more of the module's code, destructors included. A tick that
 // makes a device call holding a lock of the module is recorded as a breach
-// (Box()->Breaches()). Timers that fire after the door closed are dropped.
-bool TickDoorClosed();
-// Callbacks dropped at the closed door.
+// (Box()->Breaches()). Timers that fire after the trampoline closed are dropped.
+bool TrampolineClosed();
+// Callbacks dropped at the closed trampoline.
 uint64_t CallbacksTurnedAway();
-// Whether the unload gave the door's page back (Windows: VirtualFree), which
+// Whether the unload gave the trampoline's page back (Windows: VirtualFree), which
 // it may only once no callback can come; and the callbacks that came to it
 // after all, each of which would end the host on Windows.
-bool DoorPageGivenBack();
-uint64_t CallbacksIntoAGivenBackDoor();
+bool TrampolinePageFreed();
+uint64_t CallbacksIntoAFreedTrampoline();
 // Times the module asked to stay mapped.
 int ModuleKeptMapped();
-// The next OpenTickDoor is refused, as by a host that forbids making code:
+// The next OpenTrampoline is refused, as by a host that forbids making code:
 // from then on callbacks enter the module directly and nothing knows where
 // the tick is.
-void RefuseTickDoor();
+void RefuseTrampoline();
 // The tick's next device call (of that name, when given) holds it inside,
-// once the door has marked it as waiting in the system, until released: a
+// once the trampoline has marked it as waiting in the system, until released: a
 // call that does not return until then.
-void HoldTickInNextSystemCall(const char* call = nullptr);
-bool WaitForHeldTick(uint32_t timeoutMs);  // false after timeoutMs of real time
-void ReleaseHeldTick();
-// Runs as an unload begins to abandon a tick, before the tick is held: what
+void StallTickInNextSystemCall(const char* call = nullptr);
+bool WaitForStalledTick(uint32_t timeoutMs);  // false after timeoutMs of real time
+void ReleaseStalledTick();
+// Runs as an unload begins to abandon a tick, before the tick is parked: what
 // the tick does meanwhile, it does between the unload's look at it and the
 // abandon. Empty for none.
 void OnAbandonTick(std::function<void()> hook);
-// Runs once the unload holds the tick, before it reads the teardown: a call
-// that returns meanwhile leaves the tick waiting at the door for its holder.
-// From then on the two share one processor: the holder goes on only once the
+// Runs once the unload has parked the tick, before it reads the teardown: a
+// call that returns meanwhile leaves the tick waiting in the call thunk. From
+// then on the two share one processor: the unload goes on only once the
 // waiting tick has yielded it. Empty for none.
-void WhileTickHeld(std::function<void()> hook);
-// Whether the tick waits at the door for its holder; false after timeoutMs.
-bool TickWaitsForItsHolder(uint32_t timeoutMs);
-// Holders that waited in vain for a waiting tick to yield the processor.
-int HoldersStarved();
+void WhileTickParked(std::function<void()> hook);
+// Whether the parked tick waits in the call thunk; false after timeoutMs.
+bool ParkedTickWaits(uint32_t timeoutMs);
+// Unloads that waited in vain for a parked tick to yield the processor.
+int UnloadsStarved();
 
 // ---- the host program's folder --------------------------------------------------
 // Where the simulated host's executable lies; empty (after a reset): nowhere
@@ -125,9 +125,9 @@ void ClearTrace();
 
 // Each part of the simulated platform resets its own state; Reset calls them.
 namespace detail {
-// The device calls of the simulated bus pass the door through this: a call
+// The device calls of the simulated bus pass the trampoline through this: a call
 // made by a tick marks the tick as waiting in the system, and a tick abandoned
-// meanwhile goes home when it returns (the call's result handed to `dispose`).
+// meanwhile returns to winmm when it returns (the call's result handed to `dispose`).
 void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
 // Holds of the module's locks (plat::Lock) by the calling thread, in the
@@ -137,11 +137,11 @@ int LocksHeld();
 void LetGoOfLocks(int kept);
 void RetakeLocks(int kept);
 void ForgetLocks(int kept);
-// Runs a timer callback through the door; false if the door turned it away.
-bool RunThroughDoor(uint32_t id, void (*proc)(uint32_t, void*), void* user);
-// Whether a timer callback may still come to the door.
+// Runs a timer callback through the trampoline; false if the trampoline turned it away.
+bool RunThroughTrampoline(uint32_t id, void (*proc)(uint32_t, void*), void* user);
+// Whether a timer callback may still come to the trampoline.
 bool NoTimerCallbackCanCome();
-void ResetDoor();
+void ResetTrampoline();
 // Time a device call takes: the virtual clock moves on by it (no timer fires
 // meanwhile), or in real-time mode the calling thread sleeps that long.
 void PassTime(uint32_t ms);

@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
-#include "platform/tick_door.h"
+#include "platform/trampoline.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ std::atomic<uint64_t> callbacksRun{0};
 // Timers taken off the list whose callbacks have not returned yet: begun, or
 // on their way (TakeNextTimer), as winmm's thread has them.
 std::atomic<int> callbacksUnderWay{0};
-tickdoor::CallbackLedger callbacks;
+trampoline::CallbackLedger callbacks;
 std::atomic<int> runningCallbacks{0};
 std::atomic<int> maxRunning{0};
 
@@ -81,7 +81,7 @@ void RunCallback(uint32_t id, const Timer& timer) {
   int seen = maxRunning.load();
   while (running > seen && !maxRunning.compare_exchange_weak(seen, running)) {
   }
-  const bool ran = sim::detail::RunThroughDoor(id, timer.proc, timer.user);
+  const bool ran = sim::detail::RunThroughTrampoline(id, timer.proc, timer.user);
   --runningCallbacks;
   if (ran) ++callbacksRun;
   --callbacksUnderWay;
@@ -143,7 +143,7 @@ void Reset() {
     std::lock_guard<std::mutex> lock(memoryMutex);
     failAllocationIn = 0;
   }
-  detail::ResetDoor();
+  detail::ResetTrampoline();
   detail::ResetHid();
   detail::ResetPrompts();
   detail::ResetVersion();

@@ -1,5 +1,5 @@
 // The seam's HID class, device setup and device file calls, served by the box
-// model: each passes the tick's door as on Windows, on the virtual clock.
+// model: each passes the tick's trampoline as on Windows, on the virtual clock.
 #include "platform/sim/sim_hid.h"
 
 #include <chrono>
@@ -42,13 +42,13 @@ void WaitWhileEnumerationsHeld() {
   --heldNow;
 }
 
-// A device call through the tick's door: a tick abandoned meanwhile goes home
+// A device call through the tick's trampoline: a tick abandoned meanwhile returns to winmm
 // when it returns, and its result (or, with `written`, what the call wrote
 // there) is handed to `dispose`. Named calls are on the device link, which
 // one thread at a time may use.
 template <typename Result, typename Call>
-Result Gated(const char* name, Call call, void (*dispose)(void*) = nullptr, bool write = false,
-             void* const* written = nullptr) {
+Result ThroughTrampoline(const char* name, Call call, void (*dispose)(void*) = nullptr,
+                         bool write = false, void* const* written = nullptr) {
   sim::detail::EnterSystemCall(write, name);
   if (name != nullptr) sim::Box()->EnterCall(name);
   const Result result = call();
@@ -67,7 +67,7 @@ void DisposePreparsed(void* data) { sim::Box()->FreePreparsedData(data); }
 // The same for a call the model answers at once.
 template <typename Result, typename... Params, typename... Args>
 Result Pass(const char* name, Result (BoxModel::*method)(Params...), Args... args) {
-  return Gated<Result>(name, [&] { return ((*sim::Box()).*method)(args...); });
+  return ThroughTrampoline<Result>(name, [&] { return ((*sim::Box()).*method)(args...); });
 }
 
 }  // namespace
@@ -131,7 +131,7 @@ Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {
     WaitWhileEnumerationsHeld();
     return sim::Box()->OpenInterfaceSet(guid, flags);
   };
-  return Gated<Handle>("SetupDiGetClassDevsA", open, DisposeSet);
+  return ThroughTrampoline<Handle>("SetupDiGetClassDevsA", open, DisposeSet);
 }
 
 bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
@@ -150,7 +150,7 @@ bool CloseInterfaceSet(Handle set) {
 
 Handle CreateDeviceFile(const char* path, bool overlapped) {
   const auto open = [&] { return sim::Box()->CreateDeviceFile(path, overlapped); };
-  return Gated<Handle>("CreateFileA", open, DisposeHandle);
+  return ThroughTrampoline<Handle>("CreateFileA", open, DisposeHandle);
 }
 
 bool CloseHandle(Handle handle) { return Pass("CloseHandle", &BoxModel::CloseHandle, handle); }
@@ -159,7 +159,7 @@ Handle CreateEventObject(bool manualReset, bool initialState, const char* name) 
   const auto create = [&] {
     return sim::Box()->CreateEventObject(manualReset, initialState, name);
   };
-  return Gated<Handle>(nullptr, create, DisposeHandle);
+  return ThroughTrampoline<Handle>(nullptr, create, DisposeHandle);
 }
 
 bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* written) {
@@ -168,7 +168,7 @@ bool WriteFile(Handle handle, const void* data, uint32_t length, uint32_t* writt
     sim::detail::PassTime(begun.stallMs);
     return sim::Box()->EndWrite(begun, written);
   };
-  return Gated<bool>("WriteFile", write, nullptr, true);
+  return ThroughTrampoline<bool>("WriteFile", write, nullptr, true);
 }
 
 bool HidGetAttributes(Handle device, HidAttributes* attributes) {
@@ -177,7 +177,7 @@ bool HidGetAttributes(Handle device, HidAttributes* attributes) {
 
 bool HidGetPreparsedData(Handle device, PreparsedData* data) {
   const auto get = [&] { return sim::Box()->GetPreparsedData(device, data); };
-  return Gated<bool>("HidD_GetPreparsedData", get, DisposePreparsed, false, data);
+  return ThroughTrampoline<bool>("HidD_GetPreparsedData", get, DisposePreparsed, false, data);
 }
 
 bool HidPGetCaps(PreparsedData data, HidCaps* caps) {
@@ -197,7 +197,7 @@ bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
 }
 
 Handle TakeClaim(const char* name) {
-  return Gated<Handle>(
+  return ThroughTrampoline<Handle>(
       nullptr, [&] { return sim::Box()->TakeClaim(name); }, DisposeHandle);
 }
 

@@ -6,25 +6,25 @@
 #include <new>
 
 #include "platform/platform.h"
-#include "platform/tick_door.h"
-#include "platform/win32/win32_door.h"
+#include "platform/trampoline.h"
+#include "platform/win32/win32_trampoline.h"
 
 namespace {
 
 // There is one timer callback in the module; winmm calls the trampoline
-// (through the tick's door) with the instance as its user value, and the
+// (through the tick's trampoline) with the instance as its user value, and the
 // trampoline hands both on.
 plat::TimerProc volatile timerProc = nullptr;
 
 plat::TraceSink volatile traceSink = nullptr;
 
-tickdoor::CallbackLedger callbacks;
+trampoline::CallbackLedger callbacks;
 
 }  // namespace
 
 namespace win32 {
 
-void CALLBACK TimerTrampoline(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
+void CALLBACK TimerCallback(UINT id, UINT, DWORD_PTR user, DWORD_PTR, DWORD_PTR) {
   plat::TimerProc proc = timerProc;
   if (proc != nullptr) proc(id, reinterpret_cast<void*>(user));
 }
@@ -65,12 +65,12 @@ Lock::Lock() {
 // The system may keep a debug record for a critical section (Wine and older
 // Windows allocate one at initialisation) and, once threads have contended for
 // it, an event: left behind, every load of the module would lose them. They
-// are given back only once the unload has closed the tick's door for good, as
+// are given back only once the unload has closed the tick's trampoline for good, as
 // no code of the module runs after that. Elsewhere the locks stay as they are:
-// a program built on the driver has no door, and at process exit, or with a
-// thread kept inside the module, the door stays.
+// a program built on the driver has no trampoline, and at process exit, or with a
+// thread kept inside the module, the trampoline stays.
 Lock::~Lock() {
-  if (!win32::DoorGivenBack()) return;
+  if (!win32::TrampolineFreed()) return;
   ::DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
 }
 void Lock::Acquire() { ::EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
@@ -112,12 +112,12 @@ bool TimeKillEvent(uint32_t timerId) {
 // taken before any kill that kept it from firing again, and a one-shot
 // sentinel armed after every timer of ours was killed is taken after it: by
 // the time the sentinel's event is set, the thread has returned to winmm
-// from that callback, whether it was still on its way to the door or about
+// from that callback, whether it was still on its way to the trampoline or about
 // to leave it. Microsoft documents the one thread but not the order; Wine's
 // winmm (dlls/winmm/time.c) works so. The thread may be busy (another
 // program's callback, or a thread of winmm's own still to start), so the
 // wait is bounded; if the event does not come, it stays open for the
-// sentinel, which winmm may still set, and the door's page is kept.
+// sentinel, which winmm may still set, and the trampoline's page is kept.
 bool SeeTimerCallbacksOut(uint32_t waitMs) {
   uint32_t arms = 0;
   if (!callbacks.NoneArmed(&arms)) return false;

@@ -11,7 +11,7 @@ extern "C" {
 #include <cstddef>
 
 #include "platform/platform.h"
-#include "platform/win32/win32_door.h"
+#include "platform/win32/win32_trampoline.h"
 
 static_assert(ERROR_ACCESS_DENIED == plat::kErrorAccessDenied, "error value");
 static_assert(ERROR_ALREADY_EXISTS == plat::kErrorAlreadyExists, "error value");
@@ -61,8 +61,8 @@ const void* FreePreparsed() { return reinterpret_cast<const void*>(&::HidD_FreeP
 
 namespace plat {
 
-// Every call below but the first goes out through the tick's door (see
-// win32_door.cpp), so that a tick waiting in one of them can be sent home.
+// Every call below but the first goes out through the tick's trampoline (see
+// win32_trampoline.cpp), so that a tick waiting in one of them can be sent back to winmm.
 void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
 
 Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {

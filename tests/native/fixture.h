@@ -28,7 +28,7 @@ class DriverTest : public ::testing::Test {
     EXPECT_EQ(sim::LiveAllocations(), 0);
     EXPECT_EQ(sim::Box()->Breaches(), std::vector<std::string>{});
     // On Windows the host would have died.
-    EXPECT_EQ(sim::CallbacksIntoAGivenBackDoor(), 0u);
+    EXPECT_EQ(sim::CallbacksIntoAFreedTrampoline(), 0u);
     LeaveScratchDirectory();
   }
 

@@ -253,14 +253,14 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
 }
 
 // A host that forbids making code (Arbitrary Code Guard) refuses the tick's
-// door. The module says so and loads; what is lost shows at unload: a tick
-// waiting inside the system can no longer be sent home past the module, so
+// trampoline. The module says so and loads; what is lost shows at unload: a tick
+// waiting inside the system can no longer be sent back to winmm past the module, so
 // the module asks to stay mapped for it (which Windows refuses by then).
-TEST_F(ModuleTest, WithoutTheDoorATickInTheSystemKeepsTheModuleMapped) {
-  sim::RefuseTickDoor();
+TEST_F(ModuleTest, WithoutTheTrampolineATickInTheSystemKeepsTheModuleMapped) {
+  sim::RefuseTrampoline();
   ASSERT_TRUE(ModuleAttach());
   ASSERT_FALSE(TraceLabelsSince(0).empty());
-  EXPECT_EQ(TraceLabelsSince(0).front(), "Tick door: ");
+  EXPECT_EQ(TraceLabelsSince(0).front(), "Trampoline: ");
   sim::StartRealTime();
   ASSERT_EQ(extfskOpen(0), 1);  // no box: every tick looks for it
   FskKeyer* keyer = nullptr;
@@ -294,7 +294,7 @@ TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
   ModuleDetach(false);
 
   EXPECT_EQ(activeKeyer, nullptr);
-  EXPECT_FALSE(sim::DoorPageGivenBack()) << "no callback seen out under the loader lock";
+  EXPECT_FALSE(sim::TrampolinePageFreed()) << "no callback seen out under the loader lock";
   EXPECT_EQ(sim::ResolutionRequests(), 0);
   EXPECT_EQ(sim::PowerThrottlingCalls().size(), 2u) << "the timer request is given back";
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
@@ -305,8 +305,8 @@ TEST_F(ModuleTest, FreeLibraryWhileTheClockRunsOnTheTimerThread) {
   EXPECT_EQ(sim::MaxConcurrentCallbacks(), 1);
 }
 
-// Polls until the timer thread has left the module's door.
-bool TickGoesHome(std::chrono::milliseconds bound) {
+// Polls until the timer thread has left the module's trampoline.
+bool TickLeavesTheTrampoline(std::chrono::milliseconds bound) {
   const auto deadline = std::chrono::steady_clock::now() + bound;
   while (plat::WhereIsTick() != plat::TickPlace::Outside) {
     if (std::chrono::steady_clock::now() > deadline) return false;
@@ -318,7 +318,7 @@ bool TickGoesHome(std::chrono::milliseconds bound) {
 // FreeLibrary while a tick waits inside the system. A discovery may wait for
 // the very loader lock the unload holds: it is given up on after a short
 // bound. A report write needs no loader lock: a stalling box is waited out,
-// up to a longer bound. A tick given up on goes home through the door without
+// up to a longer bound. A tick given up on returns to winmm through the trampoline without
 // running the module's code, and on its way releases the lines and frees
 // what the instance held, and what the call it waited in made. Either way
 // nothing stays armed.
@@ -329,24 +329,24 @@ struct StuckTick {
   bool waitedOut;
   // A discovery's call that returns only once the tick is given up on, in
   // a box that came after the open (else the enumeration waits).
-  const char* heldCall = nullptr;
+  const char* stalledCall = nullptr;
 };
 
 void PrintTo(const StuckTick& stuck, std::ostream* os) { *os << stuck.name; }
 
 class UnloadDuringATickTest : public ModuleTest, public ::testing::WithParamInterface<StuckTick> {};
 
-TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
+TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickReturnsToWinmm) {
   const StuckTick& stuck = GetParam();
   sim::StartRealTime();
   const int box = stuck.inDiscovery ? -1 : sim::AttachBox(9);
   ASSERT_EQ(extfskOpen(0), 1);
   extfskSetPTT(1);
   extfskIsTxBusy();
-  if (stuck.heldCall != nullptr) {
-    sim::HoldTickInNextSystemCall(stuck.heldCall);
+  if (stuck.stalledCall != nullptr) {
+    sim::StallTickInNextSystemCall(stuck.stalledCall);
     sim::AttachBox(9);
-    ASSERT_TRUE(sim::WaitForHeldTick(5000));
+    ASSERT_TRUE(sim::WaitForStalledTick(5000));
   } else if (stuck.inDiscovery) {
     sim::HoldEnumerations();
     ASSERT_TRUE(sim::WaitForHeldEnumeration(5000));
@@ -376,14 +376,14 @@ TEST_P(UnloadDuringATickTest, FreeLibraryIsBoundedAndTheTickGoesHome) {
   EXPECT_EQ(sim::ArmedTimerCount(), 0u) << "a tick would run in unmapped code";
   EXPECT_EQ(sim::ResolutionRequests(), 0);
 
-  // The call the tick waits in returns; the tick goes home.
-  if (stuck.heldCall != nullptr) {
-    sim::ReleaseHeldTick();
+  // The call the tick waits in returns; the tick returns to winmm.
+  if (stuck.stalledCall != nullptr) {
+    sim::ReleaseStalledTick();
   } else if (stuck.inDiscovery) {
     sim::ReleaseEnumerations();
   }
   if (box >= 0) sim::Box()->StallNextWrites(0, 0);
-  ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
+  ASSERT_TRUE(TickLeavesTheTrampoline(std::chrono::seconds(10)));
   if (!stuck.waitedOut) {
     EXPECT_EQ(sim::TraceLines().size(), traced) << "the module's code ran after the unload";
   }
@@ -408,8 +408,9 @@ INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
 // tick closes the device's handle before the unload holds it there. The
 // teardown the tick then runs must not write to that handle or close it again:
 // by then its value may be another of the host's handles. The close returns
-// while the unload reads the teardown: the tick waits at the door, yielding
-// the processor to its holder, which on a PC with one could not go on else.
+// while the unload reads the teardown: the tick waits in the call thunk,
+// yielding the processor to the unload, which on a PC with one could not go on
+// else.
 TEST_F(ModuleTest, AnAbandonedTickNeverUsesAHandleItClosedItself) {
   sim::StartRealTime();
   sim::AttachBox(9);
@@ -426,30 +427,30 @@ TEST_F(ModuleTest, AnAbandonedTickNeverUsesAHandleItClosedItself) {
       [] {}));
   // Between the unload's look at the tick and its abandon, the write returns
   // and the tick goes on into closing the handle.
-  sim::HoldTickInNextSystemCall();
-  sim::OnAbandonTick([] { EXPECT_TRUE(sim::WaitForHeldTick(10000)); });
-  sim::WhileTickHeld([] {
-    sim::ReleaseHeldTick();
-    EXPECT_TRUE(sim::TickWaitsForItsHolder(10000));
+  sim::StallTickInNextSystemCall();
+  sim::OnAbandonTick([] { EXPECT_TRUE(sim::WaitForStalledTick(10000)); });
+  sim::WhileTickParked([] {
+    sim::ReleaseStalledTick();
+    EXPECT_TRUE(sim::ParkedTickWaits(10000));
   });
 
   ModuleDetach(false);
-  EXPECT_EQ(sim::HoldersStarved(), 0);
+  EXPECT_EQ(sim::UnloadsStarved(), 0);
 
-  ASSERT_TRUE(TickGoesHome(std::chrono::seconds(10)));
+  ASSERT_TRUE(TickLeavesTheTrampoline(std::chrono::seconds(10)));
   // Handles, sets, memory and misuse are checked by the fixture.
 }
 
-// The host's close then its unload, as MMTTY does: the door's page is given
+// The host's close then its unload, as MMTTY does: the trampoline's page is given
 // back. But a callback the timer thread began before the close, still on its
-// way to the door (its timer could not be killed, or was killed too late),
+// way to the trampoline (its timer could not be killed, or was killed too late),
 // keeps it: the callback turns back there.
 TEST_F(ModuleTest, NoTimerCallbackEntersTheModuleAfterUnload) {
   ASSERT_EQ(extfskOpen(0), 1);
   sim::AdvanceMs(100);
   extfskClose();
   ModuleDetach(false);
-  EXPECT_TRUE(sim::DoorPageGivenBack());
+  EXPECT_TRUE(sim::TrampolinePageFreed());
 
   ResetModule();
   ASSERT_EQ(extfskOpen(0), 1);
@@ -457,7 +458,7 @@ TEST_F(ModuleTest, NoTimerCallbackEntersTheModuleAfterUnload) {
   ASSERT_TRUE(sim::TakeNextTimer(&fired));  // fired, its callback still to come
   extfskClose();
   ModuleDetach(false);
-  EXPECT_FALSE(sim::DoorPageGivenBack());
+  EXPECT_FALSE(sim::TrampolinePageFreed());
   sim::RunTimer(fired);
   EXPECT_EQ(sim::CallbacksTurnedAway(), 1u);
 }

@@ -45,7 +45,7 @@ void CheckAfterUnload(const Unloaded& unloaded, bool boxOpen, double settleMs = 
   for (const box::Event& e : events) {
     if (e.startMs < unloaded.returnedAt) continue;
     // No tick after the unload: no discovery, no report but the release that
-    // a tick sent home writes on its way.
+    // a tick sent back to winmm writes on its way.
     CHECK(e.kind != box::EventKind::Enumerate && e.kind != box::EventKind::Open);
     if (e.kind == box::EventKind::Write) {
       CHECK(IsRelease(e));
@@ -84,7 +84,7 @@ SCENARIO(unload_without_close) {
 }
 
 // No box, so every tick looks for it; one discovery waits for the loader lock
-// that FreeLibrary holds. It is given up on after kUnloadWaitMs and goes home
+// that FreeLibrary holds. It is given up on after kUnloadWaitMs and returns to winmm
 // past the unmapped module when the lock comes free, closing its set.
 SCENARIO(unload_during_a_discovery_that_takes_the_loader_lock) {
   WriteDefaultSettings();
@@ -112,7 +112,7 @@ SCENARIO(unload_during_a_stalled_write) {
 }
 
 // A write that outlasts the bound: the unload gives up on it, and the tick,
-// once its write returns, releases the lines on its way home.
+// once its write returns, releases the lines on its way back to winmm.
 SCENARIO(unload_during_a_write_longer_than_the_bound) {
   WriteDefaultSettings();
   box::Plug(box::Device{});
@@ -122,7 +122,7 @@ SCENARIO(unload_during_a_write_longer_than_the_bound) {
   box::StallNextWrites(1, 3000);
   REQUIRE(box::WaitForStalledWrite(2000));
   CheckAfterUnload(UnloadWithin(plugin, 2000), true, 1500);
-  CHECK_EQ(box::Reports().back().threadId, timerThread);  // by the tick on its way home
+  CHECK_EQ(box::Reports().back().threadId, timerThread);  // by the tick on its way back to winmm
 }
 
 // Another host thread is inside extfskOpen with a prompt up. Its clock is

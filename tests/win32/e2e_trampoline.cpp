@@ -1,10 +1,10 @@
-// The tick's door itself, as the module's Windows backend builds it, driven
+// The tick's trampoline itself, as the module's Windows backend builds it, driven
 // from this program: a thread of ours plays winmm's timer thread and calls
-// the door's entry, so the test sees exactly what winmm would get back.
+// the entry thunk, so the test sees exactly what winmm would get back.
 #include "host/iat_patch.h"
 #include "host/scenario.h"
 #include "platform/platform.h"
-#include "platform/win32/win32_door.h"
+#include "platform/win32/win32_trampoline.h"
 
 namespace {
 
@@ -39,13 +39,13 @@ void WaitingTick(uint32_t, void*) {
   static char bytes[256 * 1024];
   uint32_t written = 0;
   plat::WriteFile(pipeWrite, bytes, sizeof bytes, &written);
-  // Not reached once abandoned: the door sends the tick home from the call.
+  // Not reached once abandoned: the trampoline sends the tick home from the call.
   asm volatile("movl %0, %%fs:0" : : "r"(record.next) : "memory");
 }
 
 // The module's callback is whatever the last timer was armed with; arm one
-// far off and kill it, so that the door's entry leads to `proc`.
-void LeadTheDoorTo(plat::TimerProc proc) {
+// far off and kill it, so that the entry thunk leads to `proc`.
+void PointTheTrampolineAt(plat::TimerProc proc) {
   const uint32_t id = plat::TimeSetOneShot(60000, 0, proc, nullptr);
   REQUIRE(id != 0);
   REQUIRE(plat::TimeKillEvent(id));
@@ -56,7 +56,7 @@ struct FakeTimerThread {
   DWORD headAfter = 0;
 };
 
-DWORD WINAPI CallTheDoor(void* arg) {
+DWORD WINAPI CallTheEntryThunk(void* arg) {
   auto* fake = static_cast<FakeTimerThread*>(arg);
   fake->headBefore = SehHead();
   win32::TimerEntry()(7, 0, 0, 0, 0);
@@ -89,14 +89,14 @@ void DrainSome() {
 // The unload reads the teardown as on a PC with one processor: the write the
 // tick waits in returns meanwhile (the pipe is drained), and the read goes on
 // only once the tick, waiting at the gate, has yielded the processor.
-plat::AbandonedTickTeardown DrainWhileHeld(void*) {
+plat::AbandonedTickTeardown DrainWhileParked(void*) {
   const DWORD start = GetTickCount();
   while (tickYields == 0 && GetTickCount() - start < 10000) DrainSome();
   return {};
 }
 
 // A tick that waits in a read whose count comes back in an out-parameter;
-// the door hands an abandoned tick's disposal that count, not the result.
+// the trampoline hands an abandoned tick's disposal that count, not the result.
 volatile LONG disposedOf = -1;
 void WINAPI Dispose(DWORD word) { disposedOf = static_cast<LONG>(word); }
 
@@ -108,10 +108,10 @@ void ReadingTick(uint32_t, void*) {
                      false, pipeRead, bytes, static_cast<DWORD>(sizeof bytes), &got, nullptr);
 }
 
-// Runs the door's entry on a thread of its own until it returns.
+// Runs the entry thunk on a thread of its own until it returns.
 FakeTimerThread RunTimerCallback() {
   FakeTimerThread fake;
-  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, CallTheEntryThunk, &fake, 0, nullptr);
   REQUIRE(thread != nullptr);
   REQUIRE(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
   CloseHandle(thread);
@@ -120,32 +120,32 @@ FakeTimerThread RunTimerCallback() {
 
 }  // namespace
 
-// An abandoned tick goes home to winmm with the SEH chain winmm gave it, not
+// An abandoned tick returns to winmm to winmm with the SEH chain winmm gave it, not
 // with frames of the module's code whose stack it has left: an exception on
 // that thread later would walk into them. While the unload holds it, it waits
 // at the gate yielding the processor. An abandoned tick disposes of what its
-// call wrote where that is asked for. Then the door closes at unload, and a
+// call wrote where that is asked for. Then the trampoline closes at unload, and a
 // callback that still comes turns back without entering the module.
-SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back) {
+SCENARIO(trampoline_returns_an_abandoned_tick_to_winmm_and_turns_late_callbacks_back) {
   systemSwitchToThread = reinterpret_cast<decltype(&::SwitchToThread)>(
       iat::Patch(GetModuleHandleA(nullptr), "kernel32.dll", "SwitchToThread",
                  reinterpret_cast<void*>(&CountingSwitchToThread)));
   REQUIRE(systemSwitchToThread != nullptr);
-  REQUIRE(plat::OpenTickDoor());
+  REQUIRE(plat::OpenTrampoline());
   REQUIRE(CreatePipe(&pipeRead, &pipeWrite, nullptr, 4096));
-  LeadTheDoorTo(&WaitingTick);
+  PointTheTrampolineAt(&WaitingTick);
 
   FakeTimerThread fake;
-  HANDLE thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, &tickThreadId);
+  HANDLE thread = CreateThread(nullptr, 0, CallTheEntryThunk, &fake, 0, &tickThreadId);
   REQUIRE(thread != nullptr);
   const DWORD start = GetTickCount();
   while (plat::WhereIsTick() != plat::TickPlace::InReportWrite) {
     REQUIRE(GetTickCount() - start < 10000);
     Sleep(1);
   }
-  REQUIRE(plat::AbandonTick(&DrainWhileHeld, nullptr));
+  REQUIRE(plat::AbandonTick(&DrainWhileParked, nullptr));
   CHECK(tickYields > 0);
-  // The tick goes home (what is left of its write drained, had it not yielded).
+  // The tick returns to winmm (what is left of its write drained, had it not yielded).
   while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) DrainSome();
   CloseHandle(thread);
   CHECK_EQ(callbacksEntered, 1);
@@ -154,8 +154,8 @@ SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back
 
   // Abandoned in a read of an empty pipe; five bytes come, and the read
   // returns TRUE with a count of 5, which is what is disposed of.
-  LeadTheDoorTo(&ReadingTick);
-  thread = CreateThread(nullptr, 0, CallTheDoor, &fake, 0, nullptr);
+  PointTheTrampolineAt(&ReadingTick);
+  thread = CreateThread(nullptr, 0, CallTheEntryThunk, &fake, 0, nullptr);
   REQUIRE(thread != nullptr);
   while (plat::WhereIsTick() != plat::TickPlace::InSystemCall) {
     REQUIRE(GetTickCount() - start < 10000);
@@ -169,9 +169,9 @@ SCENARIO(door_sends_a_tick_home_with_its_seh_chain_and_turns_late_callbacks_back
   CHECK_EQ(callbacksEntered, 2);
   CHECK_EQ(disposedOf, 5);
 
-  // Unload: the door closes; its page stays, for callbacks like this one.
-  REQUIRE(plat::CloseTickDoor(250));
-  LeadTheDoorTo(&CountingTick);
+  // Unload: the trampoline closes; its page stays, for callbacks like this one.
+  REQUIRE(plat::CloseTrampoline(250));
+  PointTheTrampolineAt(&CountingTick);
   const FakeTimerThread late = RunTimerCallback();
   CHECK_EQ(callbacksEntered, 2);
   CHECK_EQ(late.headAfter, late.headBefore);
@@ -193,8 +193,8 @@ void HeldTick(uint32_t, void*) {
 // cannot show that it has returned from every callback, so the page would
 // stay. Once it has returned, the proof comes, and the unload gives the page
 // back.
-SCENARIO(door_page_goes_back_once_winmm_shows_every_callback_returned) {
-  REQUIRE(plat::OpenTickDoor());
+SCENARIO(trampoline_page_is_freed_once_winmm_shows_every_callback_returned) {
+  REQUIRE(plat::OpenTrampoline());
   letGo = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   REQUIRE(letGo != nullptr);
   const uint32_t id = plat::TimeSetOneShot(1, 0, &HeldTick, nullptr);
@@ -208,7 +208,7 @@ SCENARIO(door_page_goes_back_once_winmm_shows_every_callback_returned) {
   CHECK(!plat::SeeTimerCallbacksOut(200));
   SetEvent(letGo);
   CHECK(plat::SeeTimerCallbacksOut(5000));
-  REQUIRE(plat::CloseTickDoor(250));
-  CHECK(win32::DoorGivenBack());
+  REQUIRE(plat::CloseTrampoline(250));
+  CHECK(win32::TrampolineFreed());
   CloseHandle(letGo);
 }

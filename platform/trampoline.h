@@ -1,6 +1,6 @@
-// The tick's door, as both backends keep it: one word that says where the
-// timer thread is, written by the door as the thread passes it and swapped by
-// an unload that abandons the tick. The Windows door's machine code uses these
+// The tick's trampoline, as both backends keep it: one word that says where the
+// timer thread is, written by the trampoline as the thread passes it and swapped by
+// an unload that abandons the tick. The Windows trampoline's machine code uses these
 // values as immediates; its file checks them against this list.
 #pragma once
 
@@ -9,19 +9,19 @@
 
 #include "platform/platform.h"
 
-namespace tickdoor {
+namespace trampoline {
 
 enum Place : int32_t {
   kOutside = 0,        // no callback in the module
   kInModule = 1,       // a callback runs the module's code
   kInSystemCall = 2,   // a tick waits inside one of its device calls
-  kAbandoned = 3,      // an unload gave that tick a teardown to run on its way home
+  kAbandoned = 3,      // an unload gave that tick a teardown to run on its way back to winmm
   kInReportWrite = 4,  // the same, inside the synchronous write of an output report
-  kHeld = 5,           // an unload holds the tick there while it reads the teardown
+  kParked = 5,         // an unload parks the tick there while it reads the teardown
 };
 
-// What the rest of the module may know of the place. A held tick is still
-// inside its call as far as anyone but its holder is concerned.
+// What the rest of the module may know of the place. A parked tick is still
+// inside its call as far as anyone but the unload that parked it is concerned.
 constexpr plat::TickPlace TickPlaceOf(int32_t place) {
   switch (place) {
     case kOutside:
@@ -32,18 +32,18 @@ constexpr plat::TickPlace TickPlaceOf(int32_t place) {
       return plat::TickPlace::InReportWrite;
     case kInSystemCall:
     case kAbandoned:
-    case kHeld:
+    case kParked:
       return plat::TickPlace::InSystemCall;
     default:
       return plat::TickPlace::Unknown;
   }
 }
 
-// Whether a timer callback may still come to the door, as both backends keep
-// it: the door's page is given back at unload only when none can. A timer
+// Whether a timer callback may still come to the trampoline, as both backends keep
+// it: the trampoline's page is given back at unload only when none can. A timer
 // of the module's may call back from its arm until it is killed, and a
 // callback the timer thread began before that (winmm does not wait for one
-// that has fired, and one may not have reached the door yet) until the timer
+// that has fired, and one may not have reached the trampoline yet) until the timer
 // thread has shown that it returned from every callback begun before a point
 // at which no timer of the module's was armed (plat::SeeTimerCallbacksOut).
 class CallbackLedger {
@@ -104,4 +104,4 @@ constexpr int kMaxTeardownSteps =
     1 + static_cast<int>(sizeof(plat::AbandonedTickTeardown::handles) / sizeof(plat::Handle)) + 1 +
     static_cast<int>(sizeof(plat::AbandonedTickTeardown::memory) / sizeof(void*));
 
-}  // namespace tickdoor
+}  // namespace trampoline

@@ -1,6 +1,6 @@
-// Simulated tick's door: what the Windows backend's door page does, in C++.
-// A tick abandoned inside a device call goes home as it does there: a jump
-// from the call straight back to the door's entry, past the module's frames,
+// Simulated tick's trampoline: what the Windows backend's trampoline page does, in C++.
+// A tick abandoned inside a device call returns to winmm as it does there: a jump
+// from the call straight back to the entry thunk, past the module's frames,
 // none of whose code runs after the call, destructors included.
 #include <atomic>
 #include <chrono>
@@ -14,26 +14,26 @@
 #include "platform/platform.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_hid.h"
-#include "platform/tick_door.h"
+#include "platform/trampoline.h"
 
 namespace {
 
-using namespace tickdoor;
+using namespace trampoline;
 
 std::atomic<int32_t> place{kOutside};
 std::atomic<bool> closed{false};
 std::atomic<std::thread::id> tickThread{};
 std::atomic<uint64_t> turnedAway{0};
 std::atomic<int> keptMapped{0};
-// As the Windows door's page: kept for an abandoned tick or a module kept
+// As the Windows trampoline's page: kept for an abandoned tick or a module kept
 // mapped, given back by the unload only when no callback can come.
 std::atomic<bool> pageOutlivesModule{false};
-std::atomic<bool> pageGivenBack{false};
-std::atomic<uint64_t> intoGivenBackDoor{0};
-// A host that forbids making code: the next OpenTickDoor fails, and from then
-// on callbacks enter the module directly and the door knows nothing.
-std::atomic<bool> refuseDoor{false};
-std::atomic<bool> noDoor{false};
+std::atomic<bool> pageFreed{false};
+std::atomic<uint64_t> intoFreedTrampoline{0};
+// A host that forbids making code: the next OpenTrampoline fails, and from then
+// on callbacks enter the module directly and the trampoline knows nothing.
+std::atomic<bool> refuseTrampoline{false};
+std::atomic<bool> noTrampoline{false};
 
 std::mutex teardownMutex;
 plat::AbandonedTickTeardown pendingTeardown;
@@ -43,37 +43,38 @@ plat::AbandonedTickTeardown pendingTeardown;
 std::mutex holdMutex;
 std::condition_variable holdChanged;
 enum class Hold { None, Armed, Holding } hold = Hold::None;
-std::string heldCall;  // empty: any
+std::string stalledCall;  // empty: any
 std::function<void()> onAbandon;
-std::function<void()> whileHeld;
+std::function<void()> whileParked;
 
-// An unload holding the tick and the tick waiting at the door for it share
-// the processor as on a PC with one: once the tick waits there, the holder
-// goes on only after the tick has yielded it. A wait that spins without
-// yielding starves the holder; that is counted.
-std::atomic<bool> waitingWhileHeld{false};
-std::atomic<uint64_t> yieldsWhileHeld{0};
-std::atomic<int> holdersStarved{0};
+// An unload parking the tick and the tick waiting in the call thunk share the
+// processor as on a PC with one: once the tick waits there, the unload goes
+// on only after the tick has yielded it. A wait that spins without yielding
+// starves the unload; that is counted.
+std::atomic<bool> waitingWhileParked{false};
+std::atomic<uint64_t> yieldsWhileParked{0};
+std::atomic<int> unloadsStarved{0};
 
 void YieldToHolder() {
-  ++yieldsWhileHeld;
+  ++yieldsWhileParked;
   std::this_thread::yield();
 }
 
 void HolderNeedsTheProcessor() {
-  if (!waitingWhileHeld) return;
+  if (!waitingWhileParked) return;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (yieldsWhileHeld == 0) {
+  while (yieldsWhileParked == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
-      ++holdersStarved;
+      ++unloadsStarved;
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
-// The door's entry of the tick that runs on this thread: its way home.
-thread_local std::jmp_buf* home = nullptr;
+// The trampoline's entry of the tick that runs on this thread, where an
+// abandoned tick's stack switch lands.
+thread_local std::jmp_buf* tickEntry = nullptr;
 
 // Holds of the module's locks by this thread as a tick began on it: its
 // host's, not the tick's (a host's thread that runs virtual time may hold
@@ -114,22 +115,22 @@ void RunTeardown() {
 
 namespace sim {
 
-bool TickDoorClosed() { return closed; }
-void RefuseTickDoor() { refuseDoor = true; }
+bool TrampolineClosed() { return closed; }
+void RefuseTrampoline() { refuseTrampoline = true; }
 
-void HoldTickInNextSystemCall(const char* call) {
+void StallTickInNextSystemCall(const char* call) {
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::Armed;
-  heldCall = call != nullptr ? call : "";
+  stalledCall = call != nullptr ? call : "";
 }
 
-bool WaitForHeldTick(uint32_t timeoutMs) {
+bool WaitForStalledTick(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(holdMutex);
   return holdChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                               [] { return hold == Hold::Holding; });
 }
 
-void ReleaseHeldTick() {
+void ReleaseStalledTick() {
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::None;
   holdChanged.notify_all();
@@ -140,36 +141,36 @@ void OnAbandonTick(std::function<void()> hook) {
   onAbandon = std::move(hook);
 }
 
-void WhileTickHeld(std::function<void()> hook) {
+void WhileTickParked(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(holdMutex);
-  whileHeld = std::move(hook);
+  whileParked = std::move(hook);
 }
 
-bool TickWaitsForItsHolder(uint32_t timeoutMs) {
+bool ParkedTickWaits(uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!waitingWhileHeld) {
+  while (!waitingWhileParked) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
 }
 
-int HoldersStarved() { return holdersStarved; }
+int UnloadsStarved() { return unloadsStarved; }
 uint64_t CallbacksTurnedAway() { return turnedAway; }
-bool DoorPageGivenBack() { return pageGivenBack; }
-uint64_t CallbacksIntoAGivenBackDoor() { return intoGivenBackDoor; }
+bool TrampolinePageFreed() { return pageFreed; }
+uint64_t CallbacksIntoAFreedTrampoline() { return intoFreedTrampoline; }
 int ModuleKeptMapped() { return keptMapped; }
 
 namespace detail {
 
-// Runs a timer callback through the door; false if the door turned it away.
-bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
-  if (noDoor) {
+// Runs a timer callback through the trampoline; false if the trampoline turned it away.
+bool RunThroughTrampoline(uint32_t id, plat::TimerProc proc, void* user) {
+  if (noTrampoline) {
     RunTick(id, proc, user);
     return true;
   }
-  if (pageGivenBack) {
-    ++intoGivenBackDoor;
+  if (pageFreed) {
+    ++intoFreedTrampoline;
     return false;
   }
   place.exchange(kInModule);
@@ -181,11 +182,11 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
   tickThread = std::this_thread::get_id();
   std::jmp_buf entry;
   if (setjmp(entry) == 0) {
-    home = &entry;
+    tickEntry = &entry;
     RunTick(id, proc, user);
   }
-  // Returned, or an abandoned tick home from its call with its teardown run.
-  home = nullptr;
+  // Returned, or an abandoned tick back from its call with its teardown run.
+  tickEntry = nullptr;
   locksUnderTick = kNoTick;
   tickThread = std::thread::id{};
   place = kOutside;
@@ -193,8 +194,8 @@ bool RunThroughDoor(uint32_t id, plat::TimerProc proc, void* user) {
 }
 
 void EnterSystemCall(bool reportWrite, const char* name) {
-  // A tick holding a lock of the module here would keep it for good if sent
-  // home, and an unload or the host's next call would wait on it meanwhile.
+  // A tick holding a lock of the module here would keep it for good if
+  // abandoned, and an unload or the host's next call would wait on it meanwhile.
   // Its locks are let go of until the call returns, so that the test fails
   // rather than hangs.
   if (locksUnderTick != kNoTick && LocksHeld() > locksUnderTick) {
@@ -202,27 +203,27 @@ void EnterSystemCall(bool reportWrite, const char* name) {
                        ": called by a tick holding a lock of the module");
     LetGoOfLocks(locksUnderTick);
   }
-  if (noDoor || !OnTickThread()) return;
+  if (noTrampoline || !OnTickThread()) return;
   place.exchange(reportWrite ? kInReportWrite : kInSystemCall);
   std::unique_lock<std::mutex> lock(holdMutex);
   if (hold != Hold::Armed) return;
-  if (!heldCall.empty() && (name == nullptr || heldCall != name)) return;
+  if (!stalledCall.empty() && (name == nullptr || stalledCall != name)) return;
   hold = Hold::Holding;
   holdChanged.notify_all();
   holdChanged.wait(lock, [] { return hold != Hold::Holding; });
 }
 
 void LeaveSystemCall(void (*dispose)(void* result), void* result) {
-  if (noDoor || !OnTickThread()) {
+  if (noTrampoline || !OnTickThread()) {
     RetakeTickLocks();
     return;
   }
   // Back in the module, unless an unload holds the tick (it waits here, as the
-  // Windows door's gate does) or has abandoned it.
+  // Windows call thunk does) or has abandoned it.
   for (;;) {
     int32_t now = place.load();
-    if (now == kHeld) {
-      waitingWhileHeld = true;
+    if (now == kParked) {
+      waitingWhileParked = true;
       YieldToHolder();
       continue;
     }
@@ -238,32 +239,32 @@ void LeaveSystemCall(void (*dispose)(void* result), void* result) {
   tickThread = std::thread::id{};
   if (dispose != nullptr && result != nullptr) dispose(result);
   RunTeardown();
-  std::longjmp(*home, 1);
+  std::longjmp(*tickEntry, 1);
 }
 
-void ResetDoor() {
+void ResetTrampoline() {
   place = kOutside;
   closed = false;
   tickThread = std::thread::id{};
   turnedAway = 0;
   keptMapped = 0;
   pageOutlivesModule = false;
-  pageGivenBack = false;
-  intoGivenBackDoor = 0;
-  refuseDoor = false;
-  noDoor = false;
+  pageFreed = false;
+  intoFreedTrampoline = 0;
+  refuseTrampoline = false;
+  noTrampoline = false;
   {
     std::lock_guard<std::mutex> lock(teardownMutex);
     pendingTeardown = plat::AbandonedTickTeardown{};
   }
   std::lock_guard<std::mutex> lock(holdMutex);
   hold = Hold::None;
-  heldCall.clear();
+  stalledCall.clear();
   onAbandon = nullptr;
-  whileHeld = nullptr;
-  waitingWhileHeld = false;
-  yieldsWhileHeld = 0;
-  holdersStarved = 0;
+  whileParked = nullptr;
+  waitingWhileParked = false;
+  yieldsWhileParked = 0;
+  unloadsStarved = 0;
 }
 
 }  // namespace detail
@@ -271,33 +272,33 @@ void ResetDoor() {
 
 namespace plat {
 
-bool OpenTickDoor() {
-  if (!refuseDoor) return true;
-  noDoor = true;
+bool OpenTrampoline() {
+  if (!refuseTrampoline) return true;
+  noTrampoline = true;
   SetLastError(kErrorAccessDenied);  // what VirtualProtect says under ACG
   return false;
 }
 
 TickPlace WhereIsTick() {
-  return noDoor ? TickPlace::Unknown : tickdoor::TickPlaceOf(place.load());
+  return noTrampoline ? TickPlace::Unknown : trampoline::TickPlaceOf(place.load());
 }
 
 bool AbandonTick(TeardownSnapshot snapshot, void* context) {
-  if (noDoor) return false;
+  if (noTrampoline) return false;
   std::function<void()> hook;
   std::function<void()> held;
   {
     std::lock_guard<std::mutex> lock(holdMutex);
     hook = onAbandon;
-    held = whileHeld;
+    held = whileParked;
   }
   if (hook) hook();
-  waitingWhileHeld = false;
-  yieldsWhileHeld = 0;
+  waitingWhileParked = false;
+  yieldsWhileParked = 0;
   int32_t expected = kInSystemCall;
-  if (!place.compare_exchange_strong(expected, kHeld)) {
+  if (!place.compare_exchange_strong(expected, kParked)) {
     expected = kInReportWrite;
-    if (!place.compare_exchange_strong(expected, kHeld)) return false;
+    if (!place.compare_exchange_strong(expected, kParked)) return false;
   }
   if (held) held();
   {
@@ -310,8 +311,8 @@ bool AbandonTick(TeardownSnapshot snapshot, void* context) {
   return true;
 }
 
-bool CloseTickDoor(uint32_t waitMs) {
-  if (noDoor) return true;
+bool CloseTrampoline(uint32_t waitMs) {
+  if (noTrampoline) return true;
   closed = true;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
   while (place.load() == kInModule) {
@@ -321,7 +322,7 @@ bool CloseTickDoor(uint32_t waitMs) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  if (!pageOutlivesModule && sim::detail::NoTimerCallbackCanCome()) pageGivenBack = true;
+  if (!pageOutlivesModule && sim::detail::NoTimerCallbackCanCome()) pageFreed = true;
   return true;
 }
 

@@ -1,4 +1,4 @@
-// Win32 backend, inside: the tick's door (win32_door.cpp) as the other
+// Win32 backend, inside: the tick's trampoline (win32_trampoline.cpp) as the other
 // backend files use it.
 #pragma once
 
@@ -11,35 +11,35 @@
 
 namespace win32 {
 
-// The module's timer callback (win32_core.cpp), which the door calls.
-void CALLBACK TimerTrampoline(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
+// The module's timer callback (win32_core.cpp), which the trampoline calls.
+void CALLBACK TimerCallback(UINT id, UINT message, DWORD_PTR user, DWORD_PTR, DWORD_PTR);
 
-// What winmm is to call back: the door's entry, or without a door the
+// What winmm is to call back: the entry thunk, or without a trampoline the
 // trampoline itself.
 LPTIMECALLBACK TimerEntry();
 
-// Whether a timer callback may still come to the door (win32_core.cpp).
+// Whether a timer callback may still come to the trampoline (win32_core.cpp).
 bool NoTimerCallbackCanCome();
 
-bool DoorOpen();
-// True once an unload has closed the door for good and given its page back:
+bool TrampolineOpen();
+// True once an unload has closed the trampoline for good and given its page back:
 // no code of the module runs any more.
-bool DoorGivenBack();
+bool TrampolineFreed();
 // What a tick abandoned inside a call disposes of once the call returns:
 // `function` (stdcall, one argument; nullptr for nothing) is called with the
 // call's result, or, when `written` is given, with the word the call wrote
 // there (an out-parameter in a frame of the tick's, which nothing overwrites
-// before the tick is home). Neither 0 nor INVALID_HANDLE_VALUE is disposed of.
+// before the tick is back with winmm). Neither 0 nor INVALID_HANDLE_VALUE is disposed of.
 struct Disposal {
   Disposal(const void* fn = nullptr, const void* out = nullptr) : function(fn), written(out) {}
   const void* function;
   const void* written;
 };
 
-// Calls the stdcall function fn with argc 32-bit arguments through the door's
-// gate, with what it disposes of should the tick be abandoned meanwhile.
-uintptr_t ThroughGate(const void* fn, uint32_t argc, const uintptr_t* args, const Disposal& dispose,
-                      bool reportWrite);
+// Calls the stdcall function fn with argc 32-bit arguments through the call
+// thunk, with what it disposes of should the tick be abandoned meanwhile.
+uintptr_t ThroughCallThunk(const void* fn, uint32_t argc, const uintptr_t* args,
+                           const Disposal& dispose, bool reportWrite);
 
 template <typename T>
 uintptr_t ToWord(T value) {
@@ -60,16 +60,16 @@ R FromWord(uintptr_t word) {
   }
 }
 
-// A device call of a tick: out to the system and back through the door, so
-// that an unload can tell the tick waits in the system and send it home.
+// A device call of a tick: out to the system and back through the call thunk,
+// so that an unload can tell the tick waits in the system and abandon it.
 template <typename R, typename... Params, typename... Args>
 R CallOutside(R(WINAPI* fn)(Params...), const Disposal& dispose, bool reportWrite, Args... args) {
   static_assert(sizeof...(Params) == sizeof...(Args), "one argument per parameter");
   static_assert(((sizeof(Params) <= sizeof(uintptr_t)) && ...), "32-bit arguments only");
-  if (!DoorOpen()) return fn(static_cast<Params>(args)...);
+  if (!TrampolineOpen()) return fn(static_cast<Params>(args)...);
   const uintptr_t words[] = {ToWord(static_cast<Params>(args))...};
-  return FromWord<R>(ThroughGate(reinterpret_cast<const void*>(fn), sizeof...(Params), words,
-                                 dispose, reportWrite));
+  return FromWord<R>(ThroughCallThunk(reinterpret_cast<const void*>(fn), sizeof...(Params), words,
+                                      dispose, reportWrite));
 }
 
 }  // namespace win32
