@@ -117,8 +117,8 @@ bool FskKeyer::AwaitStoppedClock(uint32_t tickBoundMs) {
     if (!running && (!inFlight || waited >= kInFlightWaitMs)) break;
     plat::SleepMs(1);
   }
-  // A clock the host stopped sees every callback out of the tick's trampoline, so
-  // that an unload after the close can give its page back. Not at unload,
+  // A clock the host stopped sees every callback out of the tick's trampoline,
+  // so that an unload after the close can give its page back. Not at unload,
   // under the loader lock: winmm may have to start a thread for it, which
   // cannot start before the unload is over (the page is kept then).
   if (stopMode == Teardown::Normal) plat::SeeTimerCallbacksOut(kCallbacksOutWaitMs);

@@ -105,13 +105,14 @@ bool SeeTimerCallbacksOut(uint32_t waitMs);
 void SleepMs(uint32_t ms);
 uint32_t MonotonicMs();  // for bounded waits only, never for keying
 
-// ---- the tick's trampoline ----------------------------------------------------
-// Timer callbacks enter the module only through a trampoline that is not part of
-// the module (win32: a page of our own that outlives it), and every device
+// ---- the tick's trampoline ---------------------------------------------
+// Timer callbacks enter the module only through a trampoline that is not part
+// of the module (win32: a page of our own that outlives it), and every device
 // call a tick makes goes out to the system and comes back through it. So an
 // unload can tell a tick running the module's code from one waiting inside
-// the system, and can send a waiting tick back to winmm by a way that no longer passes
-// through the module, which may be unmapped by the time the call returns.
+// the system, and can send a waiting tick back to winmm by a way that no
+// longer passes through the module, which may be unmapped by the time the
+// call returns.
 
 // Made once at load; false if it could not be made (callbacks then enter the
 // module directly, and WhereIsTick says Unknown).
@@ -139,18 +140,18 @@ struct AbandonedTickTeardown {
 // nothing changes after (the tick never runs the module's code again). Runs on
 // the thread that abandons; must not wait for the tick.
 using TeardownSnapshot = AbandonedTickTeardown (*)(void* context);
-// Abandons the tick if it is waiting inside a system call: holds it there
-// (should the call return meanwhile, it waits at the trampoline), takes the
-// snapshot, and lets it return to winmm with that teardown. False if it is not waiting
-// in a call (it has come back, or never went); then nothing is done and the
-// snapshot is not taken.
+// Abandons the tick if it is waiting inside a system call: parks it there
+// (should the call return meanwhile, it waits in the call thunk), takes the
+// snapshot, and lets it return to winmm with that teardown. False if it is
+// not waiting in a call (it has come back, or never went); then nothing is
+// done and the snapshot is not taken.
 bool AbandonTick(TeardownSnapshot snapshot, void* context);
 
 // At unload, after the module's own teardown: no callback enters the module
 // any more. Waits up to waitMs for a callback inside the module's code to
-// leave it; false if one is still there. The trampoline's page is given back only
-// if no thread can be in it or come to it: no tick abandoned, the module not
-// kept, and no timer armed since SeeTimerCallbacksOut last succeeded.
+// leave it; false if one is still there. The trampoline's page is given back
+// only if no thread can be in it or come to it: no tick abandoned, the module
+// not kept, and no timer armed since SeeTimerCallbacksOut last succeeded.
 bool CloseTrampoline(uint32_t waitMs);
 
 // Keeps the module's code mapped after the host unloads it, for a thread that
@@ -158,8 +159,8 @@ bool CloseTrampoline(uint32_t waitMs);
 bool KeepModuleMapped();
 
 // ---- memory ---------------------------------------------------------------
-// Zeroed memory that a tick's way back to winmm can free without the module's code.
-// nullptr when there is none.
+// Zeroed memory that an abandoned tick's teardown can free without the
+// module's code. nullptr when there is none.
 void* AllocateZeroed(size_t size);
 void Free(void* memory);
 

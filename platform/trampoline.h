@@ -1,7 +1,8 @@
-// The tick's trampoline, as both backends keep it: one word that says where the
-// timer thread is, written by the trampoline as the thread passes it and swapped by
-// an unload that abandons the tick. The Windows trampoline's machine code uses these
-// values as immediates; its file checks them against this list.
+// The tick's trampoline, as both backends keep it: one word that says where
+// the timer thread is, written by the trampoline as the thread passes it and
+// swapped by an unload that abandons the tick. The Windows trampoline's
+// machine code uses these values as immediates; its file checks them against
+// this list.
 #pragma once
 
 #include <atomic>
@@ -15,7 +16,7 @@ enum Place : int32_t {
   kOutside = 0,        // no callback in the module
   kInModule = 1,       // a callback runs the module's code
   kInSystemCall = 2,   // a tick waits inside one of its device calls
-  kAbandoned = 3,      // an unload gave that tick a teardown to run on its way back to winmm
+  kAbandoned = 3,      // an unload gave that tick a teardown to run on its way out
   kInReportWrite = 4,  // the same, inside the synchronous write of an output report
   kParked = 5,         // an unload parks the tick there while it reads the teardown
 };
@@ -39,13 +40,13 @@ constexpr plat::TickPlace TickPlaceOf(int32_t place) {
   }
 }
 
-// Whether a timer callback may still come to the trampoline, as both backends keep
-// it: the trampoline's page is given back at unload only when none can. A timer
-// of the module's may call back from its arm until it is killed, and a
-// callback the timer thread began before that (winmm does not wait for one
-// that has fired, and one may not have reached the trampoline yet) until the timer
-// thread has shown that it returned from every callback begun before a point
-// at which no timer of the module's was armed (plat::SeeTimerCallbacksOut).
+// Whether a timer callback may still come to the trampoline, as both backends
+// keep it: the trampoline's page is given back at unload only when none can. A
+// timer of the module's may call back from its arm until it is killed, and a
+// callback the timer thread began before that (winmm does not wait for one that
+// has fired, and one may not have reached the trampoline yet) until the timer
+// thread has shown that it returned from every callback begun before a point at
+// which no timer of the module's was armed (plat::SeeTimerCallbacksOut).
 class CallbackLedger {
  public:
   void Armed(uint32_t id) {

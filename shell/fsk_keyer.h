@@ -32,11 +32,11 @@ extern plat::Lock keyerLock;
 // process is exiting the other threads are gone (one may have died holding the
 // lock) and nobody is left to race with, so the lock is not taken.
 //
-// No guard is ever held across a device call. Besides keeping the timer
-// thread from waiting on a host thread that waits on the system, this is what
-// lets an unload abandon a tick inside such a call: the tick returns to winmm
-// through the trampoline without running a destructor, so a guard held there
-// would never be released. The simulated trampoline abandons it the same way, and
+// No guard is ever held across a device call. Besides keeping the timer thread
+// from waiting on a host thread that waits on the system, this is what lets an
+// unload abandon a tick inside such a call: the tick returns to winmm through
+// the trampoline without running a destructor, so a guard held there would
+// never be released. The simulated trampoline abandons it the same way, and
 // records a tick's device call made holding a lock of the module as a breach
 // that fails the native tests.
 class KeyerGuard {

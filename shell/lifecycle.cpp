@@ -155,12 +155,13 @@ struct AbandonRequest {
   plat::StatusSection section;  // taken from the instance, given up by the unload
 };
 
-// The teardown a tick abandoned inside the system runs on its way back to winmm, which
-// does not pass through the module: the release report if the box is open,
-// the device's handles and the discovery's set closed, the link's memory
-// freed, and the instance's own when it is to go. Read while the trampoline holds
-// the tick inside its call, so the fields hold still and stay so: a handle
-// the tick closed before it was held is none here, and is not closed again.
+// The teardown a tick abandoned inside the system runs on its way back to
+// winmm, which does not pass through the module: the release report if the box
+// is open, the device's handles and the discovery's set closed, the link's
+// memory freed, and the instance's own when it is to go. Read while the
+// trampoline holds the tick inside its call, so the fields hold still and stay
+// so: a handle the tick closed before it was held is none here, and is not
+// closed again.
 plat::AbandonedTickTeardown TeardownOf(void* context) {
   auto& request = *static_cast<AbandonRequest*>(context);
   FskKeyer& keyer = *request.keyer;
@@ -216,9 +217,9 @@ bool Abandon(FskKeyer& keyer, bool freeInstance) {
   return true;
 }
 
-// Stops the clock at unload and deals with a tick that is still running.
-// Ended: the device link is free. Abandoned: the tick tears the instance down
-// on its way back to winmm. LeftRunning: a tick that neither ended nor waited inside
+// Stops the clock at unload and deals with a tick that is still running. Ended:
+// the device link is free. Abandoned: the tick tears the instance down on its
+// way back to winmm. LeftRunning: a tick that neither ended nor waited inside
 // the system within the bounds; it still uses the instance and the module.
 TickOutcome StopAtUnload(FskKeyer& keyer, bool freeInstance) {
   keyer.StopClock(Teardown::ModuleUnload);

@@ -16,12 +16,13 @@
 //   a tick running       FskKeyer::tickRunning, keyerLock the tick itself
 //   module kept mapped   ModuleLife, keyerLock (below)    an unload that leaves a host
 //                                                         thread or a tick inside the module
-//   where the timer      the trampoline's place word            the trampoline as the thread passes
-//   it; thread is            (platform/trampoline.h)           AbandonTick holds, then abandons
-//   trampoline closed          the trampoline, set once at unload     CloseTrampoline
-//   trampoline's page kept     the backend (win32_trampoline.cpp)     an abandoned tick, a kept
-//   module,
-//                                                         a timer armed since the timer
+//   where the timer      the trampoline's place word      the trampoline as the thread
+//   thread is            (platform/trampoline.h)          passes it; AbandonTick parks,
+//                                                         then abandons
+//   trampoline closed    the trampoline, set once at      CloseTrampoline
+//                        unload
+//   trampoline's page    the backend                      an abandoned tick, a kept module,
+//   kept                 (win32_trampoline.cpp)           a timer armed since the timer
 //                                                         thread last showed every callback
 //                                                         returned (the host's close asks)
 //
@@ -40,8 +41,8 @@ class FskKeyer;
 extern FskKeyer* activeKeyer;
 
 // At unload, how long a running tick is waited for before it is abandoned to
-// the tick's trampoline: one inside a report write (which needs no loader lock, so a
-// stalling box is waited out) and one anywhere else (a discovery may be
+// the tick's trampoline: one inside a report write (which needs no loader lock,
+// so a stalling box is waited out) and one anywhere else (a discovery may be
 // waiting for the very loader lock the unload holds). The second is also how
 // long unload waits for another host thread's open or close.
 constexpr uint32_t kStalledWriteWaitMs = 2000;

@@ -45,19 +45,20 @@ int MaxConcurrentCallbacks();
 // tick's trampoline, as the timer thread would.
 void RunTimer(const FiredTimer& fired);
 
-// ---- the tick's trampoline ------------------------------------------------------
-// Callbacks and the device calls they make pass the trampoline as on Windows. A tick
-// abandoned by an unload returns to winmm when its call returns: the sim runs the
-// teardown it was given and jumps back to the callback's entry without
+// ---- the tick's trampoline ---------------------------------------------
+// Callbacks and the device calls they make pass the trampoline as on Windows. A
+// tick abandoned by an unload returns to winmm when its call returns: the sim
+// runs the teardown it was given and jumps back to the callback's entry without
 // running any more of the module's code, destructors included. A tick that
 // makes a device call holding a lock of the module is recorded as a breach
-// (Box()->Breaches()). Timers that fire after the trampoline closed are dropped.
+// (Box()->Breaches()). Timers that fire after the trampoline closed are
+// dropped.
 bool TrampolineClosed();
 // Callbacks dropped at the closed trampoline.
 uint64_t CallbacksTurnedAway();
-// Whether the unload gave the trampoline's page back (Windows: VirtualFree), which
-// it may only once no callback can come; and the callbacks that came to it
-// after all, each of which would end the host on Windows.
+// Whether the unload gave the trampoline's page back (Windows: VirtualFree),
+// which it may only once no callback can come; and the callbacks that came to
+// it after all, each of which would end the host on Windows.
 bool TrampolinePageFreed();
 uint64_t CallbacksIntoAFreedTrampoline();
 // Times the module asked to stay mapped.
@@ -125,9 +126,10 @@ void ClearTrace();
 
 // Each part of the simulated platform resets its own state; Reset calls them.
 namespace detail {
-// The device calls of the simulated bus pass the trampoline through this: a call
-// made by a tick marks the tick as waiting in the system, and a tick abandoned
-// meanwhile returns to winmm when it returns (the call's result handed to `dispose`).
+// The device calls of the simulated bus pass the trampoline through this: a
+// call made by a tick marks the tick as waiting in the system, and a tick
+// abandoned meanwhile returns to winmm when it returns (the call's result
+// handed to `dispose`).
 void EnterSystemCall(bool reportWrite, const char* name);
 void LeaveSystemCall(void (*dispose)(void* result), void* result);
 // Holds of the module's locks (plat::Lock) by the calling thread, in the
@@ -137,7 +139,8 @@ int LocksHeld();
 void LetGoOfLocks(int kept);
 void RetakeLocks(int kept);
 void ForgetLocks(int kept);
-// Runs a timer callback through the trampoline; false if the trampoline turned it away.
+// Runs a timer callback through the trampoline; false if the trampoline turned
+// it away.
 bool RunThroughTrampoline(uint32_t id, void (*proc)(uint32_t, void*), void* user);
 // Whether a timer callback may still come to the trampoline.
 bool NoTimerCallbackCanCome();

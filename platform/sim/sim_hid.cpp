@@ -42,10 +42,10 @@ void WaitWhileEnumerationsHeld() {
   --heldNow;
 }
 
-// A device call through the tick's trampoline: a tick abandoned meanwhile returns to winmm
-// when it returns, and its result (or, with `written`, what the call wrote
-// there) is handed to `dispose`. Named calls are on the device link, which
-// one thread at a time may use.
+// A device call through the tick's trampoline: a tick abandoned meanwhile
+// returns to winmm when it returns, and its result (or, with `written`, what
+// the call wrote there) is handed to `dispose`. Named calls are on the device
+// link, which one thread at a time may use.
 template <typename Result, typename Call>
 Result ThroughTrampoline(const char* name, Call call, void (*dispose)(void*) = nullptr,
                          bool write = false, void* const* written = nullptr) {

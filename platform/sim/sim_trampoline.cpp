@@ -1,7 +1,8 @@
-// Simulated tick's trampoline: what the Windows backend's trampoline page does, in C++.
-// A tick abandoned inside a device call returns to winmm as it does there: a jump
-// from the call straight back to the entry thunk, past the module's frames,
-// none of whose code runs after the call, destructors included.
+// Simulated tick's trampoline: what the Windows backend's trampoline page does,
+// in C++. A tick abandoned inside a device call returns to winmm as it does
+// there: a jump from the call straight back to the entry thunk, past the
+// module's frames, none of whose code runs after the call, destructors
+// included.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -163,7 +164,8 @@ int ModuleKeptMapped() { return keptMapped; }
 
 namespace detail {
 
-// Runs a timer callback through the trampoline; false if the trampoline turned it away.
+// Runs a timer callback through the trampoline; false if the trampoline turned
+// it away.
 bool RunThroughTrampoline(uint32_t id, plat::TimerProc proc, void* user) {
   if (noTrampoline) {
     RunTick(id, proc, user);

@@ -64,11 +64,11 @@ Lock::Lock() {
 }
 // The system may keep a debug record for a critical section (Wine and older
 // Windows allocate one at initialisation) and, once threads have contended for
-// it, an event: left behind, every load of the module would lose them. They
-// are given back only once the unload has closed the tick's trampoline for good, as
+// it, an event: left behind, every load of the module would lose them. They are
+// given back only once the unload has closed the tick's trampoline for good, as
 // no code of the module runs after that. Elsewhere the locks stay as they are:
-// a program built on the driver has no trampoline, and at process exit, or with a
-// thread kept inside the module, the trampoline stays.
+// a program built on the driver has no trampoline, and at process exit, or with
+// a thread kept inside the module, the trampoline stays.
 Lock::~Lock() {
   if (!win32::TrampolineFreed()) return;
   ::DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
@@ -103,21 +103,21 @@ bool TimeKillEvent(uint32_t timerId) {
 // it calls the specified callback function or sets or pulses the specified
 // event object" (timeSetEvent): one thread serves every timer, one after
 // another, and sets the event of a TIME_CALLBACK_EVENT_SET timer with no code
-// of ours. winmm takes a due timer off its list (Wine: marks it, or copies
-// it) under the lock by which timeKillEvent takes one away and timeSetEvent
-// adds one, then calls it with that lock free; a kill that comes meanwhile
-// (it may even succeed) does not stop the call (only TIME_KILL_SYNCHRONOUS,
-// which at unload could wait for a tick that waits for the loader lock,
-// keeps an event from occurring after timeKillEvent). So a callback of ours that winmm began is
-// taken before any kill that kept it from firing again, and a one-shot
-// sentinel armed after every timer of ours was killed is taken after it: by
-// the time the sentinel's event is set, the thread has returned to winmm
-// from that callback, whether it was still on its way to the trampoline or about
-// to leave it. Microsoft documents the one thread but not the order; Wine's
-// winmm (dlls/winmm/time.c) works so. The thread may be busy (another
-// program's callback, or a thread of winmm's own still to start), so the
-// wait is bounded; if the event does not come, it stays open for the
-// sentinel, which winmm may still set, and the trampoline's page is kept.
+// of ours. winmm takes a due timer off its list (Wine: marks it, or copies it)
+// under the lock by which timeKillEvent takes one away and timeSetEvent adds
+// one, then calls it with that lock free; a kill that comes meanwhile (it may
+// even succeed) does not stop the call (only TIME_KILL_SYNCHRONOUS, which at
+// unload could wait for a tick that waits for the loader lock, keeps an event
+// from occurring after timeKillEvent). So a callback of ours that winmm began
+// is taken before any kill that kept it from firing again, and a one-shot
+// sentinel armed after every timer of ours was killed is taken after it: by the
+// time the sentinel's event is set, the thread has returned to winmm from that
+// callback, whether it was still on its way to the trampoline or about to leave
+// it. Microsoft documents the one thread but not the order; Wine's winmm
+// (dlls/winmm/time.c) works so. The thread may be busy (another program's
+// callback, or a thread of winmm's own still to start), so the wait is bounded;
+// if the event does not come, it stays open for the sentinel, which winmm may
+// still set, and the trampoline's page is kept.
 bool SeeTimerCallbacksOut(uint32_t waitMs) {
   uint32_t arms = 0;
   if (!callbacks.NoneArmed(&arms)) return false;

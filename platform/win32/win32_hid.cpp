@@ -62,7 +62,8 @@ const void* FreePreparsed() { return reinterpret_cast<const void*>(&::HidD_FreeP
 namespace plat {
 
 // Every call below but the first goes out through the tick's trampoline (see
-// win32_trampoline.cpp), so that a tick waiting in one of them can be sent back to winmm.
+// win32_trampoline.cpp), so that a tick waiting in one of them can be sent back
+// to winmm.
 void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
 
 Handle OpenInterfaceSet(const Guid* guid, uint32_t flags) {

@@ -271,9 +271,9 @@ LPTIMECALLBACK entryThunk = nullptr;
 std::atomic<bool> pageOutlivesModule{false};
 bool pageFreed = false;  // by the unload that closed the trampoline
 
-// Where a label of the trampoline's code lies within it. On addresses, not pointer
-// differences: the labels are separate objects to the compiler, which may
-// assume anything of a subtraction between them.
+// Where a label of the trampoline's code lies within it. On addresses, not
+// pointer differences: the labels are separate objects to the compiler, which
+// may assume anything of a subtraction between them.
 uintptr_t OffsetInCode(const unsigned char* label) {
   return reinterpret_cast<uintptr_t>(label) - reinterpret_cast<uintptr_t>(tarvokeyTrampolineCode);
 }

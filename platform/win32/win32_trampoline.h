@@ -1,5 +1,5 @@
-// Win32 backend, inside: the tick's trampoline (win32_trampoline.cpp) as the other
-// backend files use it.
+// Win32 backend, inside: the tick's trampoline (win32_trampoline.cpp) as the
+// other backend files use it.
 #pragma once
 
 #include <windows.h>
@@ -22,14 +22,15 @@ LPTIMECALLBACK TimerEntry();
 bool NoTimerCallbackCanCome();
 
 bool TrampolineOpen();
-// True once an unload has closed the trampoline for good and given its page back:
-// no code of the module runs any more.
+// True once an unload has closed the trampoline for good and given its page
+// back: no code of the module runs any more.
 bool TrampolineFreed();
 // What a tick abandoned inside a call disposes of once the call returns:
 // `function` (stdcall, one argument; nullptr for nothing) is called with the
 // call's result, or, when `written` is given, with the word the call wrote
 // there (an out-parameter in a frame of the tick's, which nothing overwrites
-// before the tick is back with winmm). Neither 0 nor INVALID_HANDLE_VALUE is disposed of.
+// before the tick is back with winmm). Neither 0 nor INVALID_HANDLE_VALUE is
+// disposed of.
 struct Disposal {
   Disposal(const void* fn = nullptr, const void* out = nullptr) : function(fn), written(out) {}
   const void* function;

@@ -171,7 +171,8 @@ TEST_F(ModuleTest, DetachTearsDownAnInstanceTheHostLeftOpen) {
       }
       EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0);
       if (processExiting) {
-        // winmm is not called: the system drops timer and resolution with the process.
+        // winmm is not called: the system drops timer and resolution with the
+        // process.
         EXPECT_EQ(sim::ResolutionRequests(), 1);
         EXPECT_EQ(sim::ArmedTimerCount(), 1u);
       } else {
@@ -253,9 +254,10 @@ TEST_F(ModuleTest, FreeLibraryGivesUpOnATickThatNeverEnds) {
 }
 
 // A host that forbids making code (Arbitrary Code Guard) refuses the tick's
-// trampoline. The module says so and loads; what is lost shows at unload: a tick
-// waiting inside the system can no longer be sent back to winmm past the module, so
-// the module asks to stay mapped for it (which Windows refuses by then).
+// trampoline. The module says so and loads; what is lost shows at unload: a
+// tick waiting inside the system can no longer be sent back to winmm past the
+// module, so the module asks to stay mapped for it (which Windows refuses by
+// then).
 TEST_F(ModuleTest, WithoutTheTrampolineATickInTheSystemKeepsTheModuleMapped) {
   sim::RefuseTrampoline();
   ASSERT_TRUE(ModuleAttach());
@@ -316,11 +318,11 @@ bool TickLeavesTheTrampoline(std::chrono::milliseconds bound) {
 }
 
 // FreeLibrary while a tick waits inside the system. A discovery may wait for
-// the very loader lock the unload holds: it is given up on after a short
-// bound. A report write needs no loader lock: a stalling box is waited out,
-// up to a longer bound. A tick given up on returns to winmm through the trampoline without
-// running the module's code, and on its way releases the lines and frees
-// what the instance held, and what the call it waited in made. Either way
+// the very loader lock the unload holds: it is given up on after a short bound.
+// A report write needs no loader lock: a stalling box is waited out, up to a
+// longer bound. A tick given up on returns to winmm through the trampoline
+// without running the module's code, and on its way releases the lines and
+// frees what the instance held, and what the call it waited in made. Either way
 // nothing stays armed.
 struct StuckTick {
   const char* name;
@@ -441,10 +443,10 @@ TEST_F(ModuleTest, AnAbandonedTickNeverUsesAHandleItClosedItself) {
   // Handles, sets, memory and misuse are checked by the fixture.
 }
 
-// The host's close then its unload, as MMTTY does: the trampoline's page is given
-// back. But a callback the timer thread began before the close, still on its
-// way to the trampoline (its timer could not be killed, or was killed too late),
-// keeps it: the callback turns back there.
+// The host's close then its unload, as MMTTY does: the trampoline's page is
+// given back. But a callback the timer thread began before the close, still on
+// its way to the trampoline (its timer could not be killed, or was killed too
+// late), keeps it: the callback turns back there.
 TEST_F(ModuleTest, NoTimerCallbackEntersTheModuleAfterUnload) {
   ASSERT_EQ(extfskOpen(0), 1);
   sim::AdvanceMs(100);

@@ -1,6 +1,6 @@
-// The tick's trampoline itself, as the module's Windows backend builds it, driven
-// from this program: a thread of ours plays winmm's timer thread and calls
-// the entry thunk, so the test sees exactly what winmm would get back.
+// The tick's trampoline itself, as the module's Windows backend builds it,
+// driven from this program: a thread of ours plays winmm's timer thread and
+// calls the entry thunk, so the test sees exactly what winmm would get back.
 #include "host/iat_patch.h"
 #include "host/scenario.h"
 #include "platform/platform.h"
@@ -39,7 +39,8 @@ void WaitingTick(uint32_t, void*) {
   static char bytes[256 * 1024];
   uint32_t written = 0;
   plat::WriteFile(pipeWrite, bytes, sizeof bytes, &written);
-  // Not reached once abandoned: the trampoline sends the tick home from the call.
+  // Not reached once abandoned: the trampoline sends the tick home from the
+  // call.
   asm volatile("movl %0, %%fs:0" : : "r"(record.next) : "memory");
 }
 
@@ -120,12 +121,12 @@ FakeTimerThread RunTimerCallback() {
 
 }  // namespace
 
-// An abandoned tick returns to winmm to winmm with the SEH chain winmm gave it, not
-// with frames of the module's code whose stack it has left: an exception on
+// An abandoned tick returns to winmm to winmm with the SEH chain winmm gave it,
+// not with frames of the module's code whose stack it has left: an exception on
 // that thread later would walk into them. While the unload holds it, it waits
 // at the gate yielding the processor. An abandoned tick disposes of what its
-// call wrote where that is asked for. Then the trampoline closes at unload, and a
-// callback that still comes turns back without entering the module.
+// call wrote where that is asked for. Then the trampoline closes at unload, and
+// a callback that still comes turns back without entering the module.
 SCENARIO(trampoline_returns_an_abandoned_tick_to_winmm_and_turns_late_callbacks_back) {
   systemSwitchToThread = reinterpret_cast<decltype(&::SwitchToThread)>(
       iat::Patch(GetModuleHandleA(nullptr), "kernel32.dll", "SwitchToThread",
@@ -145,7 +146,8 @@ SCENARIO(trampoline_returns_an_abandoned_tick_to_winmm_and_turns_late_callbacks_
   }
   REQUIRE(plat::AbandonTick(&DrainWhileParked, nullptr));
   CHECK(tickYields > 0);
-  // The tick returns to winmm (what is left of its write drained, had it not yielded).
+  // The tick returns to winmm (what is left of its write drained, had it not
+  // yielded).
   while (WaitForSingleObject(thread, 1) == WAIT_TIMEOUT) DrainSome();
   CloseHandle(thread);
   CHECK_EQ(callbacksEntered, 1);

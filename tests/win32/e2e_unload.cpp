@@ -84,8 +84,8 @@ SCENARIO(unload_without_close) {
 }
 
 // No box, so every tick looks for it; one discovery waits for the loader lock
-// that FreeLibrary holds. It is given up on after kUnloadWaitMs and returns to winmm
-// past the unmapped module when the lock comes free, closing its set.
+// that FreeLibrary holds. It is given up on after kUnloadWaitMs and returns to
+// winmm past the unmapped module when the lock comes free, closing its set.
 SCENARIO(unload_during_a_discovery_that_takes_the_loader_lock) {
   WriteDefaultSettings();
   Plugin plugin(env.plugin);
