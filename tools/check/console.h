@@ -39,8 +39,8 @@ class Console {
   // A document that is UTF-8 wherever it goes (JSON).
   virtual void PrintUtf8(const std::string& text) { Print(text); }
   // How wide a line of text may be: the console's width less its last
-  // column (see kConsoleColumns), or that of the narrowest console when the
-  // output goes elsewhere.
+  // column (see kConsoleColumns; the narrowest console's when the width
+  // cannot be had); with the output in a file or a pipe, any.
   virtual int Columns() { return kConsoleColumns; }
   // Asks a question on the console; true only for an explicit yes.
   virtual bool Confirm(const std::string& question) = 0;

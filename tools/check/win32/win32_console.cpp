@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "tools/check/text.h"
@@ -176,10 +177,13 @@ void Win32Console::PrintUtf8(const std::string& text) {
 }
 
 // On a console, its screen buffer's width: it wraps lines there. A Windows
-// 10 console is 120 columns wide, a Windows 7 one 80.
+// 10 console is 120 columns wide, a Windows 7 one 80. Written to a file or a
+// pipe, no line is broken: whatever shows it wraps to its own width, and a
+// device path stays whole for a support request to quote.
 int Win32Console::Columns() {
+  if (!outIsConsole_) return std::numeric_limits<int>::max();
   CONSOLE_SCREEN_BUFFER_INFO screen;
-  if (outIsConsole_ && GetConsoleScreenBufferInfo(out_, &screen) && screen.dwSize.X > 40) {
+  if (GetConsoleScreenBufferInfo(out_, &screen) && screen.dwSize.X > 40) {
     return screen.dwSize.X - 1;
   }
   return kConsoleColumns;
