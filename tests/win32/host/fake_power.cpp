@@ -7,27 +7,18 @@
 namespace box {
 namespace {
 
-// Never destroyed, and built before main: the plug-in may ask late in the
-// process, and the system's GetProcAddress is read before anything patched
-// an import table (a program that links the driver's code patches its own).
+// Built before main: the system's GetProcAddress is read before anything
+// patched an import table (a program that links the driver's code patches
+// its own).
 struct State {
-  CRITICAL_SECTION lock;
+  FakeLock lock;
   PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
   std::vector<PROCESS_POWER_THROTTLING_STATE> calls;
   decltype(&::GetProcAddress) realGetProcAddress = &::GetProcAddress;
-  State() { InitializeCriticalSection(&lock); }
 };
 
-State& S() {
-  static State* state = new State;
-  return *state;
-}
+State& S() { return FakeState<State>(); }
 State& stateBuiltBeforeMain = S();
-
-struct Locked {
-  Locked() { EnterCriticalSection(&S().lock); }
-  ~Locked() { LeaveCriticalSection(&S().lock); }
-};
 
 // Set and Get of this process's power throttling state. Each Set replaces
 // the whole state, as Windows does.
@@ -39,7 +30,7 @@ BOOL PowerThrottlingCall(HANDLE process, PROCESS_INFORMATION_CLASS kind, LPVOID 
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const Locked locked;
+  const Locked locked(S().lock);
   auto* state = static_cast<PROCESS_POWER_THROTTLING_STATE*>(information);
   if (set) {
     S().throttling = *state;
@@ -77,12 +68,12 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name) {
 }  // namespace
 
 PROCESS_POWER_THROTTLING_STATE PowerThrottling() {
-  const Locked locked;
+  const Locked locked(S().lock);
   return S().throttling;
 }
 
 std::vector<PROCESS_POWER_THROTTLING_STATE> PowerThrottlingCalls() {
-  const Locked locked;
+  const Locked locked(S().lock);
   return S().calls;
 }
 

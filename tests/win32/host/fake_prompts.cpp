@@ -8,33 +8,23 @@
 namespace box {
 namespace {
 
-// Never destroyed, and built before main, like the box's state.
 struct State {
-  CRITICAL_SECTION lock;
+  FakeLock lock;
   std::vector<Prompt> prompts;
   std::deque<int> answers;
   DWORD delayMs = 0;
   // Signalled when a prompt begins.
   HANDLE shown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  State() { InitializeCriticalSection(&lock); }
 };
 
-State& S() {
-  static State* state = new State;
-  return *state;
-}
+State& S() { return FakeState<State>(); }
 State& stateBuiltBeforeMain = S();
-
-struct Locked {
-  Locked() { EnterCriticalSection(&S().lock); }
-  ~Locked() { LeaveCriticalSection(&S().lock); }
-};
 
 int ShowPrompt(Prompt prompt) {
   DWORD delay;
   bool unexpected = false;
   {
-    const Locked locked;
+    const Locked locked(S().lock);
     if (S().answers.empty()) {
       unexpected = true;
     } else {
@@ -46,7 +36,7 @@ int ShowPrompt(Prompt prompt) {
   if (unexpected) detail::Breach("unexpected prompt: " + prompt.caption);
   SetEvent(S().shown);
   if (delay != 0) Sleep(delay);
-  const Locked locked;
+  const Locked locked(S().lock);
   prompt.endMs = NowMs();
   S().prompts.push_back(prompt);
   return prompt.answer;
@@ -65,17 +55,17 @@ int WINAPI FakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style
 }  // namespace
 
 void AnswerPrompts(const std::vector<int>& answers) {
-  const Locked locked;
+  const Locked locked(S().lock);
   S().answers.assign(answers.begin(), answers.end());
 }
 
 void SetPromptDelay(DWORD ms) {
-  const Locked locked;
+  const Locked locked(S().lock);
   S().delayMs = ms;
 }
 
 std::vector<Prompt> Prompts() {
-  const Locked locked;
+  const Locked locked(S().lock);
   return S().prompts;
 }
 
