@@ -99,8 +99,8 @@ struct Examined {
 
 // The device just opened with the box's identifiers: its claim, then its
 // capabilities, read side, strings and generation. One program keys a box at
-// a time: the claim comes before anything is asked of the box or written to
-// it, and a box that another program holds is left to it, to be looked at
+// a time: the claim comes before anything more is asked of the box or written
+// to it, and a box that another program holds is left to it, to be looked at
 // again at the next discovery.
 void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined& box) {
   box.matched = true;
@@ -284,7 +284,7 @@ bool FskKeyer::FindDevice() {
   // 5. Acceptance.
   const bool result = Accept(*this, box);
 
-  // 6.
+  // 6. What it found, said.
   Trace(result ? "Device detected" : "Device not detected");
   Show(*this, box, result, setError);
 
