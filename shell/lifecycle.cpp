@@ -159,7 +159,7 @@ struct AbandonRequest {
 // winmm, which does not pass through the module: the release report if the box
 // is open, the device's handles and the discovery's set closed, the link's
 // memory freed, and the instance's own when it is to go. Read while the
-// trampoline holds the tick inside its call, so the fields hold still and stay
+// trampoline parks the tick inside its call, so the fields hold still and stay
 // so: a handle the tick closed before it was held is none here, and is not
 // closed again.
 plat::AbandonedTickTeardown TeardownOf(void* context) {

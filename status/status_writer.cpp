@@ -123,7 +123,7 @@ void Writer::Discovered(Link result, const Box* box) {
   Edit(draft_.boxProductId) = box->productId;
   Edit(draft_.generation) = box->generation;
   Edit(draft_.boxKey) = box->key;
-  if (draft_.claimError != box->claimError) Edit(draft_.claimError) = box->claimError;
+  Edit(draft_.claimError) = box->claimError;
   if (box->productUtf16le == nullptr) return;
   // The HID class returns UTF-16LE: a code unit's low byte first.
   size_t at = 0;

@@ -67,9 +67,9 @@ int ModuleKeptMapped();
 // from then on callbacks enter the module directly and nothing knows where
 // the tick is.
 void RefuseTrampoline();
-// The tick's next device call (of that name, when given) holds it inside,
-// once the trampoline has marked it as waiting in the system, until released: a
-// call that does not return until then.
+// The tick's next device call (of that name, when given) stalls it inside,
+// once the trampoline has marked it as waiting in the system, until released:
+// a call that does not return until then.
 void StallTickInNextSystemCall(const char* call = nullptr);
 bool WaitForStalledTick(uint32_t timeoutMs);  // false after timeoutMs of real time
 void ReleaseStalledTick();

@@ -220,7 +220,7 @@ void LeaveSystemCall(void (*dispose)(void* result), void* result) {
     RetakeTickLocks();
     return;
   }
-  // Back in the module, unless an unload holds the tick (it waits here, as the
+  // Back in the module, unless an unload parks the tick (it waits here, as the
   // Windows call thunk does) or has abandoned it.
   for (;;) {
     int32_t now = place.load();

@@ -13,7 +13,6 @@
 #include <gmock/gmock.h>
 
 #include "fixture.h"
-#include "hidlink/box_claim.h"
 #include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
 #include "probe_texts.h"
@@ -41,7 +40,6 @@ class TestConsole : public Console {
   int waitedForEnter = 0;
   std::function<Stop()> during;
   std::function<bool()> enter;
-  std::vector<StatusEntry> others;  // what other programs publish
   // Sections found but not this user's to read.
   std::vector<StatusEntry> unreadable;
 
@@ -62,7 +60,7 @@ class TestConsole : public Console {
   // The sections the module made, found by their names as the Windows
   // console finds them by process.
   std::vector<StatusEntry> ReadStatuses() override {
-    std::vector<StatusEntry> entries = others;
+    std::vector<StatusEntry> entries;
     for (const sim::StatusSection& section : sim::StatusSections()) {
       const uint32_t pid =
           static_cast<uint32_t>(std::stoul(section.name.substr(section.name.rfind('-') + 1)));
@@ -208,43 +206,6 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
     EXPECT_THAT(console.out, Not(HasSubstr("\x1b")));
   }
   EXPECT_FALSE(std::filesystem::exists("tarvokey.ini"));
-}
-
-// A box that MMTTY keys: the plain check and --key write nothing to it, name
-// the program that holds it, and end with status 1.
-TEST_F(CheckTest, ABoxAnotherProgramKeysIsLeftToIt) {
-  std::vector<uint32_t> words(status::kRecordWords);
-  const auto publishHolder = [&](const std::string& path) {
-    status::Writer holder;
-    status::Opening opening;
-    opening.hostPid = 108;
-    opening.hostExe = u"MMTTY.EXE";
-    opening.counterFrequency = 1000000;
-    holder.SetOpening(opening);
-    const status::Box box{0x0BFE, 0x0E00, 31, nullptr, 0, BoxKey(path.c_str())};
-    holder.Discovered(status::Link::Linked, &box);
-    EXPECT_TRUE(holder.Attach(words.data(), sizeof(status::Record)));
-    console.others = {{108, status::Read(words.data(), sizeof(status::Record), 108)}};
-  };
-  const StatusTexts& t = kTextsEnglish.status;
-  const std::string holder = Format(t.holderNamed, "MMTTY.EXE", 108);
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, std::vector<std::string>{"--key", "2", "--yes"}}) {
-    console.out.clear();
-    ResetModule();
-    const std::string path = sim::Box()->PathOf(sim::Box()->Plug(sim::HidDevice{}));
-    char claim[kClaimNameBytes];
-    ClaimName(BoxKey(path.c_str()), claim);
-    sim::Box()->HoldClaimElsewhere(claim, true);
-    publishHolder(path);
-    EXPECT_EQ(RunCheck(args, console), kExitNoBox);
-    EXPECT_THAT(console.out, HasSubstr(Format(kTextsEnglish.inUseHeading, holder.c_str())));
-    EXPECT_THAT(console.out, HasSubstr(Format(kTextsEnglish.verdictInUse, holder.c_str())));
-    EXPECT_THAT(console.out, testing::EndsWith(kTextsEnglish.nextInUse));
-    EXPECT_TRUE(sim::Box()->Writes().empty()) << "written to a box MMTTY keys";
-  }
-  EXPECT_THAT(console.out, HasSubstr(kTextsEnglish.nothingKeyed));
-  EXPECT_THAT(console.out, Not(HasSubstr("Keyed for")));
 }
 
 TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {

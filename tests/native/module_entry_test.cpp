@@ -407,7 +407,7 @@ INSTANTIATE_TEST_SUITE_P(Ticks, UnloadDuringATickTest,
                          [](const auto& param) { return std::string(param.param.name); });
 
 // The write a tick waits in fails just as the unload gives up on it, and the
-// tick closes the device's handle before the unload holds it there. The
+// tick closes the device's handle before the unload parks it there. The
 // teardown the tick then runs must not write to that handle or close it again:
 // by then its value may be another of the host's handles. The close returns
 // while the unload reads the teardown: the tick waits in the call thunk,

@@ -502,7 +502,7 @@ bool Within(DWORD boundMs, What what) {
 // Two programs and one box, as a station with two MMTTY windows has them: the
 // other keys a long text (mmtty_send, a process of its own, its simulated box
 // on the same bus as this one's: one box with one device path). tarvokey-check
-// --key refuses beside it and names it; this program's MMTTY opens the
+// and its --key refuse beside it and name it; this program's MMTTY opens the
 // plug-in and transmits, and its box sees no report at all; --status --json
 // shows it in use, with the holder's pid. When the holder closes, and again
 // when it is killed mid-transmission, this one takes the box at its next
@@ -533,11 +533,16 @@ SCENARIO(check_two_programs_one_box) {
     const std::string named = Format(kTextsEnglish.status.holderNamed, "mmtty_send.exe",
                                      static_cast<unsigned>(holder.pid()));
     const size_t from = box::ReportCount();
-    if (!killed) {
+    // The check and --key beside it: status 1, the holder named, nothing written.
+    for (const char* key : {"", "--key"}) {
+      if (killed) break;
       BoxConsole console;
-      CHECK_EQ(Check(console, {"--key", "2", "--yes"}), kExitNoBox);
+      CHECK_EQ(Check(console, *key != 0 ? std::vector<std::string>{key, "2", "--yes"}
+                                        : std::vector<std::string>{}),
+               kExitNoBox);
       console.Says(Format(kTextsEnglish.inUseHeading, named.c_str()));
-      console.Says(kTextsEnglish.nothingKeyed);
+      console.Says(Format(kTextsEnglish.verdictInUse, named.c_str()));
+      console.Says(kTextsEnglish.nextInUse);
     }
 
     Mmtty mmtty(env.plugin);

@@ -39,8 +39,8 @@ void WaitingTick(uint32_t, void*) {
   static char bytes[256 * 1024];
   uint32_t written = 0;
   plat::WriteFile(pipeWrite, bytes, sizeof bytes, &written);
-  // Not reached once abandoned: the trampoline sends the tick home from the
-  // call.
+  // Not reached once abandoned: the trampoline returns the tick to winmm from
+  // the call.
   asm volatile("movl %0, %%fs:0" : : "r"(record.next) : "memory");
 }
 
@@ -67,7 +67,7 @@ DWORD WINAPI CallTheEntryThunk(void* arg) {
 
 plat::AbandonedTickTeardown NothingToTearDown(void*) { return {}; }
 
-// The processor yielded by the tick while an unload holds it at the gate.
+// The processor yielded by the tick while an unload parks it in the call thunk.
 DWORD tickThreadId = 0;
 volatile LONG tickYields = 0;
 decltype(&::SwitchToThread) systemSwitchToThread = nullptr;
@@ -89,7 +89,7 @@ void DrainSome() {
 
 // The unload reads the teardown as on a PC with one processor: the write the
 // tick waits in returns meanwhile (the pipe is drained), and the read goes on
-// only once the tick, waiting at the gate, has yielded the processor.
+// only once the tick, waiting in the call thunk, has yielded the processor.
 plat::AbandonedTickTeardown DrainWhileParked(void*) {
   const DWORD start = GetTickCount();
   while (tickYields == 0 && GetTickCount() - start < 10000) DrainSome();
@@ -121,12 +121,13 @@ FakeTimerThread RunTimerCallback() {
 
 }  // namespace
 
-// An abandoned tick returns to winmm to winmm with the SEH chain winmm gave it,
-// not with frames of the module's code whose stack it has left: an exception on
-// that thread later would walk into them. While the unload holds it, it waits
-// at the gate yielding the processor. An abandoned tick disposes of what its
-// call wrote where that is asked for. Then the trampoline closes at unload, and
-// a callback that still comes turns back without entering the module.
+// An abandoned tick returns to winmm with the SEH chain winmm gave it, not
+// with frames of the module's code whose stack it has left: an exception on
+// that thread later would walk into them. While the unload parks it, it waits
+// in the call thunk yielding the processor. An abandoned tick disposes of what
+// its call wrote where that is asked for. Then the trampoline closes at
+// unload, and a callback that still comes turns back without entering the
+// module.
 SCENARIO(trampoline_returns_an_abandoned_tick_to_winmm_and_turns_late_callbacks_back) {
   systemSwitchToThread = reinterpret_cast<decltype(&::SwitchToThread)>(
       iat::Patch(GetModuleHandleA(nullptr), "kernel32.dll", "SwitchToThread",

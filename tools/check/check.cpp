@@ -129,7 +129,7 @@ std::string Parse(const std::vector<std::string>& args, const Texts& t, Options*
 }
 
 int Check(Console& console, const Texts& t, bool setup) {
-  WatchedOpen open;
+  WatchedOpen open(console);
   PrintDiscovery(console, t, open);
   PrintVerdict(console, t, open);
   PrintTimerRequest(console, t);
@@ -139,7 +139,7 @@ int Check(Console& console, const Texts& t, bool setup) {
   }
   open.Close();
   PrintSettings(console, t);
-  console.Print(VerdictLine(console, t, open) + "\n");
+  console.Print(VerdictLine(t, open) + "\n");
   console.Print(NextStep(t, open));
   return VerdictStatus(open);
 }

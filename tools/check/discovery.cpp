@@ -126,16 +126,13 @@ std::string RefusalReason(const Texts& t, const DiscoveryRecord& record) {
   return t.reportNoMemory;
 }
 
-// Who holds the box, as this program can tell from the statuses it reads.
-std::string HolderOf(Console& console, const Texts& t, const DiscoveryRecord& record) {
-  const std::vector<StatusEntry> entries = console.ReadStatuses();
-  return HolderText(FindBoxHolder(entries, record.boxKey, plat::CurrentProcessId()),
-                    record.claimError, t.status);
+std::string HolderOf(const Texts& t, const DiscoveryRecord& record) {
+  return HolderText(record.holder, record.claimError, t.status);
 }
 
 }  // namespace
 
-WatchedOpen::WatchedOpen(ReportObserver observer) {
+WatchedOpen::WatchedOpen(Console& console, ReportObserver observer) {
   CloseKeyer();  // as an open does, though nothing should be open here
   {
     // A tick that comes due meanwhile waits at the lock, so the lines and the
@@ -159,6 +156,10 @@ WatchedOpen::WatchedOpen(ReportObserver observer) {
     delete keyer_;  // its clock is waited out, so no tick reads the observer after
     keyer_ = nullptr;
     reportObserver = nullptr;
+  }
+  if (record_.inUse) {
+    record_.holder =
+        FindBoxHolder(console.ReadStatuses(), record_.boxKey, plat::CurrentProcessId());
   }
 }
 
@@ -206,7 +207,7 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
       console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
       return;
     case Verdict::InUse:
-      console.Print(Format(t.inUseHeading, HolderOf(console, t, record).c_str()));
+      console.Print(Format(t.inUseHeading, HolderOf(t, record).c_str()));
       console.Print(
           Format(t.devicePathLine, Printable(FromAnsi(record.devices.back().path)).c_str()));
       return;
@@ -230,7 +231,7 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
   console.Print(Format(t.devicePathLine, Printable(FromAnsi(record.devices.back().path)).c_str()));
 }
 
-std::string VerdictLine(Console& console, const Texts& t, const WatchedOpen& open) {
+std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
   if (!open.opened()) return t.verdictNoMemory;
   switch (open.verdict()) {
     case Verdict::Accepted:
@@ -238,7 +239,7 @@ std::string VerdictLine(Console& console, const Texts& t, const WatchedOpen& ope
     case Verdict::Refused:
       return Format(t.verdictRefused, RefusalReason(t, open.record()).c_str());
     case Verdict::InUse:
-      return Format(t.verdictInUse, HolderOf(console, t, open.record()).c_str());
+      return Format(t.verdictInUse, HolderOf(t, open.record()).c_str());
     case Verdict::NoBox:
       break;
   }

@@ -7,6 +7,7 @@
 
 #include "hidlink/link_watch.h"
 #include "tools/check/console.h"
+#include "tools/check/status_view.h"
 #include "tools/check/texts.h"
 
 class FskKeyer;
@@ -32,11 +33,13 @@ struct DiscoveryRecord {
   GenerationSource generationSource = GenerationSource::Neither;
   uint16_t reportLength = 0;
   bool accepted = false;
-  // The box is there, but another program holds it: its identity and why
-  // its claim could not be taken. Nothing of it was read.
+  // The box is there, but another program holds it: its identity, why its
+  // claim could not be taken, and the holder as the statuses read then name
+  // it. Nothing of the box was read.
   bool inUse = false;
   uint64_t boxKey = 0;
   uint32_t claimError = 0;
+  BoxHolder holder;
 };
 
 enum class Verdict { Accepted, NoBox, Refused, InUse };
@@ -44,12 +47,13 @@ enum class Verdict { Accepted, NoBox, Refused, InUse };
 // The plug-in's open without its settings step: the instance is built (its
 // first report looks for the box, then its clock starts) and becomes the
 // module's one instance, so that the exports act on it. The first report's
-// trace lines and discovery are kept. Closed as the plug-in closes, at the
-// latest when this goes.
+// trace lines and discovery are kept, and for a box another program holds,
+// the holder among the statuses the console reads. Closed as the plug-in
+// closes, at the latest when this goes.
 class WatchedOpen {
  public:
   // observer, if given, sees every report from the first one to the release.
-  explicit WatchedOpen(ReportObserver observer = nullptr);
+  explicit WatchedOpen(Console& console, ReportObserver observer = nullptr);
   ~WatchedOpen();
   WatchedOpen(const WatchedOpen&) = delete;
   WatchedOpen& operator=(const WatchedOpen&) = delete;
@@ -76,10 +80,10 @@ class WatchedOpen {
 // The first report's trace, line by line, and the devices the discovery saw.
 void PrintDiscovery(Console& console, const Texts& texts, const WatchedOpen& open);
 // The verdict in words: what the box is, or why it is refused, or that none
-// is there, or which program holds it (from the statuses the console reads).
+// is there, or which program holds it.
 void PrintVerdict(Console& console, const Texts& texts, const WatchedOpen& open);
 // The verdict in one line.
-std::string VerdictLine(Console& console, const Texts& texts, const WatchedOpen& open);
+std::string VerdictLine(const Texts& texts, const WatchedOpen& open);
 // What the operator does next, after that line.
 const char* NextStep(const Texts& texts, const WatchedOpen& open);
 // The exit status the verdict gives: a box another program holds is none

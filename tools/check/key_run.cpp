@@ -197,10 +197,10 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
 
   // The box, as the plug-in's open finds it: nothing is keyed but an
   // accepted box this program holds.
-  WatchedOpen open(&Recorder::Observe);
+  WatchedOpen open(console, &Recorder::Observe);
   PrintVerdict(console, t, open);
   if (!open.opened() || open.verdict() != Verdict::Accepted) {
-    console.Print(VerdictLine(console, t, open) + t.nothingKeyed);
+    console.Print(VerdictLine(t, open) + t.nothingKeyed);
     console.Print(NextStep(t, open));
     return VerdictStatus(open);
   }

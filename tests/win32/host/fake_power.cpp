@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fakes.h"
+#include "locked.h"
 
 namespace box {
 namespace {
@@ -11,10 +12,11 @@ namespace {
 // patched an import table (a program that links the driver's code patches
 // its own).
 struct State {
-  FakeLock lock;
+  CRITICAL_SECTION lock;
   PROCESS_POWER_THROTTLING_STATE throttling = kHostPowerThrottling;
   std::vector<PROCESS_POWER_THROTTLING_STATE> calls;
   decltype(&::GetProcAddress) realGetProcAddress = &::GetProcAddress;
+  State() { InitializeCriticalSection(&lock); }
 };
 
 State& S() { return FakeState<State>(); }

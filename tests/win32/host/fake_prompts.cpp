@@ -3,18 +3,20 @@
 #include <deque>
 
 #include "fakes.h"
+#include "locked.h"
 #include "sim_box.h"
 
 namespace box {
 namespace {
 
 struct State {
-  FakeLock lock;
+  CRITICAL_SECTION lock;
   std::vector<Prompt> prompts;
   std::deque<int> answers;
   DWORD delayMs = 0;
   // Signalled when a prompt begins.
   HANDLE shown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  State() { InitializeCriticalSection(&lock); }
 };
 
 State& S() { return FakeState<State>(); }

@@ -3,8 +3,6 @@
 // contract breaches they see (the box model's).
 #pragma once
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
 
@@ -12,26 +10,12 @@ namespace box {
 
 // A fake's state: one object built before main, while the process has one
 // thread, and never destroyed, since the plug-in may call in late in the
-// process. Its lock is taken through Locked.
+// process.
 template <typename State>
 State& FakeState() {
   static State* state = new State;
   return *state;
 }
-struct FakeLock {
-  CRITICAL_SECTION section;
-  FakeLock() { InitializeCriticalSection(&section); }
-};
-class Locked {
- public:
-  explicit Locked(FakeLock& lock) : lock_(lock) { EnterCriticalSection(&lock_.section); }
-  ~Locked() { LeaveCriticalSection(&lock_.section); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  FakeLock& lock_;
-};
 
 struct Redirect {
   const char* dll;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "check.h"
+#include "locked.h"
 #include "sim_box.h"
 
 namespace {
@@ -13,17 +14,6 @@ constexpr DWORD kCharacterMs = 165;
 constexpr DWORD kToRxMs = 200;
 // Five bits: slept once when the codes run out and there is no diddle.
 constexpr DWORD kIdlePauseMs = 110;
-
-class Locked {
- public:
-  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~Locked() { LeaveCriticalSection(&lock_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
 
 }  // namespace
 

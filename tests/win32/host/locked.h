@@ -1,0 +1,15 @@
+// Holds a critical section for one scope: the test host's one lock guard.
+#pragma once
+
+#include <windows.h>
+
+class Locked {
+ public:
+  explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ~Locked() { LeaveCriticalSection(&lock_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  CRITICAL_SECTION& lock_;
+};
