@@ -12,6 +12,11 @@
 // the system compares paths). Never 0, which stands for no box.
 uint64_t BoxKey(const char* devicePath);
 
+// The key as it is shown and written (FskBox=, the status, the claim's name):
+// 16 lower-case hex digits.
+constexpr size_t kBoxKeyTextBytes = 17;
+void BoxKeyText(uint64_t key, char (&text)[kBoxKeyTextBytes]);
+
 // The name of a box's claim: Global\tarvokey-box-<the key in 16 hex digits>.
 constexpr size_t kClaimNameBytes = 40;
 void ClaimName(uint64_t key, char (&name)[kClaimNameBytes]);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hidlink/box_claim.h"
 #include "hidlink/link_watch.h"
 #include "hidlink/output_report.h"
 #include "platform/box_identity.h"
@@ -93,6 +94,7 @@ bool SizeReportBuffer(FskKeyer& keyer) {
 struct Examined {
   bool matched = false;
   bool inUse = false;
+  bool unclaimed = false;  // no claim could be made, and nobody holds it
   uint8_t product[kStringBufferBytes] = {};
   status::Box seen;
 };
@@ -112,6 +114,7 @@ void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined
     CloseIfOpen(keyer.DeviceHandle);
     return;
   }
+  box.unclaimed = keyer.claimUnavailable;
   ReadCaps(keyer);
   OpenReadSide(keyer);
   uint8_t manufacturer[kStringBufferBytes] = {};
@@ -119,8 +122,8 @@ void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined
   plat::HidGetManufacturerString(keyer.DeviceHandle, manufacturer, sizeof manufacturer);
   const Generation generation = ReadGeneration(box.product, manufacturer);
   keyer.hwGeneration = generation.value;
-  box.seen = {attributes.VendorID, attributes.ProductID, keyer.hwGeneration,
-              box.product,         sizeof box.product,   keyer.boxKey};
+  box.seen = {attributes.VendorID, attributes.ProductID, keyer.hwGeneration, box.product,
+              sizeof box.product,  keyer.boxKey,         keyer.claimError,   box.unclaimed};
   if (discoveryWatcher != nullptr) {
     discoveryWatcher->box(box.product, manufacturer, kStringBufferBytes, generation,
                           keyer.hidCaps.OutputReportByteLength);
@@ -128,8 +131,11 @@ void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined
 }
 
 // Opens each interface in turn and asks for its identifiers, until the first
-// with the box's, which is examined; only that one.
+// with the box's, which is examined; only that one. With a box chosen, every
+// other interface is passed over unopened: another station's box is never
+// touched, nor is any other device.
 void ExamineInterfaces(FskKeyer& keyer, Examined& box) {
+  const bool chosen = keyer.boxChoice.kind == BoxChoiceKind::Chosen;
   for (uint32_t index = 0; keyer.deviceInfoSet != nullptr; ++index) {
     plat::DeviceInterfaceData interfaceData{};
     interfaceData.cbSize = plat::kDeviceInterfaceDataSize;
@@ -137,6 +143,11 @@ void ExamineInterfaces(FskKeyer& keyer, Examined& box) {
     // An interface whose record cannot be had is passed over: it may have
     // gone between the enumeration and the query, and the box may follow it.
     if (!FetchDetail(keyer, interfaceData)) continue;
+    if (chosen && BoxKey(keyer.detailData->DevicePath) != keyer.boxChoice.key) {
+      if (discoveryWatcher != nullptr) discoveryWatcher->passedOver(keyer.detailData->DevicePath);
+      ReleaseDetail(keyer);
+      continue;
+    }
 
     keyer.DeviceHandle = plat::CreateDeviceFile(keyer.detailData->DevicePath, false);
     TraceLastError("CreateFile: ");
@@ -162,47 +173,72 @@ void ExamineInterfaces(FskKeyer& keyer, Examined& box) {
 }
 
 // A refused generation, or a box the ticks could not write to without
-// allocating, is not taken; its handles and its claim go with it.
+// allocating, is not taken; its handles go with it, and so does a claim taken
+// for it now. A claim kept since an earlier link stays: the box is this
+// instance's until it closes.
 bool Accept(FskKeyer& keyer, const Examined& box) {
-  const bool usable = box.matched && !box.inUse;
-  if (AcceptsGeneration(keyer.hwGeneration) && (!usable || SizeReportBuffer(keyer))) return usable;
+  const bool linked =
+      box.matched && !box.inUse && AcceptsGeneration(keyer.hwGeneration) && SizeReportBuffer(keyer);
+  if (linked) {
+    keyer.KeepClaim();
+    return true;
+  }
   CloseIfOpen(keyer.DeviceHandle);
   CloseIfOpen(keyer.ReadHandle);
-  CloseIfOpen(keyer.boxClaim);
+  CloseIfOpen(keyer.trialClaim);
   return false;
 }
 
-// What the discovery shows: a wait for another program's box, traced once
-// for each wait rather than at every discovery of it; the watcher's steps;
+// The claim's error as the trace gives errors.
+void TraceClaimError(uint32_t error) {
+  plat::SetLastError(error);
+  TraceLastError("CreateMutex (claim): ");
+}
+
+// What the discovery shows: a wait (for another program's box, or for the
+// chosen one to be plugged in), traced once for each wait rather than at
+// every discovery of it; a box keyed without a claim; the watcher's steps;
 // and the status record.
 void Show(FskKeyer& keyer, const Examined& box, bool result, uint32_t setError) {
-  const bool newWait = box.inUse && !keyer.heldElsewhere;
-  keyer.heldElsewhere = box.inUse;
-  if (newWait) {
+  const bool refused = box.matched && !box.inUse && !AcceptsGeneration(keyer.hwGeneration);
+  const bool chosen = keyer.boxChoice.kind == BoxChoiceKind::Chosen;
+  const status::Link link = result                   ? status::Link::Linked
+                            : box.inUse              ? status::Link::InUse
+                            : refused                ? status::Link::Refused
+                            : chosen && !box.matched ? status::Link::ChosenAbsent
+                                                     : status::Link::Looking;
+  const bool newWait = link != keyer.lastLook;
+  keyer.lastLook = link;
+  if (newWait && link == status::Link::InUse) {
     Trace("Device in use by another program");
     // Who holds it is not to be had from the claim; what its error says is.
-    plat::SetLastError(keyer.claimError);
-    TraceLastError("CreateMutex (claim): ");
+    TraceClaimError(keyer.claimError);
+  } else if (newWait && link == status::Link::ChosenAbsent) {
+    char key[kBoxKeyTextBytes];
+    BoxKeyText(keyer.boxChoice.key, key);
+    char line[64];
+    std::snprintf(line, sizeof line, "Chosen box not present: FskBox=%s", key);
+    Trace(line);
+  }
+  if (result && box.unclaimed) {
+    Trace("Device keyed without a claim: nobody holds it, and this program may not make one");
+    TraceClaimError(keyer.claimError);
   }
   if (discoveryWatcher != nullptr) {
     if (box.inUse) discoveryWatcher->inUse(keyer.boxKey, keyer.claimError);
     discoveryWatcher->result(result);
   }
   KeyerGuard guard;
-  const bool refused = box.matched && !box.inUse && !AcceptsGeneration(keyer.hwGeneration);
-  keyer.status.Discovered(result      ? status::Link::Linked
-                          : box.inUse ? status::Link::InUse
-                          : refused   ? status::Link::Refused
-                                      : status::Link::Looking,
-                          box.matched ? &box.seen : nullptr);
+  keyer.status.Discovered(link, box.matched ? &box.seen : nullptr, keyer.claimedKey);
   if (keyer.deviceInfoSet == nullptr) {
     keyer.status.CallFailed("SetupDiGetClassDevs", setError, keyer.tickCounter);
   }
-  // Held, and by whom it does not say; a claim that could not be made at all
-  // is a failure worth showing.
-  const bool claimFailed =
-      keyer.claimError != plat::kErrorAlreadyExists && keyer.claimError != plat::kErrorAccessDenied;
-  if (newWait && claimFailed) {
+  // Held, and by whom it does not say; a claim that failed in any other way
+  // (taken as held) is a failure worth showing.
+  const bool claimFailed = keyer.claimError != plat::kErrorAlreadyExists &&
+                           keyer.claimError != plat::kErrorAccessDenied &&
+                           keyer.claimError != plat::kErrorInvalidHandle;
+  if (newWait && box.inUse && claimFailed) {
     keyer.status.CallFailed("CreateMutex (claim)", keyer.claimError, keyer.tickCounter);
   }
 }
@@ -217,13 +253,18 @@ void BuildOutputReport(const uint8_t (&leading)[3], uint8_t* report, uint32_t le
 
 void FskKeyer::SendReport(Teardown mode) {
   Trace("***HID Test Report***");
-  // Under the loader lock a discovery could wait on the loader itself.
-  if (!deviceOpen && mode == Teardown::Normal) deviceOpen = FindDevice();
+  // Under the loader lock a discovery could wait on the loader itself. An
+  // FskBox that names no box keys none: no box is looked for.
+  if (!deviceOpen && mode == Teardown::Normal && boxChoice.kind != BoxChoiceKind::Malformed) {
+    deviceOpen = FindDevice();
+  }
   if (deviceOpen) WriteReport(mode);
 }
 
 void FskKeyer::WriteReport(Teardown mode) {
-  assert(boxClaim != nullptr);  // nothing is written to a box this program has not claimed
+  // Nothing is written to a box this program has not claimed, unless no claim
+  // can be made here and nobody holds it.
+  assert((boxClaim != nullptr && claimedKey == boxKey) || claimUnavailable);
   uint8_t leading[sizeof outReport];
   {
     KeyerGuard guard(mode);
@@ -253,8 +294,9 @@ void FskKeyer::WriteReport(Teardown mode) {
     CloseIfOpen(ReadHandle);
     Trace("Can't write to device");
     deviceOpen = false;
-    // The link has ended: another program may take the box now.
-    CloseIfOpen(boxClaim);
+    // The claim stays: a glitch on the USB or a reset of the box mid-transmission
+    // must not hand the radio to a program waiting for it. This instance takes
+    // the box again when it answers.
   }
   TraceLastError("WriteFile: ");
   if (plat::TraceEnabled()) {

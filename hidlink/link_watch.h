@@ -13,6 +13,8 @@ struct DiscoveryWatcher {
   // the last error after the open) and asked for its identifiers (0 when not).
   void (*device)(const char* path, bool opened, uint32_t openError, uint16_t vendorId,
                  uint16_t productId);
+  // A device passed over unopened: it is not the box tarvokey.ini chooses.
+  void (*passedOver)(const char* path);
   // The device with the box's identifiers: its strings as the HID class
   // returned them (UTF-16LE, `size` bytes each, cleared where not read), the
   // generation read from them, and the output report length it declares.

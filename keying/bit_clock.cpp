@@ -137,6 +137,7 @@ void FskKeyer::ForgetClock() {
 void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
   auto* keyer = static_cast<FskKeyer*>(user);
   if (keyer == nullptr) return;
+  bool ofCharacter;
   {
     KeyerGuard guard;
     lastEnteredTimerId = firedId;
@@ -164,12 +165,16 @@ void FskKeyer::OnBitTick(uint32_t firedId, void* user) {
       keyer->status.CountCharacter(now, keyer->afterStopElement);
     }
     keyer->afterStopElement = element.kind == ElementKind::Stop;
+    ofCharacter = element.kind != ElementKind::Idle;
   }
 
   // No discovery once an unload has begun stopping the clock.
   keyer->SendReport(keyer->stopMode.load());
+  // The link is the tick's: open now only if this element's report went out.
+  const bool reached = keyer->deviceOpen;
 
   KeyerGuard guard;
   keyer->tickRunning = false;
+  if (ofCharacter && !reached) keyer->status.ElementLost();
   keyer->status.Publish();
 }

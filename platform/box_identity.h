@@ -27,3 +27,13 @@ constexpr uint8_t kPtt2Line = 0x08;     // second PTT line, with pin 3
 constexpr uint8_t kLinesReleased = 0x0F;
 
 }  // namespace tarvokey
+
+// Which box an instance keys, as tarvokey.ini's FskBox chooses it: with no
+// FskBox, the first box the system lists; with one, the box of that key and
+// no other; with an FskBox that names no key (or two that name different
+// ones), none at all, since a guess could key another station's radio.
+enum class BoxChoiceKind : uint8_t { FirstListed, Chosen, Malformed };
+struct BoxChoice {
+  BoxChoiceKind kind = BoxChoiceKind::FirstListed;
+  uint64_t key = 0;  // with Chosen
+};

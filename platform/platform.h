@@ -131,7 +131,7 @@ struct AbandonedTickTeardown {
   Handle reportDevice = nullptr;
   const void* report = nullptr;  // from AllocateZeroed; list it in `memory` too
   uint32_t reportLength = 0;
-  Handle handles[4] = {};
+  Handle handles[5] = {};
   Handle interfaceSet = nullptr;
   void* memory[5] = {};
 };
@@ -271,12 +271,25 @@ bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length);
 // when the process ends, however it ends. Given back with CloseHandle.
 //
 // CreateMutexA(nullptr, FALSE, name): only the object's existence counts,
-// never its ownership. Returns the claim when this call made the object;
-// nullptr when another program holds it (last error kErrorAlreadyExists, the
-// handle then opened is closed again; kErrorAccessDenied when the holder's
-// object is not ours to open: a program run as administrator, or another
-// user's), or when it cannot be made at all (any other error).
-Handle TakeClaim(const char* name);
+// never its ownership.
+enum class ClaimOutcome : uint8_t {
+  // This call made the object: *claim is the handle.
+  Taken,
+  // Another program holds the name. *error says how it showed:
+  // kErrorAlreadyExists, a program of this user; kErrorAccessDenied, an
+  // object there that is not ours to open (a program run as administrator,
+  // or another user's); kErrorInvalidHandle, an object of another kind under
+  // the name. Any other failure to make the object counts as held too, so
+  // that nothing is written to a box that may be another's.
+  Held,
+  // Nobody holds the name, but this program may not make it (a sandboxed or
+  // low-integrity host): *error is kErrorAccessDenied.
+  Unavailable,
+};
+ClaimOutcome TakeClaim(const char* name, Handle* claim, uint32_t* error);
+// Whether another program holds the claim of that name (the check program
+// asks, taking nothing).
+bool ClaimHeld(const char* name);
 
 // ---- user interface -----------------------------------------------------
 constexpr uint32_t kMbOk = 0x0;
@@ -318,6 +331,9 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
 // The host program's file name without its folder ("MMTTY.EXE"), as UTF-16
 // ending in a zero, cut to fit. False when it cannot be had.
 bool HostProgramName(char16_t* out, uint32_t units);
+// The host program's folder ("C:\MMTTY"), as UTF-16 ending in a zero, cut to
+// fit. False when it cannot be had.
+bool HostProgramFolder(char16_t* out, uint32_t units);
 
 // ---- the status section ------------------------------------------------------
 // What an open instance shows the check program (status/status_record.h), in

@@ -50,7 +50,7 @@ void Ask(const char* text, const char* english, int32_t yesValue, int32_t noValu
 // A write that fails on the way (a full disk) leaves the file cut short, which
 // the next open reads as far as it goes; the trace says so.
 // True when the whole file reached the disk.
-bool WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
+bool WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin, const SettingsValues& read) {
   const char* const where =
       place == SettingsPlace::ProgramFolder ? " in the host program's folder" : "";
   char line[256];
@@ -65,6 +65,14 @@ bool WriteSettingsFile(SettingsPlace place, int32_t rev, int32_t pin) {
   if (std::fprintf(file, kRevLineFormat, static_cast<int>(rev)) < 0 ||
       std::fprintf(file, kPinLineFormat, static_cast<int>(pin)) < 0) {
     error = errno;
+  }
+  // The box this folder keys stays chosen: FskBox goes back as it was read.
+  for (uint8_t i = 0; i < read.boxTokenCount && error == 0; ++i) {
+    const std::string_view token = read.boxTokens[i].view();
+    if (std::fwrite(token.data(), 1, token.size(), file) != token.size() ||
+        std::fputs("\r\n", file) < 0) {
+      error = errno;
+    }
   }
   // The lines are buffered: a full disk often shows only when they are flushed.
   if (std::fclose(file) != 0 && error == 0) error = errno;
@@ -112,9 +120,9 @@ SettingsValues ReadSettingsFile(SettingsPlace* place, NotTakenListener listener,
 
 // The clock already runs: fskReverse and fskOnPin3 are set under keyerLock in
 // short steps, and neither the file nor a prompt is ever waited on with it held.
-bool FskKeyer::LoadSettings() {
-  SettingsPlace place = SettingsPlace::None;
-  const SettingsValues read = ReadSettingsFile(&place);
+// The file was read by the open, before the instance was built: the box it
+// chooses decides from the first report on.
+bool FskKeyer::LoadSettings(const SettingsValues& read, SettingsPlace place) {
   int32_t rev = read.rev;
   int32_t pin = read.pin;
   ApplySettings(*this, read);
@@ -122,7 +130,7 @@ bool FskKeyer::LoadSettings() {
   if (AsksPolarity(read)) Ask(kPolarityPrompt, kPolarityPromptEnglish, 1, 0, rev, fskReverse);
   if (AsksPin(read)) Ask(kPinPrompt, kPinPromptEnglish, 3, 1, pin, fskOnPin3);
 
-  const bool written = WriteSettingsFile(place, rev, pin);
+  const bool written = WriteSettingsFile(place, rev, pin, read);
   // The file the answers are kept in, as the check program shows it; none
   // when they hold for this instance only.
   char16_t path[status::kSettingsFileUnits] = {};

@@ -5,7 +5,11 @@
 
 plat::Lock keyerLock;
 
-FskKeyer::FskKeyer() {
+FskKeyer::FskKeyer(BoxChoice box) : boxChoice(box) {
+  // Said once: no discovery runs to say it again.
+  if (boxChoice.kind == BoxChoiceKind::Malformed) {
+    Trace("FskBox in tarvokey.ini names no box key (16 hex digits): no box is keyed");
+  }
   // The first report runs the first discovery, before the clock shares the link.
   SendReport(Teardown::Normal);
   StartClock();
@@ -34,7 +38,9 @@ void FskKeyer::Release(Teardown mode) {
   CloseIfOpen(ReadHandle);
   TraceLastError("CloseHandle(ReadHandle): ");
   deviceOpen = false;
-  CloseIfOpen(boxClaim);  // after the release report: the lines are free for the next program
+  // After the release report: the lines are free for the next program.
+  CloseIfOpen(boxClaim);
+  CloseIfOpen(trialClaim);
   CloseIfOpen(readEvent);
   {
     KeyerGuard guard(mode);

@@ -16,6 +16,10 @@
 
 enum class Level : int { Space = 0, Mark = 1 };
 
+// What tarvokey.ini said (settings/settings_reader.h), and where it was read.
+struct SettingsValues;
+enum class SettingsPlace;
+
 // How far a teardown may go; chosen by whoever tears the instance down.
 enum class Teardown {
   Normal,        // a host call: waits out a running tick, may look for the box
@@ -87,8 +91,9 @@ constexpr bool KeyerStateMayFollow(KeyerState from, KeyerState to) {
 
 class FskKeyer final {
  public:
-  // Sends the first report (which looks for the box), then starts the clock.
-  FskKeyer();
+  // Sends the first report (which looks for the box, as `box` chooses it),
+  // then starts the clock.
+  explicit FskKeyer(BoxChoice box = {});
   // Stops the clock and releases the box, unless Release has done so already.
   ~FskKeyer();
   FskKeyer(const FskKeyer&) = delete;
@@ -133,12 +138,16 @@ class FskKeyer final {
   void SendReport(Teardown mode);  // writes outReport, as copied under keyerLock
   void WriteReport(Teardown mode);
   bool FindDevice();
-  // Takes the claim of the box at this path (hidlink/box_claim.cpp); false
-  // when another program holds it. Before the first report to a box.
+  // The claim of the box at this path (hidlink/box_claim.cpp), before
+  // anything more is asked of it: kept already, taken now, or not to be had
+  // while nobody holds it. False when another program holds it.
   bool ClaimBox(const char* devicePath);
+  // The box examined is linked: its claim is the one kept from now on.
+  void KeepClaim();
 
-  // Settings (settings/). Host's thread, clock already running.
-  bool LoadSettings();
+  // Settings (settings/). Host's thread, clock already running; `read` is
+  // tarvokey.ini as the open read it, from `place`.
+  bool LoadSettings(const SettingsValues& read, SettingsPlace place);
 
   // Shared with the timer thread: read and written under keyerLock only.
   int32_t pendingChar = -1;
@@ -162,14 +171,26 @@ class FskKeyer final {
   plat::Overlapped readOverlapped{};
   uint32_t requiredSize = 0;
   plat::Handle ReadHandle = nullptr;
-  // The claim on the open box: taken before its first report, held while
-  // deviceOpen, given back with the link. boxKey: the box last examined;
-  // claimError: why its claim could not be taken (0 when it was);
-  // heldElsewhere: the last discovery found the box held by another program.
+
+  // The box this instance may key, as tarvokey.ini chose it at the open.
+  const BoxChoice boxChoice;
+  // The claim on the box this instance linked (claimedKey), kept from its
+  // first link to the close, whatever drops the link meanwhile: a failed
+  // write or an unplug never hands the radio to a program waiting for it.
+  // trialClaim: taken on another box under examination, until that box is
+  // linked (its claim is then kept and the old one given back) or not.
+  // boxKey: the box last examined; claimError: why its claim could not be
+  // had (0 when it could). claimUnavailable: this program may not make the
+  // claim while nobody holds it, and keys the box without one.
   plat::Handle boxClaim = nullptr;
+  uint64_t claimedKey = 0;
+  plat::Handle trialClaim = nullptr;
   uint64_t boxKey = 0;
   uint32_t claimError = 0;
-  bool heldElsewhere = false;
+  bool claimUnavailable = false;
+  // What the last discovery found: a wait for the box (held elsewhere, or
+  // the chosen one absent) is traced when it begins, not at every look.
+  status::Link lastLook = status::Link::Looking;
 
   // Output report buffer (hidlink/), sized when a box is accepted so that the
   // ticks never allocate; in the platform's memory, as the instance is.

@@ -8,6 +8,7 @@
 
 #include "hidlink/output_report.h"
 #include "platform/trace.h"
+#include "settings/settings_file.h"
 #include "shell/fsk_keyer.h"
 #include "shell/version.h"
 #include "status/status_record.h"
@@ -74,6 +75,11 @@ bool AcquireWithin(plat::Lock& lock, uint32_t ms) {
   return true;
 }
 
+static_assert(static_cast<int>(status::Choice::Chosen) == static_cast<int>(BoxChoiceKind::Chosen) &&
+                  static_cast<int>(status::Choice::Malformed) ==
+                      static_cast<int>(BoxChoiceKind::Malformed),
+              "the record's choice is the instance's");
+
 // The check program's window on the instance, made once the open's own steps
 // are done so that none of them moves. A host where the section cannot be
 // made keys as before; the record is then kept for nobody. So does one where
@@ -81,9 +87,15 @@ bool AcquireWithin(plat::Lock& lock, uint32_t ms) {
 void OpenStatus(FskKeyer& keyer) {
   char16_t exe[status::kHostExeUnits] = {};
   plat::HostProgramName(exe, status::kHostExeUnits);
+  // Longer than the record holds, so that a folder cut to fit says so.
+  char16_t folder[2 * status::kHostFolderUnits] = {};
+  plat::HostProgramFolder(folder, 2 * status::kHostFolderUnits);
   status::Opening opening;
   opening.hostPid = plat::CurrentProcessId();
   opening.hostExe = exe;
+  opening.hostFolder = folder;
+  opening.choice = static_cast<status::Choice>(keyer.boxChoice.kind);
+  opening.chosenKey = keyer.boxChoice.key;
   const uint16_t version[] = {TARVOKEY_VERSION_MAJOR, TARVOKEY_VERSION_MINOR,
                               TARVOKEY_VERSION_BUILD, TARVOKEY_VERSION_REVISION};
   std::copy(std::begin(version), std::end(version), opening.moduleVersion);
@@ -124,7 +136,11 @@ int32_t OpenNew() {
     KeyerGuard guard;
     if (moduleLife != ModuleLife::Serving) return 0;
   }
-  auto* keyer = new (std::nothrow) FskKeyer;
+  // Read before the instance is built: the box it chooses is the only one
+  // the first report may go to.
+  SettingsPlace place = SettingsPlace::None;
+  const SettingsValues settings = ReadSettingsFile(&place);
+  auto* keyer = new (std::nothrow) FskKeyer(settings.box);
   if (keyer == nullptr) return 0;
   // An unload may have come while the first report looked for the box.
   if (!PublishKeyer(keyer)) {
@@ -133,7 +149,7 @@ int32_t OpenNew() {
   }
   OpenStatus(*keyer);
   EnterSettingsStep(SettingsStep::Inside);
-  keyer->LoadSettings();
+  keyer->LoadSettings(settings, place);
   bool taken;
   {
     KeyerGuard guard;
@@ -186,6 +202,7 @@ plat::AbandonedTickTeardown TeardownOf(void* context) {
   // After the release report and the box's handles: another program may take
   // the box once the claim is gone.
   teardown.handles[3] = keyer.boxClaim;
+  teardown.handles[4] = keyer.trialClaim;
   teardown.interfaceSet = keyer.deviceInfoSet;
   teardown.memory[memory++] = keyer.detailData;
   teardown.memory[memory++] = keyer.reportBuffer.get();
@@ -194,7 +211,8 @@ plat::AbandonedTickTeardown TeardownOf(void* context) {
   if (!request.freeInstance) {
     // Ours now: the tick will not come back to these fields, and the
     // instance outlives the unload in another host thread's hands.
-    keyer.DeviceHandle = keyer.ReadHandle = keyer.readEvent = keyer.boxClaim = nullptr;
+    keyer.DeviceHandle = keyer.ReadHandle = keyer.readEvent = nullptr;
+    keyer.boxClaim = keyer.trialClaim = nullptr;
     keyer.deviceInfoSet = nullptr;
     keyer.detailData = nullptr;
     static_cast<void>(keyer.reportBuffer.release());

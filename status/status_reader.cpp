@@ -27,13 +27,18 @@ const char* FirstBadValue(const Record& r, uint64_t* found) {
     uint64_t value;
     uint64_t most;
   } ranges[] = {
-      {"link", r.link, static_cast<uint64_t>(r.version == 1 ? Link::Refused : Link::InUse)},
+      {"link", r.link,
+       static_cast<uint64_t>(r.version == 1   ? Link::Refused
+                             : r.version == 2 ? Link::InUse
+                                              : Link::ChosenAbsent)},
       {"ptt", r.ptt, 1},
       {"keyingArmed", r.keyingArmed, 1},
       {"timer1ms", r.timer1ms, 1},
       {"closed", r.closed, 1},
       {"throttling", r.throttling, static_cast<uint64_t>(Throttling::Failed)},
       {"settings", r.settings, static_cast<uint64_t>(Settings::AskedNotWritten)},
+      {"choice", r.choice, static_cast<uint64_t>(Choice::Malformed)},
+      {"unclaimed", r.unclaimed, 1},
   };
   for (const auto& range : ranges) {
     if (range.value > range.most) {
@@ -60,6 +65,10 @@ const char* FirstBadValue(const Record& r, uint64_t* found) {
     *found = r.characterPeriods;
     return "characterPeriods";
   }
+  if (r.charactersLost > r.characters) {
+    *found = r.charactersLost;
+    return "charactersLost";
+  }
   return nullptr;
 }
 
@@ -67,6 +76,7 @@ const char* FirstBadText(const Record& r) {
   if (!Terminated(r.hostExe)) return "hostExe";
   if (!Terminated(r.boxProduct)) return "boxProduct";
   if (!Terminated(r.settingsFile)) return "settingsFile";
+  if (!Terminated(r.hostFolder)) return "hostFolder";
   if (!PlainLabel(r.lastFailedCall)) return "lastFailedCall";
   return nullptr;
 }
@@ -126,19 +136,18 @@ ReadResult Read(const void* view, size_t bytes, uint32_t hostPid) {
   const Record& r = result.record;
   if (r.magic == 0 && r.sequence == 0) return Fail(Problem::NotWritten);
   if (r.magic != kMagic) return Fail(Problem::NotARecord, r.magic, kMagic);
-  // An older plug-in beside this one publishes version 1: the same record up
-  // to where version 2 appends.
-  if (r.version != kVersion && r.version != 1) {
+  // An older plug-in beside this one publishes an older version: the same
+  // record up to where the next version appends.
+  if (r.version == 0 || r.version > kVersion) {
     return Fail(Problem::WrongVersion, r.version, kVersion);
   }
-  const size_t size = r.version == 1 ? kVersion1Size : sizeof(Record);
+  const size_t size = r.version == 1   ? kVersion1Size
+                      : r.version == 2 ? kVersion2Size
+                                       : sizeof(Record);
   if (r.size != size) return Fail(Problem::WrongSize, r.size, size);
   if (bytes < size) return Fail(Problem::Truncated, bytes, size);
-  // What follows a version 1 record in its view is not the record's.
-  if (r.version == 1) {
-    result.record.boxKey = 0;
-    result.record.claimError = 0;
-  }
+  // What follows an older record in its view is not the record's.
+  std::memset(reinterpret_cast<unsigned char*>(&result.record) + size, 0, sizeof(Record) - size);
   if (r.hostPid != hostPid) return Fail(Problem::OtherProcess, r.hostPid, hostPid);
   uint64_t found = 0;
   if (const char* field = FirstBadValue(r, &found)) {

@@ -17,13 +17,21 @@ namespace status {
 // The section's first bytes read "TVKS".
 constexpr uint32_t kMagic = 0x534B5654;
 // Raised whenever a field moves or changes meaning. Version 2 appended the
-// box's identity and the link state InUse to version 1, whose records (an
-// older plug-in's) read as version 2 with no identity.
-constexpr uint32_t kVersion = 2;
+// box's identity and the link state InUse to version 1; version 3 the box
+// tarvokey.ini chooses, the link state ChosenAbsent, the characters lost and
+// the host's folder. An older plug-in's records read as this version with
+// what they lack zero.
+constexpr uint32_t kVersion = 3;
 constexpr uint32_t kVersion1Size = 1360;
+constexpr uint32_t kVersion2Size = 1376;
 
 // InUse: the box is there, but another program holds its claim and keys it.
-enum class Link : uint8_t { Looking = 0, Linked = 1, Refused = 2, InUse = 3 };
+// ChosenAbsent: the box tarvokey.ini chooses is not attached (another may be).
+enum class Link : uint8_t { Looking = 0, Linked = 1, Refused = 2, InUse = 3, ChosenAbsent = 4 };
+// Which box the instance keys, as tarvokey.ini's FskBox chooses it: the
+// first the system lists, the one of chosenKey, or none (an FskBox that
+// names no key).
+enum class Choice : uint8_t { FirstListed = 0, Chosen = 1, Malformed = 2 };
 // Where the settings in force came from. AskedNotWritten: the answers hold
 // for this instance only, because tarvokey.ini could not be written.
 enum class Settings : uint8_t { NotRead = 0, File = 1, AskedNotWritten = 2 };
@@ -78,6 +86,7 @@ inline void SectionName(uint32_t pid, char16_t (&name)[kSectionNameUnits]) {
 constexpr size_t kHostExeUnits = 128;
 constexpr size_t kBoxProductUnits = 128;
 constexpr size_t kSettingsFileUnits = 260;
+constexpr size_t kHostFolderUnits = 260;
 constexpr size_t kFailedCallBytes = 32;
 
 // Times are on the performance counter (QueryPerformanceCounter), which every
@@ -141,6 +150,21 @@ struct Record {
   uint64_t boxKey;
   uint32_t claimError;
   uint32_t reserved2;
+
+  // Version 3. The key FskBox chooses (with Choice::Chosen); the box whose
+  // claim the instance keeps (from its first link to the close, so also while
+  // the link is down; 0 none); the characters of which an element did not
+  // reach the box (no box linked, or a failed write); a link with no claim
+  // (nobody holds the box, but this program may not make its claim:
+  // claimError says why); and the folder of the host's executable, which
+  // tells two MMTTY windows apart.
+  uint64_t chosenKey;
+  uint64_t claimKey;
+  uint32_t charactersLost;
+  uint8_t choice;     // Choice
+  uint8_t unclaimed;  // 0 or 1
+  uint16_t reserved3;
+  char16_t hostFolder[kHostFolderUnits];
 };
 
 // The same bytes from every compiler: the 64-bit fields on 8-byte offsets and
@@ -160,7 +184,9 @@ static_assert(offsetof(Record, hostExe) == 328, "texts");
 static_assert(offsetof(Record, boxProduct) == 584, "texts");
 static_assert(offsetof(Record, settingsFile) == 840, "texts");
 static_assert(offsetof(Record, boxKey) == kVersion1Size, "version 2 appends to version 1");
-static_assert(sizeof(Record) == 1376, "the record's size is part of its version");
+static_assert(offsetof(Record, chosenKey) == kVersion2Size, "version 3 appends to version 2");
+static_assert(offsetof(Record, hostFolder) == 1400, "texts");
+static_assert(sizeof(Record) == 1920, "the record's size is part of its version");
 
 // Writer and reader move the record as 32-bit words (a 64-bit atomic load on
 // i686 may be a locked compare-exchange, which faults on a read-only view).

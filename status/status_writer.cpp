@@ -81,6 +81,9 @@ void Writer::SetOpening(const Opening& opening) {
   Edit(draft_.openCounter) = opening.counter;
   Edit(draft_.openSystemTime) = opening.systemTime;
   CopyText(Edit(draft_.hostExe), opening.hostExe);
+  CopyText(Edit(draft_.hostFolder), opening.hostFolder);
+  Edit(draft_.choice) = static_cast<uint8_t>(opening.choice);
+  Edit(draft_.chosenKey) = opening.choice == Choice::Chosen ? opening.chosenKey : 0;
 }
 
 void Writer::CountTick(uint64_t counter, int64_t latenessUs) {
@@ -97,6 +100,7 @@ void Writer::CountCharacter(uint64_t counter, bool backToBack) {
   }
   ++Edit(draft_.characters);
   Edit(draft_.lastCharacterCounter) = counter;
+  characterLost_ = false;
 }
 
 void Writer::CountReport(bool written) {
@@ -115,15 +119,17 @@ void Writer::CallFailed(const char* label, uint32_t error, uint64_t counter) {
   Edit(draft_.lastFailureCounter) = counter;
 }
 
-void Writer::Discovered(Link result, const Box* box) {
+void Writer::Discovered(Link result, const Box* box, uint64_t claimKey) {
   ++Edit(draft_.discoveries);
   Edit(draft_.link) = static_cast<uint8_t>(result);
+  if (draft_.claimKey != claimKey) Edit(draft_.claimKey) = claimKey;
   if (box == nullptr) return;
   Edit(draft_.boxVendorId) = box->vendorId;
   Edit(draft_.boxProductId) = box->productId;
   Edit(draft_.generation) = box->generation;
   Edit(draft_.boxKey) = box->key;
   Edit(draft_.claimError) = box->claimError;
+  Edit(draft_.unclaimed) = box->unclaimed;
   if (box->productUtf16le == nullptr) return;
   // The HID class returns UTF-16LE: a code unit's low byte first.
   size_t at = 0;

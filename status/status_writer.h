@@ -19,7 +19,10 @@ namespace status {
 // Who opened the instance, and when.
 struct Opening {
   uint32_t hostPid = 0;
-  const char16_t* hostExe = nullptr;  // the file name, ending in a zero
+  const char16_t* hostExe = nullptr;     // the file name, ending in a zero
+  const char16_t* hostFolder = nullptr;  // its folder, ending in a zero
+  Choice choice = Choice::FirstListed;   // the box tarvokey.ini chooses
+  uint64_t chosenKey = 0;
   uint16_t moduleVersion[4] = {};
   uint64_t counterFrequency = 0;
   uint64_t counter = 0;
@@ -35,7 +38,8 @@ struct Box {
   const uint8_t* productUtf16le = nullptr;
   uint32_t productBytes = 0;
   uint64_t key = 0;         // its identity (hidlink/box_claim.h)
-  uint32_t claimError = 0;  // why its claim could not be taken, with Link::InUse
+  uint32_t claimError = 0;  // why its claim could not be had, with InUse or unclaimed
+  bool unclaimed = false;   // linked with no claim: nobody holds it, none can be made
 };
 
 class Writer {
@@ -62,6 +66,13 @@ class Writer {
   // A character's start bit; backToBack when the previous character's stop
   // element ended at this tick, so the two starts make a period.
   void CountCharacter(uint64_t counter, bool backToBack);
+  // An element of the character begun last (its start, data or stop) whose
+  // report did not reach the box: the character is counted lost, once.
+  void ElementLost() {
+    if (characterLost_) return;
+    characterLost_ = true;
+    ++Edit(draft_.charactersLost);
+  }
   void CountReport(bool written);
   // A device call that failed: its name as the trace labels it, without the
   // ": " ("WriteFile"; cut to fit, control bytes shown as '?'), the error it
@@ -70,8 +81,8 @@ class Writer {
 
   // A discovery ended: linked to a box, refused one, found it held by another
   // program, or found none (box nullptr: the box last seen is kept, as the one
-  // that is missing).
-  void Discovered(Link result, const Box* box);
+  // that is missing); and the box whose claim is kept now (0 none).
+  void Discovered(Link result, const Box* box, uint64_t claimKey);
   // The open box stopped taking reports.
   void LinkDropped();
 
@@ -106,6 +117,7 @@ class Writer {
   static constexpr size_t kDirtyMasks = (kRecordWords + 31) / 32;
   uint32_t dirty_[kDirtyMasks] = {};
   bool anyDirty_ = false;
+  bool characterLost_ = false;  // of the character begun last
 };
 
 }  // namespace status

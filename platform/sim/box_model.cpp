@@ -215,12 +215,8 @@ Handle BoxModel::CreateEventObject(bool manualReset, bool initialState, const ch
   return Add(Object{Kind::Event, -1, 0, {}, {}});
 }
 
-void BoxModel::HoldClaimElsewhere(const std::string& name, bool held, bool foreign) {
-  if (held) {
-    claimsElsewhere_[name] = foreign;
-  } else {
-    claimsElsewhere_.erase(name);
-  }
+void BoxModel::HoldClaimElsewhere(const std::string& name, Holder holder) {
+  claimsElsewhere_[name] = holder;
 }
 
 std::vector<std::string> BoxModel::HeldClaims() const {
@@ -231,22 +227,39 @@ std::vector<std::string> BoxModel::HeldClaims() const {
   return names;
 }
 
-Handle BoxModel::TakeClaim(const char* name) {
+bool BoxModel::ClaimHeld(const std::string& name) const {
+  return claimsElsewhere_.count(name) != 0;
+}
+
+ClaimOutcome BoxModel::TakeClaim(const char* name, Handle* claim, uint32_t* error) {
+  *claim = nullptr;
   const std::string wanted = name != nullptr ? name : "";
   // Unnamed, or in this session's namespace, it would claim nothing PC-wide.
   if (wanted.compare(0, 7, "Global\\") != 0) Breach("claim not in the global namespace: " + wanted);
-  const auto elsewhere = claimsElsewhere_.find(wanted);
-  if (elsewhere != claimsElsewhere_.end()) {
-    return Fail(elsewhere->second ? kErrorAccessDenied : kErrorAlreadyExists), nullptr;
-  }
   for (const auto& entry : objects_) {
     if (entry.second.kind == Kind::Claim && entry.second.name == wanted) {
       Breach("claim taken again by the program that holds it: " + wanted);
-      return Fail(kErrorAlreadyExists), nullptr;
     }
   }
+  const auto elsewhere = claimsElsewhere_.find(wanted);
+  if (elsewhere != claimsElsewhere_.end()) {
+    static constexpr uint32_t kShownAs[] = {kErrorAlreadyExists, kErrorAccessDenied,
+                                            kErrorInvalidHandle};
+    *error = kShownAs[static_cast<int>(elsewhere->second)];
+    // A sandboxed program is denied whatever is there; OpenMutexA then finds it.
+    if (claimsForbidden_ && elsewhere->second != Holder::OtherKind) *error = kErrorAccessDenied;
+    Fail(*error);
+    return ClaimOutcome::Held;
+  }
+  if (claimsForbidden_) {
+    *error = kErrorAccessDenied;
+    Fail(*error);
+    return ClaimOutcome::Unavailable;
+  }
+  *error = kErrorSuccess;
   hooks_.setLastError(kErrorSuccess);
-  return Add(Object{Kind::Claim, -1, 0, {}, wanted});
+  *claim = Add(Object{Kind::Claim, -1, 0, {}, wanted});
+  return ClaimOutcome::Taken;
 }
 
 BoxModel::Write BoxModel::BeginWrite(Handle handle, const void* data, uint32_t length) {

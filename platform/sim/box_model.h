@@ -155,9 +155,17 @@ class BoxModel {
   // The device path the system lists for a slot.
   const std::string& PathOf(int slot) const { return slots_.at(static_cast<size_t>(slot)).path; }
 
-  // Claims on boxes that another program holds (or lets go of). `foreign`:
-  // one this program may not open (run as administrator, another user's).
-  void HoldClaimElsewhere(const std::string& name, bool held, bool foreign = false);
+  // Who holds a claim name elsewhere, as CreateMutexA shows it: a program of
+  // this user (ERROR_ALREADY_EXISTS), one this program may not open, run as
+  // administrator or another user's (ERROR_ACCESS_DENIED), or an object of
+  // another kind under the name (ERROR_INVALID_HANDLE).
+  enum class Holder { ThisUser, Elevated, OtherKind };
+  void HoldClaimElsewhere(const std::string& name, Holder holder);
+  void ReleaseClaimElsewhere(const std::string& name) { claimsElsewhere_.erase(name); }
+  // This program may not make names in the global namespace (a sandboxed
+  // host): CreateMutexA fails with ERROR_ACCESS_DENIED, as it does for a
+  // holder it may not open.
+  void ForbidClaims(bool forbidden) { claimsForbidden_ = forbidden; }
   // The claims this program holds, by name.
   std::vector<std::string> HeldClaims() const;
 
@@ -202,9 +210,11 @@ class BoxModel {
   bool GetCaps(plat::PreparsedData data, plat::HidCaps* caps);
   bool FreePreparsedData(plat::PreparsedData data);
   bool GetString(plat::Handle device, void* buffer, uint32_t length, bool product);
-  // CreateMutexA(nullptr, FALSE, name) as plat::TakeClaim uses it: the claim
-  // when no one holds it; else nullptr and the error another program's gives.
-  plat::Handle TakeClaim(const char* name);
+  // CreateMutexA(nullptr, FALSE, name), then OpenMutexA where it must, as
+  // plat::TakeClaim uses them.
+  plat::ClaimOutcome TakeClaim(const char* name, plat::Handle* claim, uint32_t* error);
+  // OpenMutexA as plat::ClaimHeld uses it.
+  bool ClaimHeld(const std::string& name) const;
 
   // A breach seen by an adapter, in an argument only the Win32 call has.
   void Breach(const std::string& what) { breaches_.push_back(what); }
@@ -261,7 +271,8 @@ class BoxModel {
   std::vector<Slot> slots_;
   std::map<uintptr_t, Object> objects_;
   Countdown failWrites_, shortWrites_, stallWrites_;
-  std::map<std::string, bool> claimsElsewhere_;  // name -> foreign
+  std::map<std::string, Holder> claimsElsewhere_;
+  bool claimsForbidden_ = false;
   std::string bus_;
   int callers_ = 0;
   double callStartMs_ = 0;

@@ -61,6 +61,20 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
   return !folder.empty() && CopyOut(folder + "/" + name, out, units);
 }
 
+// Where none is set, the current folder stands for it, as MMTTY's own
+// folder is its current one.
+bool HostProgramFolder(char16_t* out, uint32_t units) {
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> lock(folderMutex);
+    folder = programFolder;
+  }
+  char current[PATH_MAX];
+  if (folder.empty() && getcwd(current, sizeof current) != nullptr) folder = current;
+  if (units == 0 || folder.empty()) return false;
+  return CopyOut(folder.substr(0, units - 1), out, units);
+}
+
 bool HostProgramName(char16_t* out, uint32_t units) {
   if (units == 0) return false;
   const std::string name = "MMTTY.EXE";

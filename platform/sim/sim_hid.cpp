@@ -196,9 +196,13 @@ bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
   return Pass("HidD_GetManufacturerString", &BoxModel::GetString, device, buffer, length, false);
 }
 
-Handle TakeClaim(const char* name) {
-  return ThroughTrampoline<Handle>(
-      nullptr, [&] { return sim::Box()->TakeClaim(name); }, DisposeHandle);
+ClaimOutcome TakeClaim(const char* name, Handle* claim, uint32_t* error) {
+  // The claim made is the call's result to dispose of.
+  return ThroughTrampoline<ClaimOutcome>(
+      nullptr, [&] { return sim::Box()->TakeClaim(name, claim, error); }, DisposeHandle, false,
+      claim);
 }
+
+bool ClaimHeld(const char* name) { return sim::Box()->ClaimHeld(name); }
 
 }  // namespace plat

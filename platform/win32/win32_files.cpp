@@ -97,18 +97,27 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
   return length > 0 && length < units;
 }
 
-bool HostProgramName(char16_t* out, uint32_t units) {
+// The part [from, to) of the program's path, cut to fit.
+bool ProgramPathPart(bool name, char16_t* out, uint32_t units) {
   if (units == 0) return false;
   DWORD length = 0;
   wchar_t* path = ProgramPath(0, &length);
   if (path == nullptr) return false;
   const DWORD start = NameStart(path, length);
-  DWORD count = length - start;
+  // The folder without its last separator, but for a drive's root ("C:\").
+  DWORD folderEnd = start > 0 ? start - 1 : 0;
+  if (folderEnd > 0 && path[folderEnd - 1] == L':') ++folderEnd;
+  const DWORD from = name ? start : 0;
+  DWORD count = (name ? length : folderEnd) - from;
   if (count + 1 > units) count = units - 1;
-  std::memcpy(out, path + start, count * sizeof *out);
+  std::memcpy(out, path + from, count * sizeof *out);
   out[count] = u'\0';
   plat::Free(path);
   return true;
 }
+
+bool HostProgramName(char16_t* out, uint32_t units) { return ProgramPathPart(true, out, units); }
+
+bool HostProgramFolder(char16_t* out, uint32_t units) { return ProgramPathPart(false, out, units); }
 
 }  // namespace plat

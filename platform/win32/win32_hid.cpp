@@ -15,6 +15,8 @@ extern "C" {
 
 static_assert(ERROR_ACCESS_DENIED == plat::kErrorAccessDenied, "error value");
 static_assert(ERROR_ALREADY_EXISTS == plat::kErrorAlreadyExists, "error value");
+static_assert(ERROR_INVALID_HANDLE == plat::kErrorInvalidHandle, "error value");
+static_assert(ERROR_FILE_NOT_FOUND == plat::kErrorFileNotFound, "error value");
 
 // Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
@@ -152,22 +154,57 @@ bool HidGetManufacturerString(Handle device, void* buffer, uint32_t length) {
                      length) != FALSE;
 }
 
-// A mutex in Global\: any user may make one there (unlike a section, which
-// needs SeCreateGlobalPrivilege), it is one object for every session, and it
-// outlives no process that holds it. Its default security is the maker's: a
-// program of a lower integrity level, or another user, cannot open it, and
-// CreateMutexA then fails with ERROR_ACCESS_DENIED, which says as plainly as
-// ERROR_ALREADY_EXISTS that the box is held. Ownership is never used: a mutex
-// is owned by a thread, and the claim must not be (the timer thread takes it,
-// the host's thread gives it back).
-Handle TakeClaim(const char* name) {
-  HANDLE claim = CallOutside(&::CreateMutexA, CloseHandleFn(), false, nullptr, FALSE, name);
-  if (claim == nullptr) return nullptr;
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) return claim;
-  // Opened, not made: someone else's.
-  CallOutside(&::CloseHandle, nullptr, false, claim);
-  ::SetLastError(ERROR_ALREADY_EXISTS);
-  return nullptr;
+// A mutex in Global\: one object for every session, and it outlives no
+// process that holds it. Any user may make one there; only sections and
+// symbolic links need SeCreateGlobalPrivilege ("Kernel Object Namespaces",
+// https://learn.microsoft.com/en-us/windows/win32/termserv/kernel-object-namespaces).
+// Ownership is never used: a mutex is owned by a thread, and the claim must
+// not be (the timer thread takes it, the host's thread gives it back).
+//
+// How CreateMutexA answers, from its page
+// (https://learn.microsoft.com/en-us/windows/win32/api/synchapi/nf-synchapi-createmutexa):
+// - an existing mutex: its handle, with ERROR_ALREADY_EXISTS;
+// - a name that belongs to an event, semaphore, waitable timer, job or
+//   file-mapping object: NULL with ERROR_INVALID_HANDLE ("these objects share
+//   the same namespace");
+// - "if the caller has limited access rights, the function will fail with
+//   ERROR_ACCESS_DENIED and the caller should use the OpenMutex function."
+//   That error is ambiguous: an object whose default DACL is another user's
+//   or an elevated program's (a program of a lower integrity level may not
+//   open it), or a namespace in which this process may not create at all (an
+//   AppContainer or low-integrity host). OpenMutexA tells them apart: it
+//   fails with ERROR_FILE_NOT_FOUND only when no object has the name
+//   (https://learn.microsoft.com/en-us/windows/win32/api/synchapi/nf-synchapi-openmutexw).
+//   Any other answer shows an object there: held.
+ClaimOutcome TakeClaim(const char* name, Handle* claim, uint32_t* error) {
+  *claim = nullptr;
+  HANDLE made = CallOutside(&::CreateMutexA, CloseHandleFn(), false, nullptr, FALSE, name);
+  *error = ::GetLastError();
+  if (made != nullptr && *error != ERROR_ALREADY_EXISTS) {
+    *claim = made;
+    *error = ERROR_SUCCESS;
+    return ClaimOutcome::Taken;
+  }
+  if (made != nullptr) {
+    // Opened, not made: someone else's.
+    CallOutside(&::CloseHandle, nullptr, false, made);
+    return ClaimOutcome::Held;
+  }
+  if (*error != ERROR_ACCESS_DENIED) return ClaimOutcome::Held;
+  HANDLE existing = CallOutside(&::OpenMutexA, CloseHandleFn(), false, SYNCHRONIZE, FALSE, name);
+  const DWORD openError = ::GetLastError();
+  if (existing != nullptr) CallOutside(&::CloseHandle, nullptr, false, existing);
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  return existing == nullptr && openError == ERROR_FILE_NOT_FOUND ? ClaimOutcome::Unavailable
+                                                                  : ClaimOutcome::Held;
+}
+
+// Any object under the name, openable or not, is a holder.
+bool ClaimHeld(const char* name) {
+  HANDLE existing = ::OpenMutexA(SYNCHRONIZE, FALSE, name);
+  const DWORD error = ::GetLastError();
+  if (existing != nullptr) ::CloseHandle(existing);
+  return existing != nullptr || error != ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace plat

@@ -216,7 +216,7 @@ extern "C" const unsigned char tarvokeyTrampolineCodeEnd[];
 namespace {
 
 constexpr SIZE_T kPage = 4096;
-constexpr int kMaxSteps = 11;
+constexpr int kMaxSteps = 12;
 static_assert(trampoline::kMaxTeardownSteps <= kMaxSteps,
               "the longest teardown fits the trampoline's steps");
 

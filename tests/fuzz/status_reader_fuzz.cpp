@@ -183,7 +183,7 @@ void Write(FuzzedDataProvider& input, uint32_t pid, std::vector<uint32_t>& words
         box.productUtf16le = reinterpret_cast<const uint8_t*>(product.data());
         box.productBytes = static_cast<uint32_t>(product.size());
         writer.Discovered(static_cast<status::Link>(input.ConsumeIntegralInRange(0, 2)),
-                          input.ConsumeBool() ? &box : nullptr);
+                          input.ConsumeBool() ? &box : nullptr, input.ConsumeIntegral<uint64_t>());
         break;
       }
       case 5:

@@ -21,6 +21,7 @@
 #include "shell/version.h"
 #include "tools/check/check.h"
 #include "tools/check/settings_view.h"
+#include "tools/check/status_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
 
@@ -309,7 +310,8 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   std::ifstream file("tarvokey.ini");
   const std::string written((std::istreambuf_iterator<char>(file)), {});
   EXPECT_EQ(ReadSettings(written).pin, 3);
-  EXPECT_THAT(console.out, HasSubstr("  FSK pin   pin 3, as for the TARVOKEY Gen.3 (FskPin=3)\n"
+  EXPECT_THAT(console.out, HasSubstr("  FSK pin   pin 3, as for the TARVOKEY Gen.3 (FskPin=3)\n" +
+                                     BoxChoiceLine(kTextsEnglish, {}) +
                                      "  tarvokey.fsk will not ask at the next open.\n"));
 }
 
@@ -565,8 +567,8 @@ TEST_F(CheckTest, StatusAndWatchShowTheOpenInstanceAndTouchNothing) {
   elevated.exe = "MMTTY.EXE";
   console.unreadable = {elevated};
   EXPECT_EQ(Run({"--status"}), kExitInstanceOpen);
-  EXPECT_THAT(console.out, HasSubstr(std::string("MMTTY.EXE, pid 4711: ") +
-                                     kTextsEnglish.status.runsElevatedAction));
+  EXPECT_THAT(console.out, HasSubstr(ProgramText("MMTTY.EXE", 4711, "", kTextsEnglish.status) +
+                                     ": " + kTextsEnglish.status.runsElevatedAction));
   EXPECT_EQ(Run({"--status", "--json"}), kExitInstanceOpen);
   EXPECT_THAT(console.out, HasSubstr("\"host_pid\": 4711, \"host_exe\": \"MMTTY.EXE\", "
                                      "\"access_denied\": true"));
@@ -605,7 +607,12 @@ TEST_F(CheckTest, StatusAndWatchShowTheOpenInstanceAndTouchNothing) {
     ++panels;
   }
   EXPECT_EQ(panels, 3u);
-  EXPECT_THAT(console.out, HasSubstr("As the watch ended:\nMMTTY.EXE, pid 5150: tarvokey.fsk "));
+  // Beside its pid, its folder: what tells two MMTTY windows apart.
+  EXPECT_THAT(console.out,
+              HasSubstr("As the watch ended:\n" +
+                        ProgramText("MMTTY.EXE", 5150, std::filesystem::current_path().string(),
+                                    kTextsEnglish.status) +
+                        ": tarvokey.fsk "));
   EXPECT_THAT(console.out, HasSubstr("  box       linked: TARVOKEY HID 3.1, generation 31"));
   EXPECT_THAT(console.out, testing::EndsWith("All in order: nothing to do.\n"));
 

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "fixture.h"
 #include "hidlink/box_claim.h"
@@ -389,9 +390,10 @@ TEST_F(HidLinkTest, FailingWritesDropTheLinkEachTime) {
 
 // One program keys a box at a time. A box another program holds gets nothing
 // at all, is looked at again at every discovery (it is said once for each
-// wait) and is taken at the first discovery after the holder lets go. The
-// claim is held while the link stands and given back with it: at a failed
-// write, and at close after the release report.
+// wait) and is taken at the first discovery after the holder lets go. Once
+// linked, the claim is kept until the close, whatever drops the link: a
+// failed write or an unplug never lets a waiting program have the radio. A
+// second box linked instead gives the first one's claim back.
 TEST_F(HidLinkTest, TheBoxIsKeyedOnlyUnderItsClaim) {
   sim::SetTraceEnabled(true);
   const int box = sim::AttachBox();
@@ -402,13 +404,13 @@ TEST_F(HidLinkTest, TheBoxIsKeyedOnlyUnderItsClaim) {
     const auto lines = sim::TraceLines();
     return std::count(lines.begin(), lines.end(), "Device in use by another program");
   };
-  const auto link = [] {
+  const auto record = [] {
     const std::vector<sim::StatusSection> sections = sim::StatusSections();
     return sections.empty() ? status::Record{}
                             : status::Read(sections[0].view, sections[0].bytes, 4242).record;
   };
 
-  sim::Box()->HoldClaimElsewhere(claim, true, true);  // run as administrator, say
+  sim::Box()->HoldClaimElsewhere(claim, sim::BoxModel::Holder::Elevated);
   ASSERT_EQ(extfskOpen(0), 1);
   extfskSetPTT(1);
   extfskIsTxBusy();
@@ -418,31 +420,154 @@ TEST_F(HidLinkTest, TheBoxIsKeyedOnlyUnderItsClaim) {
   EXPECT_EQ(waits(), 1);
   EXPECT_EQ(TracesFrom("CreateMutex (claim): ", 1).size(), 1u);
   EXPECT_EQ(sim::Box()->OpenHandles().Total(), 0) << "a box in use is not held open";
-  EXPECT_EQ(link().link, static_cast<uint8_t>(status::Link::InUse));
-  EXPECT_EQ(link().claimError, plat::kErrorAccessDenied);
+  EXPECT_EQ(record().link, static_cast<uint8_t>(status::Link::InUse));
+  EXPECT_EQ(record().claimError, plat::kErrorAccessDenied);
+  EXPECT_EQ(record().claimKey, 0u);
 
-  sim::Box()->HoldClaimElsewhere(claim, false);
+  sim::Box()->ReleaseClaimElsewhere(claim);
   sim::FireNextTimer();
   EXPECT_EQ(sim::HidReports().size(), 1u) << "not taken at the first discovery after";
   EXPECT_THAT(held(), ::testing::ElementsAre(claim));
-  EXPECT_EQ(link().link, static_cast<uint8_t>(status::Link::Linked));
+  EXPECT_EQ(record().link, static_cast<uint8_t>(status::Link::Linked));
+  EXPECT_EQ(record().claimKey, BoxKey(sim::Box()->PathOf(box).c_str()));
 
-  // A failed write ends the link and the claim; another program takes the
-  // box before the next discovery, which then waits again.
+  // A failed write, then an unplug: the link drops, the claim stays (the
+  // model records a breach if the instance ever takes it a second time),
+  // and the box is linked again as soon as it answers.
   sim::Box()->FailNextWrites(1);
   sim::FireNextTimer();
-  EXPECT_TRUE(held().empty());
-  sim::Box()->HoldClaimElsewhere(claim, true);
+  EXPECT_FALSE(DeviceOpen());
+  EXPECT_THAT(held(), ::testing::ElementsAre(claim));
   sim::FireNextTimer();
-  EXPECT_EQ(waits(), 2);
-  EXPECT_EQ(link().claimError, plat::kErrorAlreadyExists);
-  sim::Box()->HoldClaimElsewhere(claim, false);
+  EXPECT_TRUE(DeviceOpen());
+  sim::Box()->Unplug(box);
+  sim::FireNextTimer();
   sim::FireNextTimer();
   EXPECT_THAT(held(), ::testing::ElementsAre(claim));
+  EXPECT_EQ(record().claimKey, BoxKey(sim::Box()->PathOf(box).c_str()));
+  sim::Box()->Replug(box);
+  sim::FireNextTimer();
+  EXPECT_TRUE(DeviceOpen());
+  EXPECT_EQ(waits(), 1);
+
+  // Another box linked while the first is away: one claim, the new box's.
+  sim::Box()->Unplug(box);
+  sim::FireNextTimer();
+  const int other = sim::AttachBox();
+  char otherClaim[kClaimNameBytes];
+  ClaimName(BoxKey(sim::Box()->PathOf(other).c_str()), otherClaim);
+  sim::FireNextTimer();
+  EXPECT_TRUE(DeviceOpen());
+  EXPECT_THAT(held(), ::testing::ElementsAre(otherClaim));
 
   extfskClose();
   EXPECT_EQ(sim::HidReports().back().bytes, Report(0x0F));
   EXPECT_TRUE(held().empty());
+}
+
+// How the claim's name shows a holder: a program of this user, one run as
+// administrator (or another user's), an object of another kind under the
+// name; and a host that may not make the name at all (a sandbox), which keys
+// a box nobody holds without a claim, and says so, but never one held.
+TEST_F(HidLinkTest, ClaimErrorsAreToldApart) {
+  sim::SetTraceEnabled(true);
+  const int box = sim::AttachBox();
+  char claim[kClaimNameBytes];
+  ClaimName(BoxKey(sim::Box()->PathOf(box).c_str()), claim);
+  const auto record = [] {
+    const std::vector<sim::StatusSection> sections = sim::StatusSections();
+    return status::Read(sections.at(0).view, sections.at(0).bytes, 4242).record;
+  };
+  using Holder = sim::BoxModel::Holder;
+  const struct {
+    Holder holder;
+    bool forbidden;
+    uint32_t error;
+  } held[] = {
+      {Holder::ThisUser, false, plat::kErrorAlreadyExists},
+      {Holder::Elevated, false, plat::kErrorAccessDenied},
+      {Holder::OtherKind, false, plat::kErrorInvalidHandle},
+      {Holder::ThisUser, true, plat::kErrorAccessDenied},
+      {Holder::OtherKind, true, plat::kErrorInvalidHandle},
+  };
+  for (const auto& c : held) {
+    SCOPED_TRACE(static_cast<int>(c.holder) * 2 + c.forbidden);
+    sim::Box()->HoldClaimElsewhere(claim, c.holder);
+    sim::Box()->ForbidClaims(c.forbidden);
+    ASSERT_EQ(extfskOpen(0), 1);
+    sim::FireNextTimer();
+    EXPECT_TRUE(sim::Box()->Writes().empty());
+    EXPECT_EQ(record().link, static_cast<uint8_t>(status::Link::InUse));
+    EXPECT_EQ(record().claimError, c.error);
+    extfskClose();
+  }
+
+  sim::Box()->ReleaseClaimElsewhere(claim);
+  sim::Box()->ForbidClaims(true);
+  ASSERT_EQ(extfskOpen(0), 1);
+  sim::FireNextTimer();
+  EXPECT_EQ(sim::HidReports().size(), 2u);
+  EXPECT_TRUE(sim::Box()->HeldClaims().empty());
+  EXPECT_EQ(record().link, static_cast<uint8_t>(status::Link::Linked));
+  EXPECT_EQ(record().unclaimed, 1u);
+  EXPECT_EQ(record().claimError, plat::kErrorAccessDenied);
+  ExpectLabels(TracesFrom("Device keyed without a claim", 2),
+               {"Device keyed without a claim", "CreateMutex (claim): "});
+}
+
+// FskBox chooses one box: the others are passed over unopened, and so is
+// every other device; while the chosen one is away nothing is written and
+// the wait is said once; it is taken at the first discovery after it comes
+// back. An FskBox that names no box keys none and looks for none.
+TEST_F(HidLinkTest, TheChosenBoxAndNoOther) {
+  sim::SetTraceEnabled(true);
+  sim::Box()->Plug(Foreign());
+  const int first = sim::AttachBox();
+  const int chosen = sim::AttachBox();
+  const uint64_t key = BoxKey(sim::Box()->PathOf(chosen).c_str());
+  char text[kBoxKeyTextBytes];
+  BoxKeyText(key, text);
+  std::ofstream("tarvokey.ini", std::ios::binary)
+      << "FskRev=0\r\nFskPin=1\r\nFskBox=" << text << "\r\n";
+  const auto absences = [] {
+    const auto lines = sim::TraceLines();
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.rfind("Chosen box not present: FskBox=", 0) == 0;
+    });
+  };
+  const auto opened = [](int slot) { return sim::HidOpens(slot); };
+
+  ASSERT_EQ(extfskOpen(0), 1);
+  sim::FireNextTimer();
+  EXPECT_EQ(opened(0) + opened(first), 0) << "a device that is not the chosen box was opened";
+  const std::vector<sim::BoxEvent> reports = sim::HidReports();
+  ASSERT_EQ(reports.size(), 2u) << "from the open's first report on";
+  EXPECT_EQ(reports[0].slot, chosen);
+
+  sim::Box()->Unplug(chosen);
+  for (int tick = 0; tick < 4; ++tick) sim::FireNextTimer();
+  EXPECT_EQ(sim::HidReports().size(), 2u);
+  EXPECT_EQ(opened(0) + opened(first), 0);
+  EXPECT_EQ(absences(), 1);
+  EXPECT_EQ(TracesFrom("Chosen box not present", 1),
+            std::vector<std::string>{std::string("Chosen box not present: FskBox=") + text});
+  sim::Box()->Replug(chosen);
+  sim::FireNextTimer();
+  EXPECT_EQ(sim::HidReports().back().slot, chosen);
+  extfskClose();
+
+  // Two keys, or one that is not a key: nothing is looked for or written.
+  for (const std::string& line : {"FskBox=" + std::string(text) + "\r\nFskBox=0123456789abcdef",
+                                  std::string("FskBox=０１２３")}) {
+    std::ofstream("tarvokey.ini", std::ios::binary) << "FskRev=0\r\nFskPin=1\r\n" << line;
+    const size_t writes = sim::Box()->Writes().size();
+    const int discoveries = sim::Box()->Counts().discoveries;
+    ASSERT_EQ(extfskOpen(0), 1);
+    sim::FireNextTimer();
+    extfskClose();
+    EXPECT_EQ(sim::Box()->Writes().size(), writes);
+    EXPECT_EQ(sim::Box()->Counts().discoveries, discoveries);
+  }
 }
 
 struct DetailFault {

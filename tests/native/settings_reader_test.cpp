@@ -105,3 +105,53 @@ TEST(SettingsReader, ChunkBoundariesDoNotMatter) {
   EXPECT_TRUE(whole.reverse);
   EXPECT_EQ(whole.pin, 3);
 }
+
+// FskBox chooses a box by its key: 16 hex digits, either case. Every token
+// that names the key, however written, has its say, so a typo never falls
+// back to the first box listed (another station's radio, perhaps). What goes
+// back to the file chooses as the file did.
+TEST(SettingsReader, FskBoxChoosesOneBoxOrNone) {
+  constexpr uint64_t kKey = 0x0123456789ABCDEF;
+  const std::string key = "FskBox=0123456789abcdef";
+  const std::string other = "FskBox=1123456789abcdef";
+  const struct {
+    std::string text;
+    BoxChoiceKind kind;
+    size_t kept;
+  } cases[] = {
+      {"FskRev=1 FskPin=3", BoxChoiceKind::FirstListed, 0},
+      {key, BoxChoiceKind::Chosen, 1},
+      {"FskBox=0123456789ABCDEF\r\n" + key, BoxChoiceKind::Chosen, 1},
+      {key + " " + other, BoxChoiceKind::Malformed, 2},
+      {key + " " + key + " " + other + " " + key, BoxChoiceKind::Malformed, 2},
+      {"FskBox=bad " + key, BoxChoiceKind::Malformed, 2},
+      {"FskBox", BoxChoiceKind::Malformed, 1},
+      {"FskBox=", BoxChoiceKind::Malformed, 1},
+      {"FskBox=0123456789abcde", BoxChoiceKind::Malformed, 1},
+      {key + "0", BoxChoiceKind::Malformed, 1},
+      {"FskBox=0123456789abcdeg", BoxChoiceKind::Malformed, 1},
+      {"FskBox = 0123456789abcdef", BoxChoiceKind::Malformed, 1},
+      {"fskbox=0123456789abcdef", BoxChoiceKind::Malformed, 1},
+      {"\xEF\xBB\xBF" + key, BoxChoiceKind::Malformed, 1},
+      {std::string("F\0s\0k\0B\0o\0x\0=\0"
+                   "1\0",
+                   16),
+       BoxChoiceKind::Malformed, 1},
+      // Full-width digits, as the IME types them (Shift_JIS).
+      {"FskBox=\x82\x4f\x82\x50", BoxChoiceKind::Malformed, 1},
+      {key + std::string(300, 'f'), BoxChoiceKind::Malformed, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const SettingsValues v = ReadSettings(c.text);
+    EXPECT_EQ(v.box.kind, c.kind);
+    EXPECT_EQ(v.box.key, c.kind == BoxChoiceKind::Chosen ? kKey : 0);
+    ASSERT_EQ(v.boxTokenCount, c.kept);
+    std::string back;
+    for (size_t i = 0; i < v.boxTokenCount; ++i)
+      back += std::string(v.boxTokens[i].view()) + "\r\n";
+    const SettingsValues again = ReadSettings(back);
+    EXPECT_EQ(again.box.kind, v.box.kind);
+    EXPECT_EQ(again.box.key, v.box.key);
+  }
+}

@@ -369,6 +369,32 @@ TEST_F(SettingsTest, WriteCutShortIsTracedAndTheNextOpenAsksForTheRest) {
   EXPECT_EQ(FileBytes(), ExpectedFile(1, 1));
 }
 
+// FskBox is kept when the file is written back, after the two lines, as it
+// was read (without what followed it on its line, which could hold another
+// key), so the folder's choice survives every open; it is never asked for.
+// On Resume from another program's folder, the choice comes from the file
+// beside the host program, with its answers.
+TEST_F(SettingsTest, TheChosenBoxStaysChosenAcrossOpens) {
+  const std::string chosen = "FskBox=0123456789ABCDEF\r\n";
+  WriteFileBytes("FskRev=1 FskBox=0123456789ABCDEF // radio 2\r\nFskPin=3\r\n");
+  for (int open = 0; open < 2; ++open) {
+    ASSERT_EQ(extfskOpen(0), 1);
+    EXPECT_EQ(activeKeyer->boxChoice.kind, BoxChoiceKind::Chosen);
+    EXPECT_EQ(activeKeyer->boxChoice.key, 0x0123456789ABCDEFu);
+    EXPECT_EQ(FileBytes(), ExpectedFile(1, 3) + chosen);
+  }
+  EXPECT_TRUE(sim::PromptsShown().empty());
+
+  const std::filesystem::path program = std::filesystem::current_path() / "MMTTY";
+  std::filesystem::create_directory(program);
+  sim::SetProgramFolder(program.string());
+  std::filesystem::rename(kFile, program / kFile);
+  ASSERT_EQ(extfskOpen(0), 1);
+  EXPECT_EQ(activeKeyer->boxChoice.key, 0x0123456789ABCDEFu);
+  EXPECT_EQ(FileBytes(program / kFile), ExpectedFile(1, 3) + chosen);
+  EXPECT_FALSE(std::filesystem::exists(kFile));
+}
+
 // MMTTY reopens the plug-in on Resume while another program's folder is
 // current. Only when the current folder has no tarvokey.ini at all is the one
 // in the host program's folder read, and written back.

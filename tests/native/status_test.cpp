@@ -43,6 +43,7 @@ status::Opening Opening() {
   status::Opening opening;
   opening.hostPid = kPid;
   opening.hostExe = u"MMTTY.EXE";
+  opening.hostFolder = u"C:\\MMTTY";
   const uint16_t version[4] = {0, 0, 4, 1};
   std::memcpy(opening.moduleVersion, version, sizeof version);
   opening.counterFrequency = 10000000;      // 10 MHz, as Windows 10 and later give it
@@ -148,7 +149,7 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
        Problem::Busy, nullptr},
       {"smaller than the header", [](Record&) {}, 12, Problem::ViewTooSmall, nullptr},
       {"smaller than the record", [](Record&) {}, sizeof(Record) - 4, Problem::Truncated, nullptr},
-      {"another version", [](Record& r) { r.version = 3; }, sizeof(Record), Problem::WrongVersion,
+      {"another version", [](Record& r) { r.version = 4; }, sizeof(Record), Problem::WrongVersion,
        nullptr},
       // An older plug-in's: the record up to where version 2 appends.
       {"version 1",
@@ -164,6 +165,22 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
          r.link = static_cast<uint8_t>(status::Link::InUse);
        },
        status::kVersion1Size, Problem::BadValue, "link"},
+      // And up to where version 3 appends: what it lacks reads as zero.
+      {"version 2, its view's bytes beyond it garbage",
+       [](Record& r) {
+         r.version = 2;
+         r.size = status::kVersion2Size;
+         r.charactersLost = UINT32_MAX;
+         std::fill_n(r.hostFolder, status::kHostFolderUnits, u'A');
+       },
+       sizeof(Record), Problem::None, nullptr},
+      {"version 2, waiting for a chosen box",
+       [](Record& r) {
+         r.version = 2;
+         r.size = status::kVersion2Size;
+         r.link = static_cast<uint8_t>(status::Link::ChosenAbsent);
+       },
+       status::kVersion2Size, Problem::BadValue, "link"},
       {"another size", [](Record& r) { r.size = 64; }, sizeof(Record), Problem::WrongSize, nullptr},
       {"another process's", [](Record& r) { r.hostPid = 1; }, sizeof(Record), Problem::OtherProcess,
        nullptr},
@@ -173,8 +190,12 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
        sizeof(Record), Problem::BadText, "settingsFile"},
       {"control byte in the label", [](Record& r) { r.lastFailedCall[0] = '\x1b'; }, sizeof(Record),
        Problem::BadText, "lastFailedCall"},
-      {"no such link state", [](Record& r) { r.link = 4; }, sizeof(Record), Problem::BadValue,
+      {"unterminated folder", [](Record& r) { std::fill_n(r.hostFolder, 260, u'A'); },
+       sizeof(Record), Problem::BadText, "hostFolder"},
+      {"no such link state", [](Record& r) { r.link = 5; }, sizeof(Record), Problem::BadValue,
        "link"},
+      {"more characters lost than sent", [](Record& r) { r.charactersLost = 1; }, sizeof(Record),
+       Problem::BadValue, "charactersLost"},
       {"a flag neither 0 nor 1", [](Record& r) { r.ptt = 2; }, sizeof(Record), Problem::BadValue,
        "ptt"},
       {"no counter frequency", [](Record& r) { r.counterFrequency = 0; }, sizeof(Record),
@@ -218,6 +239,11 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
       EXPECT_THAT(json, testing::HasSubstr(ProblemLine(read, kTextsEnglish.status)));
       EXPECT_THAT(panel, testing::HasSubstr("pid 4242: it"));
     }
+    if (c.problem == Problem::None && read.record.version < status::kVersion) {
+      // What an older version lacks reads as zero, whatever follows it.
+      EXPECT_EQ(read.record.charactersLost, 0u);
+      EXPECT_EQ(read.record.hostFolder[0], 0);
+    }
   }
   // The view need not start on a word only when it is not a mapping.
   Section section = good;
@@ -236,7 +262,7 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   std::vector<uint8_t> bytes;
   for (char16_t unit : product) bytes.insert(bytes.end(), {uint8_t(unit), uint8_t(unit >> 8)});
   const status::Box box{0x0BFE, 0x0E00, 31, bytes.data(), static_cast<uint32_t>(bytes.size())};
-  writer.Discovered(status::Link::Linked, &box);
+  writer.Discovered(status::Link::Linked, &box, 0);
   writer.SetSettings(1, 3, u"C:\\MMTTY\\tarvokey.ini");
   writer.SetPtt(true);
   writer.SetKeyingArmed(true);
@@ -247,11 +273,16 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
     writer.CountTick(counter, i < 400 ? 300 : i < 970 ? 800 : 12400);
     writer.CountReport(i != 990);
   }
-  // 20 characters back to back, 165.2 ms apart.
-  for (int i = 0; i < 20; ++i) writer.CountCharacter(1050000000 + 1652000 * i, i > 0);
+  // 20 characters back to back, 165.2 ms apart; the first two lost, each
+  // counted once however many of its elements went nowhere.
+  for (int i = 0; i < 20; ++i) {
+    writer.CountCharacter(1050000000 + 1652000 * i, i > 0);
+    if (i < 2) writer.ElementLost();
+    if (i < 2) writer.ElementLost();
+  }
   writer.CallFailed("WriteFile", 1167, 1100000000);
   writer.LinkDropped();
-  for (int i = 0; i < 3; ++i) writer.Discovered(status::Link::Looking, nullptr);
+  for (int i = 0; i < 3; ++i) writer.Discovered(status::Link::Looking, nullptr, 0);
   ASSERT_TRUE(writer.Attach(section.data(), sizeof(Record)));
 
   StatusEntry busy;
@@ -269,6 +300,7 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   {
     "host_pid": 4242,
     "host_exe": "MMTTY.EXE",
+    "host_folder": "C:\\MMTTY",
     "module_version": "0.0.4.1",
     "open_time": "2024-05-01T12:00:00Z",
     "open_for_s": 22.050,
@@ -278,6 +310,10 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
     "box_pid": "0E00",
     "box_product": "TARVOKEY \"HID\" 3.1\\\u0009日本🎉�",
     "box_key": null,
+    "box_choice": "first listed",
+    "chosen_key": null,
+    "claim_key": null,
+    "unclaimed": false,
     "holder_pid": null,
     "holder_exe": null,
     "claim_error": null,
@@ -288,6 +324,7 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
     "discoveries": 4,
     "link_drops": 1,
     "characters": 20,
+    "characters_lost": 2,
     "ptt_changes": 1,
     "ptt": true,
     "keying_armed": true,
@@ -318,27 +355,30 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
   const ProbeTexts probe;
   const StatusTexts& e = kTextsEnglish.status;
   using P = ProbeTexts;
-  const std::string prefix = P::Said(e.instancePrefix, {"MMTTY.EXE", "4242"});
+  const std::string program = P::Said(e.programInFolder, {"MMTTY.EXE", "4242", "C:\\MMTTY"});
+  const std::string prefix = P::Said(e.instancePrefix, {program});
+  const std::string elevatedPrefix =
+      P::Said(e.instancePrefix, {P::Said(e.program, {"MMTTY.EXE", "88"})});
   EXPECT_EQ(
       StatusPanel(entries, nowMs, probe.texts().status),
-      P::Said(e.heading, {"MMTTY.EXE", "4242", "0", "0", "4", "1", P::Said(e.seconds, {"22"})}) +
+      P::Said(e.heading, {program, "0", "0", "4", "1", P::Said(e.seconds, {"22"})}) +
           P::Said(e.boxLost, {u8"TARVOKEY \"HID\" 3.1\\?日本🎉\uFFFD", "31", "0BFE", "0E00"}) +
           P::Said(e.reports, {"999", "1", "4", "1"}) +
-          P::Said(e.keying, {P::Said(e.on), P::Said(e.armed), "20", "1"}) +
+          P::Said(e.keying, {P::Said(e.on), P::Said(e.armed), "18", "1"}) +
+          P::Said(e.lostLine, {"2"}) +
           P::Said(e.settingsFile, {"1", "3", "C:\\MMTTY\\tarvokey.ini"}) +
           P::Said(e.timer, {P::Said(e.timerGranted), P::Said(e.throttling[1])}) +
           P::Said(e.timing, {"1000", "0.82", "12.40", "12.40"}) +
           P::Said(e.period, {"165.20", "165", "19"}) +
           P::Said(e.lastFailure, {"WriteFile", "1167", P::Said(e.seconds, {"12"})}) +
-          P::Said(e.instancePrefix, {"MMTTY.EXE", "88"}) + P::Said(e.runsElevated) + "\n" +
-          P::Said(e.actionsHeading) + "  " + prefix + P::Said(e.boxLostAction) + "\n" + "  " +
-          prefix +
+          elevatedPrefix + P::Said(e.runsElevated) + "\n" + P::Said(e.actionsHeading) + "  " +
+          prefix + P::Said(e.boxLostAction) + "\n" + "  " + prefix + P::Said(e.lostAction, {"2"}) +
+          "\n" + "  " + prefix +
           P::Said(e.timingPoorAction, {P::Said(e.sinceOpen), "0.8", "12.4", P::Said(e.hintBusy)}) +
           "\n" + "  " +
           P::Said(e.unreadableAction,
                   {"77", P::Said(e.problems[static_cast<size_t>(Problem::Busy)], {"1000"})}) +
-          "\n" + "  " + P::Said(e.instancePrefix, {"MMTTY.EXE", "88"}) +
-          P::Said(e.runsElevatedAction) + "\n");
+          "\n" + "  " + elevatedPrefix + P::Said(e.runsElevatedAction) + "\n");
   EXPECT_TRUE(IsOpenInstance(elevated)) << "open, though not to be read";
 
   // A path longer than the record holds is cut, and says so.
@@ -351,9 +391,10 @@ TEST(StatusRecord, TheCheckProgramShowsWhatAStationNeeds) {
             kTextsEnglish.status.noInstance);
 }
 
-// Programs that share a box: the one that waits names the one that keys it
-// (or says what its claim told it), and an older plug-in that writes to the
-// same box without any claim is flagged beside the holder.
+// Programs that share a box: the one that waits names the one that keys it,
+// with its folder (or says what its claim told it), also while the holder's
+// link is down, since the holder keeps the claim; and an older plug-in that
+// writes to the same box without any claim is flagged beside the holder.
 TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
   constexpr uint64_t kKey = 0x0123456789ABCDEF;
   const std::vector<uint8_t> product = {'T', 0, 'V', 0, 'K', 0};
@@ -366,9 +407,10 @@ TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
     status::Opening opening = Opening();
     opening.hostPid = pid;
     opening.hostExe = exe;
+    opening.hostFolder = u"C:\\MMTTY2";
     writer.SetOpening(opening);
     const status::Box box{0x0BFE, 0x0E00, 31, product.data(), 6, key, claimError};
-    writer.Discovered(link, &box);
+    writer.Discovered(link, &box, link == status::Link::Linked ? key : 0);
     EXPECT_TRUE(writer.Attach(section.data(), sizeof(Record)));
     entries.push_back({pid, status::Read(section.data(), sizeof(Record), pid)});
     return &entries.back().read.record;
@@ -378,6 +420,7 @@ TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
   publish(316, u"Logger.exe", status::Link::InUse, kKey + 1, plat::kErrorAccessDenied);
   Record* older = publish(420, u"OLD.EXE", status::Link::Linked, 0);
   older->version = 1;  // as an older plug-in publishes it, with no identity
+  older->hostFolder[0] = 0;
   const StatusTexts& t = kTextsEnglish.status;
 
   const std::string json = StatusJson(entries, 1e6);
@@ -390,17 +433,25 @@ TEST(StatusRecord, TheCheckProgramNamesWhoHoldsTheBox) {
   EXPECT_THAT(instance(108), testing::HasSubstr("\"same_box_as\": [420],"));
 
   const std::string panel = StatusPanel(entries, 1e6, t);
-  const std::string named = Format(t.holderNamed, "MMTTY.EXE", 108);
+  const std::string named = Format(t.programInFolder, "MMTTY.EXE", 108, "C:\\MMTTY2");
   for (const std::string& line :
        {Format(t.boxInUse, named.c_str(), 0x0BFE, 0x0E00), Format(t.inUseAction, t.holderAdmin),
-        Format(t.sameBoxAction, "OLD.EXE", 420), Format(t.sameBoxAction, "MMTTY.EXE", 108)}) {
+        Format(t.sameBoxAction, "OLD.EXE", 420), Format(t.sameBoxAction, "MMTTY.EXE", 108),
+        Format(t.instancePrefix, Format(t.program, "OLD.EXE", 420).c_str())}) {
     EXPECT_THAT(panel, testing::HasSubstr(line));
   }
+  // With more boxes attached, the one waiting is told to choose its own.
+  EXPECT_THAT(StatusPanel(entries, 1e6, t, nullptr, 2),
+              testing::HasSubstr(Format(t.inUseChooseAction, named.c_str(), "C:\\MMTTY2")));
 
+  // The holder's link down: it keeps the claim, and is still the holder.
+  entries[0].read.record.link = static_cast<uint8_t>(status::Link::Looking);
+  EXPECT_EQ(FindBoxHolder(entries, kKey, 212).pid, 108u);
   // The holder gone, nothing is named; the claim's error still says what it can.
   entries.erase(entries.begin());
   EXPECT_EQ(HolderText(FindBoxHolder(entries, kKey, 212), plat::kErrorAlreadyExists, t),
             t.holderUnknown);
+  EXPECT_EQ(HolderText({}, plat::kErrorInvalidHandle, t), t.holderOtherKind);
 }
 
 // --watch judges the timing warnings on what changed over the last minute it

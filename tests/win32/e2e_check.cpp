@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hidlink/box_claim.h"
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
 #include "keying/bit_clock.h"
 #include "keying/element_holds.h"
 #include "tools/check/check.h"
+#include "tools/check/status_view.h"
 #include "tools/check/text.h"
 #include "tools/check/texts.h"
 #include "tools/check/win32/win32_console.h"
@@ -155,7 +157,9 @@ double NumberAfter(const std::string& text, const std::string& label) {
 // A program started as a process of its own, with its output in a pipe.
 class ChildProcess {
  public:
-  ChildProcess(const std::string& program, const std::string& args) {
+  // In `folder` when given, else in this program's current folder.
+  ChildProcess(const std::string& program, const std::string& args,
+               const std::string& folder = {}) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE write = nullptr;
     REQUIRE(CreatePipe(&read_, &write, &inherit, 0));
@@ -167,8 +171,9 @@ class ChildProcess {
     startup.hStdOutput = write;
     startup.hStdError = write;
     std::string command = "\"" + program + "\" " + args;
-    const BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process_);
+    const BOOL started =
+        CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
+                       folder.empty() ? nullptr : folder.c_str(), &startup, &process_);
     CloseHandle(write);
     REQUIRE(started);
   }
@@ -206,10 +211,15 @@ class ChildProcess {
   PROCESS_INFORMATION process_{};
 };
 
+// The folder of a file, as Windows writes it.
+std::string FolderOf(const std::string& file) {
+  const std::string path = WindowsPath(file);
+  return path.substr(0, path.find_last_of('\\'));
+}
+
 // A program the build puts beside `file`'s.
 std::string Beside(const std::string& file, const std::string& program) {
-  const std::string path = WindowsPath(file);
-  return path.substr(0, path.find_last_of('\\') + 1) + program;
+  return FolderOf(file) + "\\" + program;
 }
 
 // tarvokey-check.exe, which the build puts beside the plug-in.
@@ -530,8 +540,8 @@ SCENARIO(check_two_programs_one_box) {
     REQUIRE(Within(10000, [&] {
       return StatusOf(holder.pid()).link == static_cast<uint8_t>(status::Link::Linked);
     }));
-    const std::string named = Format(kTextsEnglish.status.holderNamed, "mmtty_send.exe",
-                                     static_cast<unsigned>(holder.pid()));
+    const std::string named =
+        ProgramText("mmtty_send.exe", holder.pid(), FolderOf(self), kTextsEnglish.status);
     const size_t from = box::ReportCount();
     // The check and --key beside it: status 1, the holder named, nothing written.
     for (const char* key : {"", "--key"}) {
@@ -583,6 +593,144 @@ SCENARIO(check_two_programs_one_box) {
     }
     CHECK_EQ(Hex(received), Hex(tx.put));
   }
+}
+
+// Two radios on one PC (SO2R): two boxes on one bus, and two MMTTY windows in
+// two folders, each folder's tarvokey.ini naming its own box; this program is
+// the one whose box Windows lists second. Each box carries only its own
+// window's reports, from the open's first on, and both key at once, framed.
+// The chosen box unplugged for a second: nothing goes to the other box, and
+// keying resumes within one discovery of its return. A third window waiting
+// for this one's box never gets it, however often a write fails here. A
+// malformed FskBox keys no box.
+SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
+  box::ShareBus("two-radios");
+  box::Plug(box::Device{});
+  box::Plug(box::Device{});
+  char self[MAX_PATH] = "";
+  REQUIRE(GetModuleFileNameA(nullptr, self, MAX_PATH) > 0);
+  const std::string sender = Beside(self, "mmtty_send.exe");
+  const auto key = [](int slot) {
+    char text[kBoxKeyTextBytes];
+    BoxKeyText(BoxKey(box::PathOf(slot).c_str()), text);
+    return std::string(text);
+  };
+  const auto chosen = [&](int slot) {
+    return "FskRev=0\r\nFskPin=1\r\nFskBox=" + key(slot) + "\r\n";
+  };
+  const auto write = [](const std::string& path, const std::string& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    REQUIRE(file != nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  };
+  // Another window: its own folder and choice, a text of its own.
+  const auto window = [&](const std::string& folder, int slot, size_t characters) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    write(folder + "\\tarvokey.ini", chosen(slot));
+    write(folder + "\\text.txt", std::string(characters, 'R'));
+    char full[MAX_PATH] = "";
+    GetFullPathNameA(folder.c_str(), MAX_PATH, full, nullptr);
+    return std::string(full);
+  };
+  const auto touched = [](size_t from, int slot) {
+    const std::vector<box::Event> events = box::Events();
+    return std::count_if(events.begin() + static_cast<long>(from), events.end(),
+                         [slot](const box::Event& e) { return e.slot == slot; });
+  };
+  const auto framed = [](size_t from, const Transmission& tx) {
+    std::vector<uint8_t> received;
+    for (const timeline::Character& c : ReadKeying(ReportsFrom(from)).characters) {
+      received.push_back(static_cast<uint8_t>(c.code));
+    }
+    return Hex(received) == Hex(tx.put);
+  };
+  const std::vector<uint8_t> codes = ita2::Encode("CQ CQ DE TARVOKEY");
+
+  const std::string folder2 = window("radio1", 0, 40);
+  ChildProcess other(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", folder2);
+  REQUIRE(Within(10000, [&] {
+    return StatusOf(other.pid()).link == static_cast<uint8_t>(status::Link::Linked);
+  }));
+  WriteSettingsFile(chosen(1));
+  Mmtty mmtty(env.plugin);
+  REQUIRE(mmtty.Open() == 1);
+  const Transmission tx = mmtty.Transmit(codes);
+  NextReports(2);
+  CHECK_EQ(touched(0, 0), 0);
+  CHECK(!box::Reports().empty() && box::Reports().front().slot == 1);
+  CHECK(framed(0, tx));
+  // The list beside them: the other window's box named with its folder.
+  {
+    BoxConsole console;
+    CHECK_EQ(Check(console, {"--boxes"}), 0);
+    console.Says(
+        Format(kTextsEnglish.boxesKeyedBy,
+               ProgramText("mmtty_send.exe", other.pid(), FolderOf(sender), kTextsEnglish.status)
+                   .c_str()));
+    console.Says(Format(kTextsEnglish.boxesChooseOne, 2, key(1).c_str()));
+  }
+  DWORD exit = 0;
+  CHECK_EQ(other.Output(&exit).find("FAIL"), std::string::npos);
+  CHECK_EQ(exit, 0u);
+  const std::string keyed = ReadFileBytes(folder2 + "\\keyed.csv");
+  CHECK(keyed.find("# slots= 0 \n") != std::string::npos);
+  const auto value = [&](const std::string& label) {
+    const size_t at = keyed.find(label);
+    return at == std::string::npos
+               ? "(none)"
+               : keyed.substr(at + label.size(), keyed.find('\n', at) - at - label.size());
+  };
+  CHECK_EQ(value("# received_codes="), value("# codes="));
+
+  // Unplugged for a second: the other box is not touched; back within one
+  // discovery.
+  size_t events = box::Events().size();
+  box::Unplug(1);
+  Sleep(1000);
+  CHECK_EQ(touched(events, 0), 0);
+  events = box::Events().size();
+  const size_t from = box::ReportCount();
+  box::Replug(1);
+  REQUIRE(box::WaitForReports(from + 1, 2000));
+  const std::vector<box::Event> since = Slice(box::Events(), events);
+  size_t discoveries = 0;
+  for (size_t i = 0; i < since.size() && since[i].kind != box::EventKind::Write; ++i) {
+    discoveries += since[i].kind == box::EventKind::Enumerate;
+  }
+  CHECK(discoveries <= 1);
+
+  // A third window whose folder names this one's box waits; failed writes
+  // here never hand it the radio.
+  const std::string folder3 = window("radio2-receive", 1, 200);
+  ChildProcess waiting(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", folder3);
+  REQUIRE(Within(10000, [&] {
+    return StatusOf(waiting.pid()).link == static_cast<uint8_t>(status::Link::InUse);
+  }));
+  const size_t before = box::ReportCount();
+  for (int round = 0; round < 5; ++round) {
+    box::FailNextWrites(1);
+    NextReports(10);
+  }
+  const Transmission again = mmtty.Transmit(codes);
+  NextReports(2);
+  CHECK(framed(before, again));
+  const status::Record third = StatusOf(waiting.pid());
+  CHECK_EQ(third.link, static_cast<uint8_t>(status::Link::InUse));
+  CHECK_EQ(third.reportsWritten, 0u);
+  waiting.Kill();
+  mmtty.Close();
+
+  // An FskBox that names no box: nothing is looked for, opened or written.
+  WriteSettingsFile("FskRev=0\r\nFskPin=1\r\nFskBox=12345\r\n");
+  events = box::Events().size();
+  CHECK_EQ(mmtty.Open(), 1);
+  Sleep(300);
+  mmtty.Close();
+  CHECK_EQ(box::Events().size(), events);
+  BoxConsole console;
+  CHECK_EQ(Check(console, {}), kExitNoBox);
+  console.Says(kTextsEnglish.verdictNoChoice);
 }
 
 // Another program of the user made a section in the plug-in's name before the

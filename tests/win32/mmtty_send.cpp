@@ -5,11 +5,14 @@
 // them what was read and the timing, in the check program's figures. Used by
 // scripts/demo and scripts/bench (scripts/keying.py reads the file).
 //
-//   mmtty_send <tarvokey.fsk> <text file> <timeline.csv>
+//   mmtty_send <tarvokey.fsk> <text file> <timeline.csv> [boxes]
 //
 // The keyer is wired as tarvokey.ini in the current folder says; the timeline
-// is read with normal polarity on pin 1.
+// is read with normal polarity on pin 1. `boxes` (1 if not given) are plugged,
+// and the slots the reports went to are written down: the box the folder's
+// FskBox chooses among them.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "host/check.h"
@@ -73,14 +76,15 @@ void CountHeapCalls(HMODULE module) {
 }
 
 int Run(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s <tarvokey.fsk> <text file> <timeline.csv>\n", argv[0]);
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: %s <tarvokey.fsk> <text file> <timeline.csv> [boxes]\n", argv[0]);
     return 2;
   }
   const std::string text = ReadFileBytes(argv[2]);
   const std::vector<uint8_t> codes = ita2::Encode(text);
 
-  box::Plug(box::Device{});
+  const int boxes = argc == 5 ? std::atoi(argv[4]) : 1;
+  for (int slot = 0; slot < boxes; ++slot) box::Plug(box::Device{});
   Transmission tx;
   LONG keyingAllocations = 0;
   {
@@ -119,6 +123,12 @@ int Run(int argc, char** argv) {
   std::fprintf(out, "# failed_writes=%d\n",
                static_cast<int>(reports.size() - keying.elements.size()));
   std::fprintf(out, "# faults=%d\n", static_cast<int>(box::Faults().size()));
+  std::string slots;
+  for (const box::Event& report : reports) {
+    const std::string slot = std::to_string(report.slot);
+    if (slots.find(" " + slot + " ") == std::string::npos) slots += " " + slot + " ";
+  }
+  std::fprintf(out, "# slots=%s\n", slots.c_str());
   std::fprintf(out, "# module_allocations=%ld\n", static_cast<long>(keyingAllocations));
   // Rows and targets each separated by ";", their fields by a space.
   std::fprintf(out, "# nominal_ms=%u %u %u\n", kBitMs, kStopMs, kCharacterMs);

@@ -2,8 +2,10 @@
 
 #include <utility>
 
+#include "settings/settings_file.h"
 #include "shell/fsk_keyer.h"
 #include "shell/version.h"
+#include "tools/check/boxes.h"
 #include "tools/check/discovery.h"
 #include "tools/check/key_run.h"
 #include "tools/check/settings_view.h"
@@ -32,6 +34,9 @@ class FittedConsole : public Console {
   void Sleep(uint32_t ms) override { console_.Sleep(ms); }
   Stop StopRequest() override { return console_.StopRequest(); }
   std::string FullPath(const char* name) override { return console_.FullPath(name); }
+  std::string BoxLocation(const std::string& devicePath) override {
+    return console_.BoxLocation(devicePath);
+  }
   bool JapaneseUser() override { return console_.JapaneseUser(); }
   std::vector<StatusEntry> ReadStatuses() override { return console_.ReadStatuses(); }
   bool EnterPressed() override { return console_.EnterPressed(); }
@@ -48,21 +53,33 @@ class FittedConsole : public Console {
 };
 
 struct Options {
-  enum class Mode { Check, Setup, Key, Watch, Status, Help, Version } mode = Mode::Check;
+  enum class Mode {
+    Check,
+    Setup,
+    Key,
+    Watch,
+    Status,
+    Boxes,
+    Choose,
+    Help,
+    Version
+  } mode = Mode::Check;
   KeyOptions key;
   bool json = false;
+  int box = 0;  // --choose
 };
 
-// The seconds after --key: a whole number from 1 to the most.
-bool ParseSeconds(const std::string& text, int* seconds) {
+// A whole number from 1 to the most, of two digits at most: the seconds
+// after --key, the box after --choose.
+bool ParseSmallNumber(const std::string& text, int most, int* number) {
   if (text.empty() || text.size() > 2) return false;
   int value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > kMaxKeySeconds) return false;
-  *seconds = value;
+  if (value < 1 || value > most) return false;
+  *number = value;
   return true;
 }
 
@@ -103,10 +120,18 @@ std::string Parse(const std::vector<std::string>& args, const Texts& t, Options*
     } else if (arg == "--key") {
       mode = Options::Mode::Key;
       if (i + 1 < args.size() && args[i + 1].compare(0, 2, "--") != 0) {
-        if (!ParseSeconds(args[++i], &options->key.seconds)) {
+        if (!ParseSmallNumber(args[++i], kMaxKeySeconds, &options->key.seconds)) {
           return Format(t.keySeconds, kMaxKeySeconds, Shown(args[i]).c_str());
         }
       }
+    } else if (arg == "--boxes") {
+      mode = Options::Mode::Boxes;
+    } else if (arg == "--choose") {
+      mode = Options::Mode::Choose;
+      if (i + 1 == args.size() || !ParseSmallNumber(args[i + 1], 99, &options->box)) {
+        return Format(t.chooseNumber, i + 1 == args.size() ? "" : Shown(args[i + 1]).c_str());
+      }
+      ++i;
     } else if (arg == "--watch") {
       mode = Options::Mode::Watch;
     } else if (arg == "--status") {
@@ -135,7 +160,9 @@ int Check(Console& console, const Texts& t, bool setup) {
   PrintTimerRequest(console, t);
   if (setup && open.keyer() != nullptr) {
     console.Print(t.setupAsking);
-    open.keyer()->LoadSettings();
+    SettingsPlace place = SettingsPlace::None;
+    const SettingsValues settings = ReadSettingsFile(&place);
+    open.keyer()->LoadSettings(settings, place);
   }
   open.Close();
   PrintSettings(console, t);
@@ -204,6 +231,10 @@ int Run(const Options& options, Console& console, const Texts& t) {
       return Watch(console, t);
     case Options::Mode::Status:
       return Status(console, t, options.json);
+    case Options::Mode::Boxes:
+      return PrintBoxes(console, t);
+    case Options::Mode::Choose:
+      return ChooseBox(console, t, options.box);
     case Options::Mode::Check:
     case Options::Mode::Setup:
       break;

@@ -54,6 +54,12 @@ class Console {
   virtual Stop StopRequest() = 0;
   // A file name in the current folder as a full path, in UTF-8.
   virtual std::string FullPath(const char* name) = 0;
+  // Where the box at this device path is plugged in, as Windows names the
+  // USB port ("Port_#0002.Hub_#0001"), in UTF-8; "" where it does not say.
+  virtual std::string BoxLocation(const std::string& devicePath) {
+    static_cast<void>(devicePath);
+    return {};
+  }
 
   // Whether the user's language is Japanese.
   virtual bool JapaneseUser() { return false; }

@@ -2,10 +2,13 @@
 
 #include <new>
 
+#include "hidlink/box_claim.h"
 #include "platform/box_identity.h"
 #include "platform/platform.h"
+#include "settings/settings_file.h"
 #include "shell/fsk_keyer.h"
 #include "shell/lifecycle.h"
+#include "tools/check/boxes.h"
 #include "tools/check/check.h"
 #include "tools/check/status_view.h"
 #include "tools/check/text.h"
@@ -32,6 +35,9 @@ const DiscoveryWatcher kWatcher = {
     [](const char* path, bool opened, uint32_t openError, uint16_t vendorId, uint16_t productId) {
       recording->devices.push_back(
           SeenDevice{path, opened, opened ? 0 : openError, vendorId, productId});
+    },
+    [](const char* path) {
+      recording->devices.push_back(SeenDevice{path, false, 0, 0, 0, true});
     },
     [](const uint8_t* product, const uint8_t* manufacturer, uint32_t size, Generation generation,
        uint16_t reportLength) {
@@ -72,15 +78,6 @@ std::string GenerationReason(const Texts& t, const DiscoveryRecord& record) {
   return Format(record.generationSource == GenerationSource::MakerInitial ? t.generationMaker
                                                                           : t.generationNeither,
                 tarvokey::kGenerationTensAt, tarvokey::kGenerationOnesAt);
-}
-
-bool NamesTheBox(const std::string& path) {
-  std::string lower = path;
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower.find(Format("vid_%04x&pid_%04x", tarvokey::kVendorId, tarvokey::kProductId)) !=
-         std::string::npos;
 }
 
 // Why a device that the plug-in passes over may be a box all the same: the
@@ -130,6 +127,12 @@ std::string HolderOf(const Texts& t, const DiscoveryRecord& record) {
   return HolderText(record.holder, record.claimError, t.status);
 }
 
+std::string ChosenKey(const DiscoveryRecord& record) {
+  char key[kBoxKeyTextBytes];
+  BoxKeyText(record.choice.key, key);
+  return key;
+}
+
 }  // namespace
 
 WatchedOpen::WatchedOpen(Console& console, ReportObserver observer) {
@@ -143,7 +146,8 @@ WatchedOpen::WatchedOpen(Console& console, ReportObserver observer) {
     recording = &record_;
     discoveryWatcher = &kWatcher;
     reportObserver = observer;
-    keyer_ = new (std::nothrow) FskKeyer;
+    record_.choice = ReadSettingsFile().box;
+    keyer_ = new (std::nothrow) FskKeyer(record_.choice);
     // Off again before any tick runs: with a listener every tick would format
     // its lines, and the timing measured would not be the plug-in's.
     plat::SetTraceSink(nullptr);
@@ -160,6 +164,7 @@ WatchedOpen::WatchedOpen(Console& console, ReportObserver observer) {
   if (record_.inUse) {
     record_.holder =
         FindBoxHolder(console.ReadStatuses(), record_.boxKey, plat::CurrentProcessId());
+    record_.severalBoxes = ListBoxes(console, false).size() > 1;
   }
 }
 
@@ -175,6 +180,10 @@ void WatchedOpen::Close() {
 Verdict WatchedOpen::verdict() const {
   if (record_.accepted) return Verdict::Accepted;
   if (record_.inUse) return Verdict::InUse;
+  if (record_.choice.kind == BoxChoiceKind::Malformed) return Verdict::NoChoice;
+  if (record_.choice.kind == BoxChoiceKind::Chosen && !record_.matched) {
+    return Verdict::ChosenAbsent;
+  }
   if (record_.matched || FirstNearMiss(record_) != nullptr) return Verdict::Refused;
   return Verdict::NoBox;
 }
@@ -189,8 +198,9 @@ void PrintDiscovery(Console& console, const Texts& t, const WatchedOpen& open) {
   int number = 0;
   for (const SeenDevice& device : open.record().devices) {
     const std::string what =
-        device.opened ? Format(t.deviceIdentifiers, device.vendorId, device.productId)
-                      : Format(t.deviceNotOpened, ErrorText(device.openError, t.error).c_str());
+        device.passedOver ? t.devicePassedOver
+        : device.opened   ? Format(t.deviceIdentifiers, device.vendorId, device.productId)
+                          : Format(t.deviceNotOpened, ErrorText(device.openError, t.error).c_str());
     console.Print(
         Format(t.deviceLine, ++number, what.c_str(), Printable(FromAnsi(device.path)).c_str()));
   }
@@ -205,6 +215,12 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
   switch (open.verdict()) {
     case Verdict::NoBox:
       console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
+      return;
+    case Verdict::ChosenAbsent:
+      console.Print(Format(t.chosenAbsentDetail, ChosenKey(record).c_str()));
+      return;
+    case Verdict::NoChoice:
+      console.Print(t.noChoiceDetail);
       return;
     case Verdict::InUse:
       console.Print(Format(t.inUseHeading, HolderOf(t, record).c_str()));
@@ -240,6 +256,10 @@ std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
       return Format(t.verdictRefused, RefusalReason(t, open.record()).c_str());
     case Verdict::InUse:
       return Format(t.verdictInUse, HolderOf(t, open.record()).c_str());
+    case Verdict::ChosenAbsent:
+      return Format(t.verdictChosenAbsent, ChosenKey(open.record()).c_str());
+    case Verdict::NoChoice:
+      return t.verdictNoChoice;
     case Verdict::NoBox:
       break;
   }
@@ -255,6 +275,8 @@ int VerdictStatus(const WatchedOpen& open) {
       return kExitRefused;
     case Verdict::InUse:
     case Verdict::NoBox:
+    case Verdict::ChosenAbsent:
+    case Verdict::NoChoice:
       break;
   }
   return kExitNoBox;
@@ -269,7 +291,11 @@ const char* NextStep(const Texts& t, const WatchedOpen& open) {
     case Verdict::NoBox:
       return t.nextNoBox;
     case Verdict::InUse:
-      return t.nextInUse;
+      return record.severalBoxes ? t.nextInUseChoose : t.nextInUse;
+    case Verdict::ChosenAbsent:
+      return t.nextChosenAbsent;
+    case Verdict::NoChoice:
+      return t.nextNoChoice;
     case Verdict::Refused:
       break;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hidlink/link_watch.h"
+#include "platform/box_identity.h"
 #include "tools/check/console.h"
 #include "tools/check/status_view.h"
 #include "tools/check/texts.h"
@@ -19,6 +20,7 @@ struct SeenDevice {
   uint32_t openError = 0;  // the last error after CreateFile, when it failed
   uint16_t vendorId = 0;   // 0 when the attributes could not be read
   uint16_t productId = 0;
+  bool passedOver = false;  // unopened: not the box tarvokey.ini chooses
 };
 
 // What the open's discovery saw.
@@ -40,9 +42,16 @@ struct DiscoveryRecord {
   uint64_t boxKey = 0;
   uint32_t claimError = 0;
   BoxHolder holder;
+  // Several boxes are attached: the advice for a box in use is to choose
+  // one for this folder rather than to close the other program.
+  bool severalBoxes = false;
+  // The box tarvokey.ini chooses, as the open read it.
+  BoxChoice choice;
 };
 
-enum class Verdict { Accepted, NoBox, Refused, InUse };
+// ChosenAbsent: the box FskBox chooses is not attached; NoChoice: FskBox
+// names no box, so none is looked for.
+enum class Verdict { Accepted, NoBox, Refused, InUse, ChosenAbsent, NoChoice };
 
 // The plug-in's open without its settings step: the instance is built (its
 // first report looks for the box, then its clock starts) and becomes the

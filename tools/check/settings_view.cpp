@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hidlink/box_claim.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "tools/check/text.h"
@@ -21,7 +22,7 @@ std::string KeyText(const Texts& t, const char* key, int32_t value) {
   return value == -1 ? Format(t.keyNotSet, key) : Format("%s=%d", key, static_cast<int>(value));
 }
 
-const char* const kKeys[] = {"FskRev", "FskPin"};
+const char* const kKeys[] = {"FskRev", "FskPin", "FskBox"};
 
 // A line the reader did not take as written, and why in the operator's words.
 struct Note {
@@ -133,24 +134,45 @@ const char* KeyInAnyCase(const std::string& ascii) {
   return nullptr;
 }
 
+// A key given again on a line, after the line it was given on before: what
+// it does is known only once the whole file is read.
+struct Repeat {
+  uint32_t line;
+  uint32_t previous;
+  std::string key;
+  std::string token;
+};
+
 struct Listening {
   const Texts& texts;
   std::vector<Note> notes;
+  std::vector<Repeat> repeats;
 };
+
+std::string Shown(std::string_view token) {
+  return FromFile(token, token.size() >= SettingsReader::kMaxToken);
+}
 
 void Add(Listening& listening, uint32_t line, std::string_view token, NotTakenNote why,
          const std::string& what, const std::string& key = {}) {
   listening.notes.push_back(
-      Note{line, FromFile(token, token.size() >= SettingsReader::kMaxToken),
+      Note{line, Shown(token),
            Format(listening.texts.notTaken[static_cast<size_t>(why)], what.c_str(), key.c_str())});
 }
 
 // The reader's reason, or what the check program knows the token for.
-void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::string_view token) {
+void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::string_view token,
+           uint32_t previous) {
   auto& listening = *static_cast<Listening*>(context);
   const Texts& t = listening.texts;
   const auto why = static_cast<NotTakenNote>(reason);
   switch (reason) {
+    case NotTaken::Repeated:
+      listening.repeats.push_back(Repeat{line, previous, key, Shown(token)});
+      return;
+    case NotTaken::OtherBox:
+      Add(listening, line, token, NotTakenNote::OtherBox, key);
+      return;
     case NotTaken::NotAllowed:
     case NotTaken::Utf16:
     case NotTaken::Overlong:
@@ -164,6 +186,7 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
     case NotTaken::NotANumber:
     case NotTaken::WrongCase:
     case NotTaken::NoKey:
+    case NotTaken::NotABoxKey:
       break;
   }
   // The token with its full-width characters as the ASCII they stand for,
@@ -204,7 +227,23 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
     Add(listening, line, token, NotTakenNote::WrongCaseSpaced, key);
     return;
   }
-  Add(listening, line, token, why, key);
+  Add(listening, line, token, reason == NotTaken::NotABoxKey ? NotTakenNote::NotABoxKey : why, key);
+}
+
+// What a key given twice does: FskRev keys reverse from its first 1, and the
+// last value read goes back to the file, which the next open keys by.
+Note RepeatNote(const Texts& t, const SettingsValues& values, const Repeat& repeat) {
+  const bool rev = repeat.key == kKeys[0];
+  const int32_t written = rev ? values.rev : values.pin;
+  const char* now = rev ? (values.reverse ? t.polarityReverse : t.polarityNormal)
+                        : (values.pin3 ? t.pin3 : t.pin1);
+  const bool nextSet = rev ? written == 1 : written == 3;
+  const char* next = written == -1 ? t.repeatedAsks
+                     : rev         ? (nextSet ? t.polarityReverse : t.polarityNormal)
+                                   : (nextSet ? t.pin3 : t.pin1);
+  return Note{repeat.line, repeat.token,
+              Format(t.repeated, repeat.key.c_str(), repeat.previous, now,
+                     KeyText(t, repeat.key.c_str(), written).c_str(), next)};
 }
 
 // The lines of the file the notes are about, as they are (up to a console
@@ -245,9 +284,23 @@ std::map<uint32_t, std::string> LinesOf(SettingsPlace place, const std::vector<N
 
 }  // namespace
 
+std::string BoxChoiceLine(const Texts& t, const BoxChoice& choice) {
+  char key[kBoxKeyTextBytes];
+  BoxKeyText(choice.key, key);
+  switch (choice.kind) {
+    case BoxChoiceKind::Chosen:
+      return Format(t.boxChoiceLine, Format(t.boxChosen, key).c_str());
+    case BoxChoiceKind::Malformed:
+      return Format(t.boxChoiceLine, t.boxMalformed);
+    case BoxChoiceKind::FirstListed:
+      break;
+  }
+  return Format(t.boxChoiceLine, t.boxFirstListed);
+}
+
 void PrintSettings(Console& console, const Texts& t) {
   SettingsPlace place = SettingsPlace::None;
-  Listening listening{t, {}};
+  Listening listening{t, {}, {}};
   const SettingsValues values = ReadSettingsFile(&place, &Heard, &listening);
   const std::string path = Printable(console.FullPath(kSettingsFileName));
   switch (place) {
@@ -267,6 +320,12 @@ void PrintSettings(Console& console, const Texts& t) {
                        KeyText(t, "FskRev", values.rev).c_str()));
   console.Print(
       Format(t.pinLine, values.pin3 ? t.pin3 : t.pin1, KeyText(t, "FskPin", values.pin).c_str()));
+  console.Print(BoxChoiceLine(t, values.box));
+  for (const Repeat& repeat : listening.repeats) {
+    listening.notes.push_back(RepeatNote(t, values, repeat));
+  }
+  std::stable_sort(listening.notes.begin(), listening.notes.end(),
+                   [](const Note& a, const Note& b) { return a.line < b.line; });
   if (!listening.notes.empty()) {
     console.Print(t.notTakenHeading);
     const std::map<uint32_t, std::string> lines = LinesOf(place, listening.notes);

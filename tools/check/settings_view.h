@@ -3,6 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "platform/box_identity.h"
 
 #include "tools/check/console.h"
 #include "tools/check/texts.h"
@@ -22,8 +25,13 @@ enum class NotTakenNote : uint8_t {
   FullWidth,        // a key written with the IME on: the full-width characters
   Misspelt,         // a key nearly spelled: as written, the key
   WrongCaseSpaced,  // the key in another case with spaces around "=": the key
+  NotABoxKey,       // FskBox with no key after "="
+  OtherBox,         // a second FskBox that names another box
 };
-constexpr size_t kNotTakenNotes = static_cast<size_t>(NotTakenNote::WrongCaseSpaced) + 1;
+constexpr size_t kNotTakenNotes = static_cast<size_t>(NotTakenNote::OtherBox) + 1;
+
+// The box the settings choose (FskBox), in one line.
+std::string BoxChoiceLine(const Texts& texts, const BoxChoice& choice);
 
 // Which file, what each value means, which lines of it are not taken as
 // written and why, and whether the plug-in would ask at the next open. Reads

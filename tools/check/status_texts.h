@@ -10,7 +10,7 @@ struct StatusTexts {
   const char* noInstance;
 
   // The panel, one instance at a time.
-  const char* heading;     // host exe, pid, version (4 numbers), how long open
+  const char* heading;     // the program (below), version (4 numbers), how long open
   const char* boxLinked;   // product, generation, VID, PID
   const char* boxRefused;  // product, generation, VID, PID
   const char* boxLost;     // product, generation, VID, PID
@@ -39,7 +39,7 @@ struct StatusTexts {
   // The lines an operator acts on.
   const char* actionsHeading;
   const char* allInOrder;
-  const char* instancePrefix;  // host exe, pid; before each action when several show
+  const char* instancePrefix;  // the program; before each action when several show
   const char* clockStopped;    // seconds since the last tick
   const char* boxLostAction;
   const char* noBoxAction;
@@ -64,16 +64,33 @@ struct StatusTexts {
   const char* hintMinimised;
   const char* hintBusy;
   // A program that has the plug-in open but whose status this user may not
-  // read (run as administrator): after its name and pid (instancePrefix).
+  // read (run as administrator): after the program (instancePrefix).
   const char* runsElevated;
   const char* runsElevatedAction;
 
   // A box another program holds, and two programs writing to one box.
   const char* boxInUse;       // the holder (below), VID, PID
-  const char* inUseAction;    // the holder
+  const char* inUseAction;    // the holder (a folder follows, unused)
   const char* sameBoxAction;  // the other's host exe, pid
-  // The holder: its program when a status names it, else what its claim says.
-  const char* holderNamed;  // host exe, pid
+  // The holder, when no status names its program: what its claim says.
   const char* holderAdmin;
   const char* holderUnknown;
+  const char* holderOtherKind;  // another kind of object under the claim's name
+
+  // A program: host exe and pid, and its folder where the status gives it.
+  const char* program;
+  const char* programInFolder;
+  const char* mmttyFolder;  // for the folder where a status does not give it
+
+  // The box tarvokey.ini chooses, and the characters that never reached a box.
+  const char* chosenLine;  // key
+  const char* boxChosenAbsent;
+  const char* boxNoChoice;
+  const char* unclaimedLine;       // error code
+  const char* lostLine;            // characters
+  const char* noChoiceAction;      // folder
+  const char* chosenAbsentAction;  // key, folder
+  const char* inUseChooseAction;   // the holder, folder
+  const char* unclaimedAction;
+  const char* lostAction;  // characters
 };

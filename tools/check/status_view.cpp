@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "hidlink/box_claim.h"
 #include "keying/element_holds.h"
 #include "platform/platform.h"
 #include "tools/check/text.h"
@@ -63,8 +64,29 @@ double PeriodMs(const Record& r) {
 }
 
 const char* LinkName(uint8_t link) {
-  static const char* const names[] = {"looking", "linked", "refused", "in use"};
+  static const char* const names[] = {"looking", "linked", "refused", "in use",
+                                      "chosen box not present"};
   return names[link];
+}
+
+const char* ChoiceName(uint8_t choice) {
+  static const char* const names[] = {"first listed", "chosen", "malformed"};
+  return names[choice];
+}
+
+std::string KeyText(uint64_t key) {
+  char text[kBoxKeyTextBytes];
+  BoxKeyText(key, text);
+  return text;
+}
+
+std::string JsonKey(uint64_t key) { return key == 0 ? "null" : JsonText(KeyText(key)); }
+
+// The program of a record, told apart from another of the same name by its
+// folder (which an older plug-in does not publish).
+std::string ProgramOf(const Record& r, const StatusTexts& texts) {
+  return ProgramText(Utf8(status::TextOf(r.hostExe)), r.hostPid, Utf8(status::TextOf(r.hostFolder)),
+                     texts);
 }
 
 bool HasLink(const Record& r, status::Link link) { return r.link == static_cast<uint8_t>(link); }
@@ -192,6 +214,8 @@ std::string InstanceJson(const Record& r, double nowMs, const std::vector<Status
   }
   return "  {\n" + field("host_pid", count(r.hostPid)) +
          field("host_exe", JsonText(Utf8(status::TextOf(r.hostExe)))) +
+         field("host_folder",
+               r.hostFolder[0] == 0 ? "null" : JsonText(Utf8(status::TextOf(r.hostFolder)))) +
          field("module_version", JsonText(ModuleVersion(r))) +
          field("open_time", r.openSystemTime == 0 ? "null" : JsonText(IsoTime(r.openSystemTime))) +
          field("open_for_s", JsonNumber(AgeMs(r, r.openCounter, nowMs) / 1000)) +
@@ -200,19 +224,21 @@ std::string InstanceJson(const Record& r, double nowMs, const std::vector<Status
          field("box_vid", JsonText(Format("%04X", r.boxVendorId))) +
          field("box_pid", JsonText(Format("%04X", r.boxProductId))) +
          field("box_product", JsonText(Utf8(status::TextOf(r.boxProduct)))) +
-         field("box_key",
-               r.boxKey == 0
-                   ? "null"
-                   : JsonText(Format("%016llx", static_cast<unsigned long long>(r.boxKey)))) +
+         field("box_key", JsonKey(r.boxKey)) + field("box_choice", JsonText(ChoiceName(r.choice))) +
+         field("chosen_key", JsonKey(r.chosenKey)) + field("claim_key", JsonKey(r.claimKey)) +
+         field("unclaimed", JsonBool(r.unclaimed != 0)) +
          field("holder_pid", holder.pid == 0 ? "null" : count(holder.pid)) +
          field("holder_exe", holder.pid == 0 ? "null" : JsonText(Utf8(holder.exe))) +
-         field("claim_error", HasLink(r, status::Link::InUse) ? count(r.claimError) : "null") +
+         field("claim_error",
+               HasLink(r, status::Link::InUse) || r.unclaimed ? count(r.claimError) : "null") +
          field("same_box_as", "[" + sameBox + "]") + field("ticks", count(lateness.ticks)) +
          field("reports_written", count(r.reportsWritten)) +
          field("reports_failed", count(r.reportsFailed)) +
          field("discoveries", count(r.discoveries)) + field("link_drops", count(r.linkDrops)) +
-         field("characters", count(r.characters)) + field("ptt_changes", count(r.pttChanges)) +
-         field("ptt", JsonBool(r.ptt != 0)) + field("keying_armed", JsonBool(r.keyingArmed != 0)) +
+         field("characters", count(r.characters)) +
+         field("characters_lost", count(r.charactersLost)) +
+         field("ptt_changes", count(r.pttChanges)) + field("ptt", JsonBool(r.ptt != 0)) +
+         field("keying_armed", JsonBool(r.keyingArmed != 0)) +
          field("fsk_rev", Format("%d", r.fskRev)) + field("fsk_pin", Format("%d", r.fskPin)) +
          field("settings_file", SettingsFile(r)) + field("timer_1ms", JsonBool(r.timer1ms != 0)) +
          field("throttling_opt_out", JsonText(ThrottlingName(r.throttling))) +
@@ -283,20 +309,33 @@ const char* TimingHint(const Record& r, const StatusTexts& texts) {
 // The lines an operator acts on for one readable instance, most urgent first.
 std::vector<std::string> Actions(const Record& r, double nowMs,
                                  const std::vector<StatusEntry>& entries, const StatusTexts& texts,
-                                 const StatusLooks* looks) {
+                                 const StatusLooks* looks, size_t boxesAttached) {
   std::vector<std::string> actions;
   const LatenessFigures lateness = LatenessOf(r);
   const double sinceTick = AgeMs(r, lateness.ticks > 0 ? r.lastTickCounter : r.openCounter, nowMs);
   if (sinceTick > kStoppedClockMs) actions.push_back(Format(texts.clockStopped, sinceTick / 1000));
+  const std::string folder =
+      r.hostFolder[0] != 0 ? Shown(r.hostFolder) : std::string(texts.mmttyFolder);
   switch (static_cast<status::Link>(r.link)) {
     case status::Link::Looking:
-      actions.push_back(r.linkDrops > 0 ? texts.boxLostAction : texts.noBoxAction);
+      if (r.choice == static_cast<uint8_t>(status::Choice::Malformed)) {
+        actions.push_back(Format(texts.noChoiceAction, folder.c_str()));
+      } else {
+        actions.push_back(r.linkDrops > 0 ? texts.boxLostAction : texts.noBoxAction);
+      }
+      break;
+    case status::Link::ChosenAbsent:
+      actions.push_back(
+          Format(texts.chosenAbsentAction, KeyText(r.chosenKey).c_str(), folder.c_str()));
       break;
     case status::Link::Refused:
       actions.push_back(Format(texts.refusedAction, r.generation));
       break;
     case status::Link::InUse:
-      actions.push_back(Format(texts.inUseAction, HolderOfRecord(entries, r, texts).c_str()));
+      // With one box attached, the other program must let it go; with more,
+      // this folder may be meant for another of them.
+      actions.push_back(Format(boxesAttached > 1 ? texts.inUseChooseAction : texts.inUseAction,
+                               HolderOfRecord(entries, r, texts).c_str(), folder.c_str()));
       break;
     case status::Link::Linked:
       for (const Record* other : OthersOnTheBox(entries, r)) {
@@ -305,6 +344,8 @@ std::vector<std::string> Actions(const Record& r, double nowMs,
       }
       break;
   }
+  if (r.unclaimed != 0) actions.push_back(texts.unclaimedAction);
+  if (r.charactersLost != 0) actions.push_back(Format(texts.lostAction, r.charactersLost));
   if (r.timer1ms == 0) actions.push_back(texts.timerRefusedAction);
   if (r.throttling == static_cast<uint8_t>(status::Throttling::Failed)) {
     actions.push_back(Format(texts.throttlingFailedAction, r.throttlingError));
@@ -333,12 +374,19 @@ std::vector<std::string> Actions(const Record& r, double nowMs,
 
 std::string InstancePanel(const Record& r, double nowMs, const std::vector<StatusEntry>& entries,
                           const StatusTexts& texts, const StatusLooks* looks) {
-  std::string out = Format(texts.heading, Shown(r.hostExe).c_str(), r.hostPid, r.moduleVersion[0],
+  std::string out = Format(texts.heading, ProgramOf(r, texts).c_str(), r.moduleVersion[0],
                            r.moduleVersion[1], r.moduleVersion[2], r.moduleVersion[3],
                            Duration(AgeMs(r, r.openCounter, nowMs), texts).c_str());
+  if (r.choice == static_cast<uint8_t>(status::Choice::Chosen)) {
+    out += Format(texts.chosenLine, KeyText(r.chosenKey).c_str());
+  }
   if (HasLink(r, status::Link::InUse)) {
     out += Format(texts.boxInUse, HolderOfRecord(entries, r, texts).c_str(), r.boxVendorId,
                   r.boxProductId);
+  } else if (HasLink(r, status::Link::ChosenAbsent)) {
+    out += texts.boxChosenAbsent;
+  } else if (r.choice == static_cast<uint8_t>(status::Choice::Malformed)) {
+    out += texts.boxNoChoice;
   } else {
     const char* box = HasLink(r, status::Link::Linked)    ? texts.boxLinked
                       : HasLink(r, status::Link::Refused) ? texts.boxRefused
@@ -347,8 +395,12 @@ std::string InstancePanel(const Record& r, double nowMs, const std::vector<Statu
     out += Format(box, Shown(r.boxProduct).c_str(), r.generation, r.boxVendorId, r.boxProductId);
   }
   out += Format(texts.reports, r.reportsWritten, r.reportsFailed, r.discoveries, r.linkDrops);
+  if (r.unclaimed != 0) out += Format(texts.unclaimedLine, r.claimError);
+  // What reached the box; what MMTTY sent while none was linked did not.
   out += Format(texts.keying, r.ptt ? texts.on : texts.off,
-                r.keyingArmed ? texts.armed : texts.notArmed, r.characters, r.pttChanges);
+                r.keyingArmed ? texts.armed : texts.notArmed, r.characters - r.charactersLost,
+                r.pttChanges);
+  if (r.charactersLost != 0) out += Format(texts.lostLine, r.charactersLost);
   switch (static_cast<status::Settings>(r.settings)) {
     case status::Settings::File:
       out += Format(texts.settingsFile, r.fskRev, r.fskPin, Shown(r.settingsFile).c_str());
@@ -389,22 +441,43 @@ std::string InstancePanel(const Record& r, double nowMs, const std::vector<Statu
 
 }  // namespace
 
+// The holder keeps the claim from its first link to its close, whatever its
+// link does meanwhile; an older plug-in, which names no claim, held it while
+// linked; one linked with no claim to be had keys the box all the same.
 BoxHolder FindBoxHolder(const std::vector<StatusEntry>& entries, uint64_t boxKey,
                         uint32_t exceptPid) {
   for (const StatusEntry& entry : entries) {
     const Record& r = entry.read.record;
-    if (boxKey != 0 && entry.read.problem == status::Problem::None && r.hostPid != exceptPid &&
-        r.boxKey == boxKey && HasLink(r, status::Link::Linked)) {
-      return {r.hostPid, status::TextOf(r.hostExe)};
+    if (boxKey == 0 || entry.read.problem != status::Problem::None || r.hostPid == exceptPid) {
+      continue;
+    }
+    if (r.claimKey == boxKey ||
+        (r.claimKey == 0 && r.boxKey == boxKey && HasLink(r, status::Link::Linked))) {
+      return {r.hostPid, status::TextOf(r.hostExe), status::TextOf(r.hostFolder)};
     }
   }
   return {};
 }
 
+std::string ProgramText(const std::string& exe, uint32_t pid, const std::string& folder,
+                        const StatusTexts& texts) {
+  const std::string name = Printable(exe);
+  if (folder.empty()) return Format(texts.program, name.c_str(), pid);
+  return Format(texts.programInFolder, name.c_str(), pid, Printable(folder).c_str());
+}
+
 std::string HolderText(const BoxHolder& holder, uint32_t claimError, const StatusTexts& texts) {
-  if (holder.pid != 0)
-    return Format(texts.holderNamed, Printable(Utf8(holder.exe)).c_str(), holder.pid);
-  return claimError == plat::kErrorAccessDenied ? texts.holderAdmin : texts.holderUnknown;
+  if (holder.pid != 0) {
+    return ProgramText(Utf8(holder.exe), holder.pid, Utf8(holder.folder), texts);
+  }
+  switch (claimError) {
+    case plat::kErrorAccessDenied:
+      return texts.holderAdmin;
+    case plat::kErrorInvalidHandle:
+      return texts.holderOtherKind;
+    default:
+      return texts.holderUnknown;
+  }
 }
 
 bool IsOpenInstance(const StatusEntry& entry) {
@@ -516,7 +589,7 @@ std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs) {
 }
 
 std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
-                        const StatusTexts& texts, const StatusLooks* looks) {
+                        const StatusTexts& texts, const StatusLooks* looks, size_t boxesAttached) {
   std::vector<const StatusEntry*> shown;
   for (const StatusEntry& entry : entries) {
     if (IsOpenInstance(entry)) shown.push_back(&entry);
@@ -529,7 +602,7 @@ std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
     if (entry->accessDenied) {
       // Open, and keying perhaps; only not to be read from here.
       const std::string prefix =
-          Format(texts.instancePrefix, Printable(entry->exe).c_str(), entry->pid);
+          Format(texts.instancePrefix, ProgramText(entry->exe, entry->pid, {}, texts).c_str());
       out += prefix + texts.runsElevated + "\n";
       actions.push_back(prefix + texts.runsElevatedAction);
       continue;
@@ -542,8 +615,8 @@ std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
     const Record& r = entry->read.record;
     out += InstancePanel(r, nowMs, entries, texts, looks);
     const std::string prefix =
-        shown.size() > 1 ? Format(texts.instancePrefix, Shown(r.hostExe).c_str(), r.hostPid) : "";
-    for (const std::string& action : Actions(r, nowMs, entries, texts, looks)) {
+        shown.size() > 1 ? Format(texts.instancePrefix, ProgramOf(r, texts).c_str()) : "";
+    for (const std::string& action : Actions(r, nowMs, entries, texts, looks, boxesAttached)) {
       actions.push_back(prefix + action);
     }
   }

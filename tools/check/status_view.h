@@ -69,15 +69,22 @@ class StatusLooks {
 // in milliseconds (Console::NowMs), for the ages of what the record timed.
 std::string StatusJson(const std::vector<StatusEntry>& entries, double nowMs);
 // With looks (--watch), the warnings are judged on the last minute of them;
-// without, on the figures since the open, and they say so.
+// without, on the figures since the open, and they say so. boxesAttached:
+// how many boxes Windows lists (the advice for a box in use depends on it).
 std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
-                        const StatusTexts& texts, const StatusLooks* looks = nullptr);
+                        const StatusTexts& texts, const StatusLooks* looks = nullptr,
+                        size_t boxesAttached = 1);
+
+// A program by its name, pid and folder ("": not known), in words; UTF-8.
+std::string ProgramText(const std::string& exe, uint32_t pid, const std::string& folder,
+                        const StatusTexts& texts);
 
 // The program that holds a box's claim, as far as the statuses read here
-// tell: the one whose record shows it linked to that box (pid 0: none does).
+// tell: the one whose record shows it keeps that box's claim (pid 0: none does).
 struct BoxHolder {
   uint32_t pid = 0;
   std::u16string exe;
+  std::u16string folder;
 };
 BoxHolder FindBoxHolder(const std::vector<StatusEntry>& entries, uint64_t boxKey,
                         uint32_t exceptPid);

@@ -30,6 +30,7 @@ struct Texts {
   const char* deviceIdentifiers;  // vendor ID, product ID
   const char* deviceNotOpened;    // the error
   const char* deviceLine;         // number, what it is, path
+  const char* devicePassedOver;
   const char* noMemory;
   const char* noBoxDetail;     // vendor ID, product ID
   const char* refusedHeading;  // why
@@ -92,9 +93,19 @@ struct Texts {
   const char* notTakenReason;  // one of the notes below
   // Each takes the key's name, but FullWidth (the characters, listed) and
   // Misspelt (as written, the key).
-  const char* notTaken[10];
+  const char* notTaken[12];
   const char* fullWidthSpace;  // U+3000 named, in the list of FullWidth
   const char* listSeparator;
+  // A key given twice: the key, the line it was given on before, what it
+  // keys now (a meaning above), the key as written back, what that keys
+  // from the next open (a meaning above, or repeatedAsks).
+  const char* repeated;
+  const char* repeatedAsks;
+  // The box FskBox chooses: one of the three.
+  const char* boxChoiceLine;
+  const char* boxFirstListed;
+  const char* boxChosen;  // the key
+  const char* boxMalformed;
 
   // ---- --key ------------------------------------------------------------------
   const char* nothingKeyed;  // after the verdict line
@@ -139,6 +150,39 @@ struct Texts {
   const char* inUseHeading;  // the holder (StatusTexts::holder*)
   const char* verdictInUse;  // the holder
   const char* nextInUse;
+  const char* nextInUseChoose;  // with several boxes attached
+
+  // ---- the box tarvokey.ini chooses (FskBox), --boxes and --choose ------------
+  const char* chosenAbsentDetail;  // key
+  const char* noChoiceDetail;
+  const char* verdictChosenAbsent;  // key
+  const char* verdictNoChoice;
+  const char* nextChosenAbsent;
+  const char* nextNoChoice;
+  const char* chooseNumber;  // what was given
+  const char* boxesHeading;
+  const char* boxesNone;      // vendor ID, product ID
+  const char* boxesEntry;     // number, key, one of the three below (or deviceNotOpened)
+  const char* boxesAccepted;  // generation
+  const char* boxesRefused;   // generation
+  const char* boxesProduct;   // product string
+  const char* boxesPlace;     // where, or boxesPlaceUnknown
+  const char* boxesPlaceUnknown;
+  const char* boxesKeyedBy;  // the program, or one of the two below
+  const char* boxesPath;     // device path
+  const char* boxesHeldUnnamed;
+  const char* boxesFree;
+  const char* boxesThisFolder;    // the file's path, one of the four below
+  const char* boxesChooseOne;     // number, key
+  const char* boxesChooseAbsent;  // key
+  const char* boxesChooseFirst;
+  const char* boxesChooseMalformed;
+  const char* boxesNext;
+  const char* chooseNoBox;       // number, boxes attached
+  const char* chooseNotRead;     // path, why
+  const char* chooseUtf16;       // path
+  const char* chooseNotWritten;  // path, why
+  const char* chooseWritten;     // the line, path, number
 };
 
 extern const Texts kTextsEnglish;

@@ -56,6 +56,7 @@ const Texts kTextsEnglish = {
     "vendor ID 0x%04X, product ID 0x%04X",
     "not opened (%s)",
     "  %d. %s\n     %s\n",
+    "passed over, not opened: not the box FskBox chooses",
     "The plug-in could not be opened: no memory.\n",
     "No box: no HID device has the box's vendor ID 0x%04X and product ID 0x%04X.\n",
     "Box found and refused: %s.\n",
@@ -148,9 +149,19 @@ const Texts kTextsEnglish = {
         "there is no key %s: if it is meant as %s, spell it so",
         "the key is spelled %s, in this case exactly, followed at once by \"=\" and the number, "
         "with no spaces around \"=\"",
+        "%s takes the box's key right after \"=\": 16 hex digits (0-9, a-f), as tarvokey-check "
+        "--boxes shows them; until then tarvokey.fsk keys no box",
+        "a second %s names another box: tarvokey.fsk keys no box until one box is named",
     },
     "full-width space",
     ", ",
+    "%s is given again (first on line %u): tarvokey.fsk keys %s now, writes %s back to the "
+    "file, and so keys %s from the next open. Leave one line of it",
+    "as the question it then asks is answered",
+    "  box       %s\n",
+    "the first TARVOKEY Windows lists (no FskBox)",
+    "only the box whose key is %s (FskBox)",
+    "none: FskBox names no box (see below)",
 
     // ---- --key
     " Nothing was keyed.\n",
@@ -198,13 +209,13 @@ const Texts kTextsEnglish = {
         u8"its PTT & FSK group (Option → Setup MMTTY..., TX tab): it shows here as soon\n"
         u8"as MMTTY has opened it.\n",
 
-        "%s, pid %u: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
+        "%s: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
         "  box       linked: %s, generation %d (VID %04X, PID %04X)\n",
         "  box       refused: %s, generation %d (VID %04X, PID %04X)\n",
         "  box       looking: %s, generation %d (VID %04X, PID %04X), lost\n",
         "  box       looking: none found yet\n",
         "  reports   written %u, failed %u; discoveries %u, link drops %u\n",
-        "  keying    PTT %s, keying %s; characters %u, PTT changes %u\n",
+        "  keying    PTT %s, keying %s; characters to the box %u, PTT changes %u\n",
         "on",
         "off",
         "armed",
@@ -226,7 +237,7 @@ const Texts kTextsEnglish = {
 
         "What to do:\n",
         "All in order: nothing to do.\n",
-        "%s, pid %u: ",
+        "%s: ",
         u8"clock stopped: no tick for %.0f s, so nothing reaches the box — restart MMTTY",
         "box lost: plug it in",
         "no box: plug it in; if it is, run tarvokey-check, which says what holds it",
@@ -273,9 +284,30 @@ const Texts kTextsEnglish = {
         "NONE, or close the other program",
         "%s, pid %u, writes to the same box: close one of them, or give the receive-only one its "
         "own MMTTY folder with its port set to NONE",
-        "%s, pid %u",
         "a program run as administrator, or another user's",
         "another program",
+        "another program (an object of another kind has the box's claim name)",
+
+        "%s (pid %u)",
+        "%s (pid %u, folder %s)",
+        "the MMTTY folder",
+
+        "  chosen    box %s (FskBox in tarvokey.ini)\n",
+        "  box       looking: the chosen box is not plugged in\n",
+        "  box       none keyed: FskBox in tarvokey.ini names no box\n",
+        "  claim     none (error %u): nobody held the box, and this program may not make its "
+        "claim\n",
+        "            lost %u: sent while no box was linked, they never reached one\n",
+        "FskBox in tarvokey.ini names no box, so nothing is keyed: run tarvokey-check in %s, which "
+        "says what is wrong; tarvokey-check --boxes and --choose N there write it right",
+        "chosen box not present: plug in the box whose key is %s (its key can change with the USB "
+        "port), or run tarvokey-check --boxes in %s to see the keys of the boxes attached",
+        "box in use by %s, and more than one box is attached: if %s is for another radio, run "
+        "tarvokey-check --boxes there and choose that radio's box with --choose N",
+        "keys the box without its claim (this program may not make one), so another program could "
+        "key it too: start MMTTY as usual, not from a sandbox",
+        "%u characters MMTTY sent never reached the box (none was linked then), so they were not "
+        "on the air",
     },
 
     // ---- a box another program holds
@@ -287,4 +319,48 @@ const Texts kTextsEnglish = {
     u8"window, a receive-only copy), give that window an MMTTY folder of its own with\n"
     u8"the port of its PTT & FSK group set to NONE (Option → Setup MMTTY..., TX tab);\n"
     u8"the guide shows how. Otherwise close the other program when it is done.\n",
+    "Next: more than one box is attached. tarvokey-check --boxes shows which program keys "
+    "each; if this MMTTY folder is for another radio, choose that radio's box here with "
+    "tarvokey-check --choose N (the guide's section on two radios shows how).\n",
+
+    // ---- the box tarvokey.ini chooses
+    "The box this folder chooses is not attached: no HID device has the key %s "
+    "(FskBox in tarvokey.ini).\n",
+    "No box is looked for: FskBox in tarvokey.ini names no box (see the settings below).\n",
+    "Chosen box not attached (FskBox=%s).",
+    "No box keyed: FskBox in tarvokey.ini names no box.",
+    "Next: plug in this folder's box, in the USB port it was chosen in (the key can change "
+    "with the port). tarvokey-check --boxes lists the boxes attached with their keys; "
+    "tarvokey-check --choose N chooses one of them for this folder.\n",
+    "Next: tarvokey-check --boxes lists the boxes attached; tarvokey-check --choose N writes "
+    "FskBox for one of them into this folder's tarvokey.ini. Without an FskBox line the "
+    "first box Windows lists is keyed.\n",
+    "--choose takes the number of a box, as tarvokey-check --boxes lists it, not \"%s\"",
+    "TARVOKEY boxes attached, in the order Windows lists them (nothing is written to them):\n",
+    "  none: no HID device has the box's vendor ID 0x%04X and product ID 0x%04X\n",
+    "  %d. key %s: %s\n",
+    "generation %d, accepted",
+    "generation %d, refused",
+    "     product     %s\n",
+    "     plugged in  %s\n",
+    "Windows does not say",
+    "     keyed by    %s\n",
+    "     device path %s\n",
+    "a program that does not say which (run as administrator, or an older tarvokey.fsk)",
+    "no program",
+    "This folder's %s: %s.\n",
+    "chooses box %d (FskBox=%s)",
+    "chooses a box that is not attached (FskBox=%s)",
+    "no FskBox, so the first box Windows lists is keyed (box 1)",
+    "its FskBox names no box, so none is keyed",
+    "Next: in each MMTTY folder, run tarvokey-check --choose N with N the box of that "
+    "folder's radio; tarvokey-check --key then keys that box, which shows which radio it "
+    "is.\n",
+    "There is no box %d: %d attached (tarvokey-check --boxes lists them).\n",
+    "Could not read %s (%s): nothing was changed.\n",
+    "%s is saved in UTF-16: open it in Notepad and save it as ANSI first; nothing was "
+    "changed.\n",
+    "Could not write %s (%s).\n",
+    u8"Wrote %s to %s: MMTTY started from this folder keys box %d and no other, from its "
+    u8"next open of the plug-in (restart MMTTY, or Program → Suspend, then Resume).\n",
 };

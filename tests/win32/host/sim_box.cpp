@@ -288,6 +288,7 @@ void Breach(const std::string& what) { M()->Breach(what); }
 }  // namespace detail
 
 int Plug(const Device& device) { return M()->Plug(device); }
+std::string PathOf(int slot) { return M()->PathOf(slot); }
 void ShareBus(const std::string& bus) {
   M()->SetBus(bus);
   SetEnvironmentVariableA(kBusVariable, bus.c_str());

@@ -46,6 +46,8 @@ std::vector<std::string> Install(HMODULE plugin);
 constexpr char kBusVariable[] = "TARVOKEY_SIM_BUS";
 void ShareBus(const std::string& bus);
 int Plug(const Device& device);
+// The device path the bus lists for a slot.
+std::string PathOf(int slot);
 void Unplug(int slot);
 void Replug(int slot);
 void FailNextWrites(int count, DWORD error = ERROR_GEN_FAILURE);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/check/text.h"
+#include "tools/check/win32/win32_box_location.h"
 #include "tools/check/win32/win32_status.h"
 
 namespace {
@@ -252,6 +253,10 @@ bool Win32Console::JapaneseUser() {
 }
 
 std::vector<StatusEntry> Win32Console::ReadStatuses() { return ReadStatusSections(); }
+
+std::string Win32Console::BoxLocation(const std::string& devicePath) {
+  return BoxLocationOf(devicePath);
+}
 
 // On a console, the key events waiting are taken (others are of no use
 // here); any other input is left to a thread of its own, started at the

@@ -23,6 +23,7 @@ class Win32Console : public Console {
   void Sleep(uint32_t ms) override;
   Stop StopRequest() override;
   std::string FullPath(const char* name) override;
+  std::string BoxLocation(const std::string& devicePath) override;
   bool JapaneseUser() override;
   std::vector<StatusEntry> ReadStatuses() override;
   bool EnterPressed() override;
