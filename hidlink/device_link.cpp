@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "hidlink/link_watch.h"
 #include "hidlink/output_report.h"
 #include "platform/box_identity.h"

@@ -21,7 +21,7 @@ struct DiscoveryWatcher {
   void (*box)(const uint8_t* product, const uint8_t* manufacturer, uint32_t size,
               Generation generation, uint16_t reportLength);
   // The device with the box's identifiers is held by another program: its
-  // identity (hidlink/box_claim.h) and why its claim could not be taken.
+  // identity (hidlink/box_key.h) and why its claim could not be taken.
   void (*inUse)(uint64_t boxKey, uint32_t claimError);
   // Whether the box is open and accepted.
   void (*result)(bool accepted);

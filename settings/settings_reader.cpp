@@ -76,11 +76,9 @@ void SettingsReader::EndToken() {
   // The key is recognised by its first six characters; the rest must then
   // have the shape "key=number", or the value stays as it was.
   if (StartsWith(token, "FskRev")) {
-    Given(kKeys[0], token);
     Take(token, kKeys[0], values_.rev);
     if (values_.rev == 1) values_.reverse = true;
   } else if (StartsWith(token, "FskPin")) {
-    Given(kKeys[1], token);
     Take(token, kKeys[1], values_.pin);
     if (values_.pin == 3) values_.pin3 = true;
   } else if (StartsWith(token, "FskBox")) {
@@ -90,7 +88,7 @@ void SettingsReader::EndToken() {
   }
 }
 
-// A key given again: FskRev=1 then FskRev=0 keys reverse now (the first set
+// A value read again: FskRev=1 then FskRev=0 keys reverse now (the first set
 // it) and writes 0 back, so the next open keys normal. The listener hears
 // where, so that the operator can be told before that happens.
 void SettingsReader::Given(const char* key, std::string_view token) {
@@ -157,6 +155,7 @@ void SettingsReader::Take(std::string_view token, const char* key, int32_t& valu
   const std::string_view shapeText(shape, sizeof shape);
   const bool parsed = ParseKeyValue(token, shapeText, value);
   if (listener_ == nullptr) return;
+  if (parsed) Given(key, token);
   if (!parsed) {
     const bool alone = StartsWith(shapeText, token);  // "FskRev" or "FskRev="
     listener_(context_, line_, alone ? NotTaken::NoValue : NotTaken::NotANumber, key, token, 0);

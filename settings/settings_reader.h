@@ -60,7 +60,7 @@ enum class NotTaken : uint8_t {
   NoKey,          // names no key as the reader reads it: a comment, "=", "FskPim=3"
   NotABoxKey,     // "FskBox=" and anything but 16 hex digits
   OtherBox,       // an FskBox whose key differs from an earlier one's
-  Repeated,       // FskRev or FskPin given again, after line `previous`
+  Repeated,       // a value of FskRev or FskPin read again, after line `previous`
 };
 // The line (from 1), why, the key it names ("" with NoKey), and the token as
 // far as kept; with Repeated, the line where the key was last given.
@@ -93,7 +93,7 @@ class SettingsReader {
   size_t length_ = 0;
   bool overlong_ = false;
   uint32_t line_ = 1;
-  // The line FskRev and FskPin were last given on; 0 not yet.
+  // The line a value of FskRev and of FskPin was last read on; 0 not yet.
   uint32_t givenOn_[2] = {};
   SettingsValues values_;
   NotTakenListener listener_ = nullptr;

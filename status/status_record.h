@@ -143,7 +143,7 @@ struct Record {
   char16_t boxProduct[kBoxProductUnits];
   char16_t settingsFile[kSettingsFileUnits];  // with Settings::File
 
-  // Version 2. The identity of the box last seen (hidlink/box_claim.h), the
+  // Version 2. The identity of the box last seen (hidlink/box_key.h), the
   // same in every program that sees it; 0 for none. With Link::InUse, why its
   // claim could not be taken: ERROR_ALREADY_EXISTS, a program of this user
   // holds it; ERROR_ACCESS_DENIED, one run as administrator or another user's.

@@ -37,7 +37,7 @@ struct Box {
   int32_t generation = 0;
   const uint8_t* productUtf16le = nullptr;
   uint32_t productBytes = 0;
-  uint64_t key = 0;         // its identity (hidlink/box_claim.h)
+  uint64_t key = 0;         // its identity (hidlink/box_key.h)
   uint32_t claimError = 0;  // why its claim could not be had, with InUse or unclaimed
   bool unclaimed = false;   // linked with no claim: nobody holds it, none can be made
 };
@@ -117,7 +117,10 @@ class Writer {
   static constexpr size_t kDirtyMasks = (kRecordWords + 31) / 32;
   uint32_t dirty_[kDirtyMasks] = {};
   bool anyDirty_ = false;
-  bool characterLost_ = false;  // of the character begun last
+  // Of the character begun last. Until this record's first character there
+  // is none to lose: an element before it (of a character the module's
+  // framing began under the last instance) is not this record's to count.
+  bool characterLost_ = true;
 };
 
 }  // namespace status

@@ -151,8 +151,12 @@ void Write(FuzzedDataProvider& input, uint32_t pid, std::vector<uint32_t>& words
   status::Writer writer;
   status::Opening opening;
   const std::u16string exe = Text(input);
+  const std::u16string folder = Text(input);
   opening.hostPid = pid;
   opening.hostExe = exe.c_str();
+  opening.hostFolder = folder.c_str();
+  opening.choice = static_cast<status::Choice>(input.ConsumeIntegralInRange(0, 2));
+  opening.chosenKey = input.ConsumeIntegral<uint64_t>();
   opening.counterFrequency = input.ConsumeIntegralInRange<uint64_t>(1, UINT64_MAX);
   opening.counter = input.ConsumeIntegral<uint64_t>();
   opening.systemTime = input.ConsumeIntegral<uint64_t>();
@@ -160,7 +164,7 @@ void Write(FuzzedDataProvider& input, uint32_t pid, std::vector<uint32_t>& words
   const bool attachFirst = input.ConsumeBool();
   if (attachFirst) writer.Attach(words.data(), words.size() * 4);
   for (int calls = 0; calls < 64 && input.remaining_bytes() > 0; ++calls) {
-    switch (input.ConsumeIntegralInRange(0, 10)) {
+    switch (input.ConsumeIntegralInRange(0, 11)) {
       case 0:
         writer.CountTick(input.ConsumeIntegral<uint64_t>(), input.ConsumeIntegral<int64_t>());
         break;
@@ -182,7 +186,10 @@ void Write(FuzzedDataProvider& input, uint32_t pid, std::vector<uint32_t>& words
         box.generation = input.ConsumeIntegral<int32_t>();
         box.productUtf16le = reinterpret_cast<const uint8_t*>(product.data());
         box.productBytes = static_cast<uint32_t>(product.size());
-        writer.Discovered(static_cast<status::Link>(input.ConsumeIntegralInRange(0, 2)),
+        box.key = input.ConsumeIntegral<uint64_t>();
+        box.claimError = input.ConsumeIntegral<uint32_t>();
+        box.unclaimed = input.ConsumeBool();
+        writer.Discovered(static_cast<status::Link>(input.ConsumeIntegralInRange(0, 4)),
                           input.ConsumeBool() ? &box : nullptr, input.ConsumeIntegral<uint64_t>());
         break;
       }
@@ -202,6 +209,9 @@ void Write(FuzzedDataProvider& input, uint32_t pid, std::vector<uint32_t>& words
         writer.SetSettings(rev, pin, input.ConsumeBool() ? file.c_str() : nullptr);
         break;
       }
+      case 10:
+        writer.ElementLost();
+        break;
       case 9:
         writer.SetTimer(input.ConsumeBool(),
                         static_cast<status::Throttling>(input.ConsumeIntegralInRange(0, 3)),

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -13,12 +14,14 @@
 #include <gmock/gmock.h>
 
 #include "fixture.h"
+#include "hidlink/box_key.h"
 #include "platform/sim/sim_power.h"
 #include "platform/sim/sim_prompt.h"
 #include "probe_texts.h"
 #include "settings/settings_reader.h"
 #include "settings/settings_text.h"
 #include "shell/version.h"
+#include "tools/check/boxes.h"
 #include "tools/check/check.h"
 #include "tools/check/settings_view.h"
 #include "tools/check/status_view.h"
@@ -79,7 +82,18 @@ class TestConsole : public Console {
   std::string FullPath(const char* name) override {
     return (std::filesystem::current_path() / name).string();
   }
+  // Where Windows says a box is plugged in, by device path.
+  std::map<std::string, std::string> locations;
+  std::string BoxLocation(const std::string& devicePath) override {
+    const auto found = locations.find(devicePath);
+    return found != locations.end() ? found->second : "";
+  }
 };
+
+std::string ReadFileBytes(const char* name) {
+  std::ifstream file(name, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
 void WriteSettings(const std::string& text) { std::ofstream("tarvokey.ini") << text; }
 
@@ -276,6 +290,15 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
        }) {
     EXPECT_THAT(shown, HasSubstr(part));
   }
+  // A key given twice: FskRev=1 keys reverse now, 0 is written back, and the
+  // next open keys normal; said on the line that will do it.
+  EXPECT_THAT(settings("FskRev=1\r\nFskPin=3\r\nFskRev=0\r\n"),
+              HasSubstr(ProbeTexts::Said(e.notTakenLine, {"3", "FskRev=0"}) +
+                        ProbeTexts::Said(
+                            e.notTakenReason,
+                            {ProbeTexts::Said(e.repeated,
+                                              {"FskRev", "1", ProbeTexts::Said(e.polarityReverse),
+                                               "FskRev=0", ProbeTexts::Said(e.polarityNormal)})})));
   // One line each, and no more: the "=" and "1" of line 7 and the comments go
   // unmentioned.
   std::string lineProbe = ProbeTexts::Said(e.notTakenLine);
@@ -313,6 +336,86 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   EXPECT_THAT(console.out, HasSubstr("  FSK pin   pin 3, as for the TARVOKEY Gen.3 (FskPin=3)\n" +
                                      BoxChoiceLine(kTextsEnglish, {}) +
                                      "  tarvokey.fsk will not ask at the next open.\n"));
+}
+
+// Two boxes: --boxes lists both with their keys, where each is plugged in and
+// who keys it, and what this folder chooses; --choose N writes that box's
+// FskBox (a new file keeps the questions unanswered, an old one keeps its
+// other lines); the plain check and --key then go by it: the chosen box only,
+// waiting while it is away or in use, and none when FskBox names no box.
+TEST_F(CheckTest, BoxesAreListedAndOneIsChosenForThisFolder) {
+  const int first = sim::AttachBox();
+  const int second = sim::AttachBox();
+  const auto key = [](int slot) {
+    char text[kBoxKeyTextBytes];
+    BoxKeyText(BoxKey(sim::Box()->PathOf(slot).c_str()), text);
+    return std::string(text);
+  };
+  char claim[kClaimNameBytes];
+  ClaimName(BoxKey(sim::Box()->PathOf(second).c_str()), claim);
+  sim::Box()->HoldClaimElsewhere(claim, sim::BoxModel::Holder::Elevated);
+  console.locations[sim::Box()->PathOf(first)] = "Port_#0002.Hub_#0001";
+  const ProbeTexts probe;
+  const Texts& e = kTextsEnglish;
+  using P = ProbeTexts;
+  const std::string file = (std::filesystem::current_path() / "tarvokey.ini").string();
+  console.columns = 1000;  // whole lines, to compare
+  // Each run on the same bus, as the program runs again beside the boxes.
+  const auto run = [&](const std::vector<std::string>& args) {
+    console.out.clear();
+    return RunCheck(args, console);
+  };
+  const auto entry = [&](int number, int slot, const std::string& place, const std::string& who) {
+    return P::Said(e.boxesEntry,
+                   {std::to_string(number), key(slot), P::Said(e.boxesAccepted, {"31"})}) +
+           P::Said(e.boxesProduct, {"TARVOKEY HID 3.1"}) + P::Said(e.boxesPlace, {place}) +
+           P::Said(e.boxesKeyedBy, {who}) + P::Said(e.boxesPath, {sim::Box()->PathOf(slot)});
+  };
+  EXPECT_EQ(PrintBoxes(console, probe.texts()), 0);
+  EXPECT_EQ(
+      console.out,
+      P::Said(e.boxesHeading) + entry(1, first, "Port_#0002.Hub_#0001", P::Said(e.boxesFree)) +
+          entry(2, second, P::Said(e.boxesPlaceUnknown), P::Said(e.boxesHeldUnnamed)) +
+          P::Said(e.boxesThisFolder, {file, P::Said(e.boxesChooseFirst)}) + P::Said(e.boxesNext));
+  EXPECT_TRUE(sim::Box()->Writes().empty());
+  EXPECT_TRUE(sim::Box()->HeldClaims().empty()) << "a box was claimed to be listed";
+
+  // In Japanese: a new file, with the questions still to be asked.
+  const Texts& ja = kTextsJapanese;
+  EXPECT_EQ(run({"--choose", "2", "--lang", "ja"}), 0);
+  const std::string line = "FskBox=" + key(second);
+  EXPECT_THAT(console.out, HasSubstr(Format(ja.chooseWritten, line.c_str(), file.c_str(), 2)));
+  EXPECT_EQ(ReadFileBytes("tarvokey.ini"),
+            Format(kRevLineFormat, -1) + Format(kPinLineFormat, -1) + line + "\r\n");
+  EXPECT_EQ(run({"--boxes", "--lang", "ja"}), 0);
+  EXPECT_THAT(console.out, HasSubstr(Format(ja.boxesChooseOne, 2, key(second).c_str())));
+  // An old file keeps its other lines; an FskBox however written goes.
+  WriteSettings("FskRev=1 // mine\r\nfskbox=zz\r\nFskPin=3 FskBox=0123\r\n");
+  EXPECT_EQ(run({"--choose", "1"}), 0);
+  EXPECT_EQ(ReadFileBytes("tarvokey.ini"),
+            "FskRev=1 // mine\r\nFskPin=3 \r\nFskBox=" + key(first) + "\r\n");
+  EXPECT_EQ(run({"--choose", "3"}), 1);
+  EXPECT_THAT(console.out, HasSubstr(Format(e.chooseNoBox, 3, 2)));
+  EXPECT_EQ(run({"--choose", "x"}), kExitBadArgument);
+
+  // --key keys the chosen box, and no other.
+  EXPECT_EQ(run({"--key", "1", "--yes"}), kExitAccepted);
+  EXPECT_FALSE(sim::HidReports().empty());
+  for (const sim::BoxEvent& report : sim::HidReports()) EXPECT_EQ(report.slot, first);
+  // The chosen box in use, with another attached: choose, not close.
+  WriteSettings("FskRev=1 FskPin=3 " + line);
+  EXPECT_EQ(run({}), kExitNoBox);
+  EXPECT_THAT(console.out, testing::EndsWith(e.nextInUseChoose));
+  // Away: the others passed over, the verdict names the key.
+  sim::Box()->Unplug(second);
+  EXPECT_EQ(run({}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr(e.devicePassedOver));
+  EXPECT_THAT(console.out, HasSubstr(Format(e.verdictChosenAbsent, key(second).c_str())));
+  EXPECT_THAT(console.out, testing::EndsWith(e.nextChosenAbsent));
+  WriteSettings("FskBox=" + key(first) + " FskBox=" + key(second));
+  EXPECT_EQ(run({}), kExitNoBox);
+  EXPECT_THAT(console.out, HasSubstr(e.verdictNoChoice));
+  EXPECT_THAT(console.out, HasSubstr(BoxChoiceLine(e, {BoxChoiceKind::Malformed, 0})));
 }
 
 TEST_F(CheckTest, KeyRunSendsRyryWithTheSettingsInForceAndMeasuresEveryElement) {

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "fixture.h"
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "status/status_reader.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "host/ita2.h"
 #include "host/mmtty.h"
 #include "host/scenario.h"
@@ -720,6 +720,22 @@ SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
   CHECK_EQ(third.reportsWritten, 0u);
   waiting.Kill();
   mmtty.Close();
+
+  // Another kind of object under the box's claim name (a semaphore, say):
+  // held, and shown as such (Windows' ERROR_INVALID_HANDLE, as Wine gives it).
+  // Not an event: this program's CreateEventA reaches the simulated box.
+  HANDLE squatter = CreateSemaphoreA(nullptr, 0, 1, ("Global\\tarvokey-box-" + key(1)).c_str());
+  REQUIRE(squatter != nullptr);
+  events = box::Events().size();
+  CHECK_EQ(mmtty.Open(), 1);
+  CHECK(Within(2000, [] {
+    const status::Record r = StatusOf(GetCurrentProcessId());
+    return r.link == static_cast<uint8_t>(status::Link::InUse) &&
+           r.claimError == ERROR_INVALID_HANDLE;
+  }));
+  mmtty.Close();
+  CloseHandle(squatter);
+  for (const box::Event& e : Slice(box::Events(), events)) CHECK(e.kind != box::EventKind::Write);
 
   // An FskBox that names no box: nothing is looked for, opened or written.
   WriteSettingsFile("FskRev=0\r\nFskPin=1\r\nFskBox=12345\r\n");

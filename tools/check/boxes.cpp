@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "hidlink/generation.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
@@ -197,7 +197,7 @@ int PrintBoxes(Console& console, const Texts& t) {
   int number = 0;
   for (const AttachedBox& box : boxes) {
     const std::string state =
-        !box.opened ? Format(t.deviceNotOpened, ErrorText(box.openError, t.error).c_str())
+        !box.opened    ? Format(t.deviceNotOpened, ErrorText(box.openError, t.error).c_str())
         : box.accepted ? Format(t.boxesAccepted, static_cast<int>(box.generation))
                        : Format(t.boxesRefused, static_cast<int>(box.generation));
     console.Print(Format(t.boxesEntry, ++number, KeyText(box.key).c_str(), state.c_str()));

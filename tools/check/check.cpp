@@ -171,6 +171,18 @@ int Check(Console& console, const Texts& t, bool setup) {
   return VerdictStatus(open);
 }
 
+// How many boxes are attached, asked only while a program waits for a box in
+// use (the advice depends on it), and without opening any.
+size_t BoxesAttached(Console& console, const std::vector<StatusEntry>& entries) {
+  for (const StatusEntry& entry : entries) {
+    if (entry.read.problem == status::Problem::None &&
+        entry.read.record.link == static_cast<uint8_t>(status::Link::InUse)) {
+      return ListBoxes(console, false).size();
+    }
+  }
+  return 1;
+}
+
 int InstanceStatus(const std::vector<StatusEntry>& entries) {
   for (const StatusEntry& entry : entries) {
     if (IsOpenInstance(entry)) return kExitInstanceOpen;
@@ -188,7 +200,8 @@ int Watch(Console& console, const Texts& t) {
     const double nowMs = console.NowMs();
     const std::vector<StatusEntry> entries = console.ReadStatuses();
     looks.Add(entries, nowMs);
-    return std::make_pair(entries, StatusPanel(entries, nowMs, t.status, &looks));
+    return std::make_pair(
+        entries, StatusPanel(entries, nowMs, t.status, &looks, BoxesAttached(console, entries)));
   };
   for (;;) {
     console.ShowLive(t.watchHeading + look().second);
@@ -213,7 +226,8 @@ int Status(Console& console, const Texts& t, bool json) {
   if (json) {
     console.PrintUtf8(StatusJson(entries, console.NowMs()));
   } else {
-    console.Print(StatusPanel(entries, console.NowMs(), t.status));
+    console.Print(
+        StatusPanel(entries, console.NowMs(), t.status, nullptr, BoxesAttached(console, entries)));
   }
   return InstanceStatus(entries);
 }

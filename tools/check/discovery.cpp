@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "platform/box_identity.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
 #include "tools/check/text.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <iterator>
 
-#include "hidlink/box_claim.h"
+#include "hidlink/box_key.h"
 #include "keying/element_holds.h"
 #include "platform/platform.h"
 #include "tools/check/text.h"

@@ -59,7 +59,8 @@ std::string LocationAbove(DEVINST node) {
 std::string BoxLocationOf(const std::string& devicePath) {
   GUID hid;
   HidD_GetHidGuid(&hid);
-  HDEVINFO set = SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  HDEVINFO set =
+      SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return {};
   std::string location;
   SP_DEVICE_INTERFACE_DATA interfaceData = {};

@@ -1,6 +1,7 @@
-// A box's identity on this PC, and the claim by which one program at a time
-// keys it: two programs writing reports to one box between each other's would
-// chatter its PTT and corrupt its FSK line on the air.
+// A box's identity on this PC, and the name of the claim by which one program
+// at a time keys it (taken by hidlink/box_claim.cpp): two programs writing
+// reports to one box between each other's would chatter its PTT and corrupt
+// its FSK line on the air. Pure functions, for the check program too.
 #pragma once
 
 #include <cstddef>
