@@ -118,7 +118,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
         "  Device detected\n  SetupDiDestroyDeviceInfoList", "  Bytes Written: 9\n",
         "  generation     31 (digits '3' and '1' at positions 13 and 15 of the product)\n",
         "  product        \"TARVOKEY HID 3.1\"\n", "vendor ID 0x0BFE, product ID 0x0E00",
-        "  report length  9 bytes\n", "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
+        "  report length  9 bytes\n", "  device path\n    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
         "Box accepted: tarvokey.fsk can key it.\n",
         u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose\ntarvokey"}) {
     EXPECT_THAT(console.out, HasSubstr(part));
@@ -506,11 +506,22 @@ TEST(CheckTexts, EveryTranslationTakesTheSameArguments) {
   }
 }
 
+namespace {
+
+// A text without its spaces and line breaks: what fitting may not change.
+std::string Unbroken(std::string s) {
+  s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\n'; }),
+          s.end());
+  return s;
+}
+
+}  // namespace
+
 // A line wider than the console is broken by the program, not by the console
 // in the middle of a word: at a space, or where a Japanese phrase ends; at
-// worst where the rules of line breaking allow, or, in a path without a
-// space, where the columns run out. Each row fits, under the line's own
-// indent, and nothing but the breaks is changed.
+// worst where the rules of line breaking allow. Each row fits, under the
+// line's own indent, and nothing but the breaks is changed. A device path is
+// never cut: it gets a row of its own, whole, however long.
 TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
   const StatusTexts& ja = kTextsJapanese.status;
   const std::string lines[] = {
@@ -521,9 +532,6 @@ TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
       "      " + Format(kTextsJapanese.notTaken[2], "FskPin"),
       "  " + Format(kTextsEnglish.status.timingPoorAction, "in the last 60 s", 0.4, 12.4,
                     kTextsEnglish.status.hintBusy),
-      "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#{4d1e55b2-f16f-11cf-88cb-"
-      "001111000030}\\" +
-          std::string(40, 'x'),
   };
   for (const std::string& line : lines) {
     const std::string fitted = FitLines(line, kConsoleColumns);
@@ -535,17 +543,46 @@ TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
       if (rows[i].empty()) continue;  // after the line's own break
       EXPECT_EQ(rows[i].find_first_not_of(' '), indent == 0 ? 0 : indent + 2) << fitted;
     }
-    const auto text = [](std::string s) {
-      s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\n'; }),
-              s.end());
-      return s;
-    };
-    EXPECT_EQ(text(fitted), text(line));
+    EXPECT_EQ(Unbroken(fitted), Unbroken(line));
     ExpectBreaksAllowed(rows, false);
+  }
+  const std::string path =
+      "\\\\?\\hid#vid_0bfe&pid_0e00#sim&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  for (const std::string& whole : {path, path + "\\" + std::string(40, 'x')}) {
+    EXPECT_EQ(FitLines(Format(kTextsEnglish.devicePathLine, whole.c_str()), kConsoleColumns),
+              "  device path\n    " + whole + "\n");
   }
   // The lines of the console's own breaks that were seen at 80 columns.
   EXPECT_THAT(FitLines(lines[0], 79), HasSubstr(u8"HID デバイス"));
   EXPECT_EQ(FitLines("short\nlines\n", 79), "short\nlines\n");
+}
+
+// In a console narrower than the tables' paragraphs (60 columns), each text
+// is fitted as the program fits it (TextsForWidth, then FitLines): every row
+// fits, breaks only where a reader expects, and a paragraph broken by hand is
+// broken anew as a whole, in fewer rows than its lines broken again one by
+// one. A number stays with its word, an option with its command.
+TEST(CheckTexts, ParagraphsAreBrokenAnewInANarrowConsole) {
+  constexpr int kColumns = 59;
+  for (const Texts* table : {&kTextsEnglish, &kTextsJapanese}) {
+    const auto* texts = reinterpret_cast<const char* const*>(table);
+    for (size_t i = 0; i < sizeof(Texts) / sizeof(const char*); ++i) {
+      const std::string fitted = FitLines(FitParagraphs(texts[i], kColumns), kColumns);
+      const std::vector<std::string> rows = Rows(fitted);
+      for (const std::string& row : rows) EXPECT_LE(DisplayWidth(row), kColumns) << fitted;
+      EXPECT_EQ(Unbroken(fitted), Unbroken(texts[i]));
+      ExpectBreaksAllowed(rows, false);
+    }
+  }
+  const Texts& ja = kTextsJapanese;
+  for (const char* paragraph : {ja.nextLate, ja.nextNoBox, kTextsEnglish.nextGeneration99}) {
+    EXPECT_LT(Rows(FitParagraphs(paragraph, kColumns)).size(),
+              Rows(FitLines(paragraph, kColumns)).size())
+        << paragraph;
+  }
+  EXPECT_THAT(FitParagraphs(ja.throttlingNotAvailable, kColumns), HasSubstr("Windows 11"));
+  EXPECT_THAT(FitLines(Format(FitParagraphs(ja.willAsk, kColumns).c_str(), ja.askBoth), kColumns),
+              HasSubstr("tarvokey-check --setup"));
 }
 
 // While an instance is open, --status and --watch show it from its section

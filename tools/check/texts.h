@@ -43,7 +43,7 @@ struct Texts {
   const char* identifiersLine;    // vendor ID, product ID
   const char* reportLengthLine;   // bytes
   const char* reportTooShort;     // bytes
-  const char* devicePathLine;     // path
+  const char* devicePathLine;     // path, on a line of its own
   const char* otherProduct;       // its product ID, the box's
   const char* noIdentifiers;
   const char* notOpened;          // the error

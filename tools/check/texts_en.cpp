@@ -70,7 +70,7 @@ const Texts kTextsEnglish = {
     "  report length  %u bytes\n",
     "  WARNING        a report of %u bytes has no room for the line byte (the third): the box "
     "cannot be keyed\n",
-    "  device path    %s\n",
+    "  device path\n    %s\n",
     "product ID 0x%04X is not the box's 0x%04X (the vendor ID is)",
     "a device named as the box did not give its identifiers",
     "a device named as the box could not be opened (%s)",
