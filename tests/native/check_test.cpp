@@ -32,7 +32,7 @@ namespace {
 class TestConsole : public Console {
  public:
   std::string out;
-  bool answer = false;
+  std::string answer = "no";  // as the operator types it
   bool realTime = false;
   bool japanese = false;
   bool ownConsole = false;
@@ -44,8 +44,8 @@ class TestConsole : public Console {
   std::vector<StatusEntry> unreadable;
 
   void Print(const std::string& text) override { out += text; }
-  bool Confirm(const std::string& question) override {
-    out += question + (answer ? "yes\n" : "no\n");
+  std::string Ask(const std::string& question) override {
+    out += question + answer + "\n";
     return answer;
   }
   double NowMs() override { return sim::NowMs(); }
@@ -185,7 +185,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   EXPECT_THAT(console.out, HasSubstr("Usage: tarvokey-check"));
   EXPECT_THAT(console.out, HasSubstr("       tarvokey-check --status [--json]\n"));
   EXPECT_EQ(Run({"--version"}), kExitAccepted);
-  std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 4, 1"
+  std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 5, 0"
   for (size_t at; (at = version.find(", ")) != std::string::npos;) version.replace(at, 2, ".");
   EXPECT_EQ(console.out, "tarvokey-check " + version + ", for tarvokey.fsk of the same version\n");
   for (const std::vector<std::string>& bad :
@@ -351,6 +351,27 @@ TEST_F(CheckTest, KeyRunSendsRyryWithTheSettingsInForceAndMeasuresEveryElement) 
   EXPECT_EQ(RunCheck({"--key"}, console), kExitBadArgument);
   EXPECT_THAT(console.out, HasSubstr("PTT on and RYRY for 10 s. Key it now? (yes/no) no\n"));
   for (uint8_t line : Lines()) EXPECT_EQ(line, 0x0F);
+
+  // Yes in any case, and as the Japanese IME types it; then at once what it
+  // does and how to stop it. Nothing else is yes.
+  for (const auto& [answer, yes] :
+       std::initializer_list<std::pair<const char*, bool>>{{"Y", true},
+                                                           {u8"ｙ", true},
+                                                           {u8" ＹＥＳ\u3000", true},
+                                                           {u8"ｙｅｓ", true},
+                                                           {"", false},
+                                                           {"yes please", false},
+                                                           {u8"はい", false},
+                                                           {"n", false}}) {
+    Run({});
+    sim::AttachBox();
+    console.answer = answer;
+    EXPECT_EQ(RunCheck({"--key", "1"}, console), yes ? kExitAccepted : kExitBadArgument) << answer;
+    EXPECT_EQ(console.out.find(answer + std::string("\n") + Format(kTextsEnglish.keyingNow, 1)) !=
+                  std::string::npos,
+              yes)
+        << console.out;
+  }
 }
 
 TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
@@ -358,7 +379,7 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
   Run({});
   sim::AttachBox();
   // Ctrl-C as a data bit of the fourth character is on the line.
-  console.answer = true;
+  console.answer = "yes";
   console.during = [] {
     return sim::NowMs() > 110 + 3 * 165 + 50 && sim::HidReports().back().bytes[2] == 0x0D
                ? Stop::CtrlC

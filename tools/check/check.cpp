@@ -26,8 +26,8 @@ class FittedConsole : public Console {
     console_.Print(FitLines(text, console_.Columns()));
   }
   void PrintUtf8(const std::string& text) override { console_.PrintUtf8(text); }
-  bool Confirm(const std::string& question) override {
-    return console_.Confirm(FitLines(question, console_.Columns()));
+  std::string Ask(const std::string& question) override {
+    return console_.Ask(FitLines(question, console_.Columns()));
   }
   double NowMs() override { return console_.NowMs(); }
   double ReportTimeMs() override { return console_.ReportTimeMs(); }

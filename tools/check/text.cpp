@@ -169,6 +169,18 @@ int DisplayWidth(std::string_view text) {
   return columns;
 }
 
+bool AnswersYes(std::string_view answer) {
+  std::string word;
+  for (size_t at = 0, length = 0; at < answer.size(); at += length) {
+    uint32_t c = CodePointAt(answer, at, &length);
+    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // the IME's full-width forms of ASCII
+    if (c == ' ' || c == '\t' || c == 0x3000) continue;
+    if (c >= 0x80) return false;
+    word += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return word == "y" || word == "yes";
+}
+
 LineBreak BreakBetween(uint32_t before, uint32_t after) {
   if (NoStart(after) || NoEnd(before)) return LineBreak::None;
   if (DisplayWidth(before) == 1 && (DisplayWidth(after) == 1 || Hiragana(after))) {

@@ -27,6 +27,11 @@ std::string FromAnsi(const std::string& text);
 // code; `error` is the word for it ("error %u").
 std::string ErrorText(uint32_t code, const char* error);
 
+// Whether the operator's answer is yes: y or yes in any case, typed
+// half-width or, with the Japanese IME on, full-width (ｙｅｓ); spaces around
+// it aside.
+bool AnswersYes(std::string_view answer);
+
 // The code point of the UTF-8 character at `at`, and its length in bytes. A
 // byte that starts no well-formed character is taken alone, as U+FFFD, and
 // wellFormed (when asked) is false.

@@ -99,6 +99,7 @@ struct Texts {
   // ---- --key ------------------------------------------------------------------
   const char* nothingKeyed;  // after the verdict line
   const char* keyQuestion;   // seconds
+  const char* keyingNow;     // seconds
   const char* notConfirmed;
   const char* keyedDone;     // seconds, characters
   const char* keyedStopped;  // how (one of stops), seconds

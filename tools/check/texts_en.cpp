@@ -155,6 +155,7 @@ const Texts kTextsEnglish = {
     // ---- --key
     " Nothing was keyed.\n",
     "This keys the transmitter: PTT on and RYRY for %d s. Key it now? (yes/no) ",
+    "Keying for %d s. Ctrl-C stops it at once and releases the lines.\n",
     "Not keyed: the question was not answered yes (--yes skips it).\n",
     "Keyed for %.1f s: PTT on, LTRS and RYRY (%d characters) at 45.45 baud, PTT off.\n",
     "Stopped by %s after %.1f s of keying.\n",
