@@ -255,7 +255,9 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
       "\x81\x40"
       "FskPin=3\r\n"  // a full-width space first
       "FskRev\x81\x81"
-      "1\r\n" +  // ＝
+      "1\r\n"  // ＝
+      "FskRev\x81\x40"
+      "=1\r\n" +  // a full-width space to delete: a half-width one there is no better
       std::string(comment + 9));
   for (const std::string& part : {
            ProbeTexts::Said(e.pinLine, {ProbeTexts::Said(e.pin1), "FskPin=7"}),
@@ -268,9 +270,9 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
            note("7", "fskrev = 1", NotTakenNote::WrongCaseSpaced, {"FskRev"}),
            note("8", "FskPim=3", NotTakenNote::Misspelt, {"FskPim", "FskPin"}),
            note("9", u8"FskRev=１ // コメント", NotTakenNote::FullWidth, {u8"１"}),
-           note("10", u8"　FskPin=3", NotTakenNote::FullWidth,
-                {ProbeTexts::Said(e.fullWidthSpace)}),
+           note("10", u8"　FskPin=3", NotTakenNote::FullWidthSpace, {}),
            note("11", u8"FskRev＝1", NotTakenNote::FullWidth, {u8"＝"}),
+           note("12", u8"FskRev　=1", NotTakenNote::FullWidthSpace, {}),
            ProbeTexts::Said(e.willAsk, {ProbeTexts::Said(e.askPolarity)}),
        }) {
     EXPECT_THAT(shown, HasSubstr(part));
@@ -281,8 +283,8 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   lineProbe.back() = '|';  // for the line's break
   size_t lines = 0;
   for (size_t at = 0; (at = shown.find(lineProbe, at)) != std::string::npos; ++at) ++lines;
-  EXPECT_EQ(lines, 11u) << shown;
-  EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "12|")));
+  EXPECT_EQ(lines, 12u) << shown;
+  EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "13|")));
 
   // Saved by Notepad as UTF-8, with a byte-order mark (one line, two
   // reasons) or without; and as "Unicode", where every other byte is a zero.

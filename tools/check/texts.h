@@ -90,10 +90,9 @@ struct Texts {
   const char* notTakenHeading;
   const char* notTakenLine;    // line number, the line
   const char* notTakenReason;  // one of the notes below
-  // Each takes the key's name, but FullWidth (the characters, listed) and
-  // Misspelt (as written, the key).
-  const char* notTaken[10];
-  const char* fullWidthSpace;  // U+3000 named, in the list of FullWidth
+  // Each takes the key's name, but FullWidth (the characters, listed),
+  // FullWidthSpace (nothing) and Misspelt (as written, the key).
+  const char* notTaken[11];
   const char* listSeparator;
 
   // ---- --key ------------------------------------------------------------------

@@ -145,11 +145,11 @@ const Texts kTextsEnglish = {
         "%s is glued to more than 255 characters with no space: end the value with a space "
         "or a line break",
         "full-width characters (%s), as the Japanese IME types them: write them half-width",
+        "a full-width space, as the Japanese IME types it: delete it",
         "there is no key %s: if it is meant as %s, spell it so",
         "the key is spelled %s, in this case exactly, followed at once by \"=\" and the number, "
         "with no spaces around \"=\"",
     },
-    "full-width space",
     ", ",
 
     // ---- --key
