@@ -119,6 +119,7 @@ struct Texts {
   const char* timingNotMeasured;
   const char* timingHeading;
   const char* timingColumns;
+  const char* timingRows[4];  // start bits, data bits, stop elements, all, in eight columns
   const char* noPeriod;
   const char* tooFewCharacters;
   const char* periodLine;  // mean ms, periods, nominal ms, error in %

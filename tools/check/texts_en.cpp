@@ -139,8 +139,8 @@ const Texts kTextsEnglish = {
         "plug-in keys as with 0 for FskRev and 1 for FskPin, and does not ask",
         "a byte-order mark before %s (the file was saved as UTF-8 with BOM): save it as "
         "ANSI, or delete the file to be asked again",
-        "%s is in UTF-16 (the file was saved as Unicode): save it as ANSI, or delete the "
-        "file to be asked again",
+        "%s is in UTF-16 (the file was saved as UTF-16 LE, which older Notepads call Unicode): "
+        "save it as ANSI, or delete the file to be asked again",
         "the key is spelled %s, in this case exactly",
         "%s is glued to more than 255 characters with no space: end the value with a space "
         "or a line break",
@@ -179,6 +179,7 @@ const Texts kTextsEnglish = {
     "Timing on this PC: not measured.\n",
     "element length at the box, error against nominal (ms):\n",
     "  element    count   median     p99     max\n",
+    {"start", "data", "stop", "all"},
     "character period: not measured, no two characters went back to back\n",
     "Timing on this PC: too few characters to judge.\n",
     "character period: mean %.2f ms over %d back-to-back characters (%u nominal, %+.2f%%)\n",
@@ -200,9 +201,9 @@ const Texts kTextsEnglish = {
         u8"as MMTTY has opened it.\n",
 
         "%s, pid %u: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
-        "  box       linked: %s, generation %d (VID %04X, PID %04X)\n",
-        "  box       refused: %s, generation %d (VID %04X, PID %04X)\n",
-        "  box       looking: %s, generation %d (VID %04X, PID %04X), lost\n",
+        "  box       linked: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X)\n",
+        "  box       refused: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X)\n",
+        "  box       looking: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X), lost\n",
         "  box       looking: none found yet\n",
         "  reports   written %u, failed %u; discoveries %u, link drops %u\n",
         "  keying    PTT %s, keying %s; characters %u, PTT changes %u\n",
@@ -269,7 +270,8 @@ const Texts kTextsEnglish = {
         "cannot be read from here",
         "to watch it, run tarvokey-check in a Command Prompt opened with \"Run as administrator\"",
 
-        "  box       in use by %s (VID %04X, PID %04X): nothing is written to it\n",
+        "  box       in use by %s (vendor ID 0x%04X, product ID 0x%04X): nothing is written to "
+        "it\n",
         "box in use by %s: give a receive-only MMTTY window its own folder with its port set to "
         "NONE, or close the other program",
         "%s, pid %u, writes to the same box: close one of them, or give the receive-only one its "
