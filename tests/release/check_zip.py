@@ -113,7 +113,7 @@ def check(path):
         # The text a browser shows, without preformatted blocks and code; a
         # block's edge (paragraph, table cell, list item) is no space.
         text = re.sub(r"<pre\b.*?</pre>", "|", page, flags=re.S)
-        text = re.sub(r"<code>.*?</code>", "x", text, flags=re.S)
+        text = re.sub(r"<code\b[^>]*>.*?</code>", "x", text, flags=re.S)
         text = re.sub(r"</?(?:a|del|em|strong)\b[^>]*>", "", text)
         text = html.unescape(re.sub(r"<[^>]*>", "|", text))
         stray = stray_spaces(text)
