@@ -100,7 +100,7 @@ WORDS = {
     "en": {
         "levels": ["FSK space (open)", "FSK mark (shorted)", "PTT off (open)", "PTT on (shorted)"],
         "seconds": "time (s)",
-        "whole": "tarvokey.fsk under Wine: what the box received (every report is one element)",
+        "whole": "tarvokey.fsk: what the box received (every report is one element)",
         "released": "FSK released:\nMMTTY has not\nasked yet",
         "guard": "mark: MMTTY's\n250 ms first guard",
         "ms": "time (ms); numbers: element length in ms at the box "
