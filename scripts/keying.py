@@ -4,9 +4,12 @@ which reads the keying and figures its timing with the check program's own
 code), turns the FSK line into RTTY audio, decodes that with minimodem, prints
 the timing, and draws the keying.
 
-    keying.py timeline.csv --wav out.wav [--png out.png] [--bench]
+    keying.py timeline.csv --wav out.wav [--png out.png] [--png-ja out.png] [--bench]
     keying.py timeline.csv --no-decode [--bench]   where there is no minimodem
                                                     (Windows): the rest only
+
+--png-ja draws the same picture with its words in Japanese, for the Japanese
+guide, in IPA P Gothic (fonts-ipafont-gothic).
 """
 import argparse
 import re
@@ -92,10 +95,41 @@ def figures(meta):
     return (bit_ms, stop_ms, char_ms), rows, int(periods), float(mean_period), targets
 
 
-def draw(elements, labels, nominal, path):
+# The picture's words, in English and in Japanese.
+WORDS = {
+    "en": {
+        "levels": ["FSK space (open)", "FSK mark (shorted)", "PTT off (open)", "PTT on (shorted)"],
+        "seconds": "time (s)",
+        "whole": "tarvokey.fsk: what the box received (every report is one element)",
+        "released": "FSK released:\nMMTTY has not\nasked yet",
+        "guard": "mark: MMTTY's\n250 ms first guard",
+        "ms": "time (ms); numbers: element length in ms at the box "
+              "(green start, black data, purple stop 1.5 bits, gray released or idle)",
+        "zoom": "from PTT on: FSK released until MMTTY asks (open = space), mark through its "
+                "first guard, then each character framed",
+    },
+    "ja": {
+        "levels": ["FSK スペース (オープン)", "FSK マーク (ショート)", "PTT オフ (オープン)",
+                   "PTT オン (ショート)"],
+        "seconds": "時間 (秒)",
+        "whole": "ボックスが受け取った送信全体 (レポート 1 つが 1 エレメント)",
+        "released": "FSK は解放:\nMMTTY の\n問い合わせ前",
+        "guard": "マーク:\nMMTTY の 250 ms の待ち",
+        "ms": "時間 (ミリ秒)。数字はボックスが受け取った各エレメントの長さ (ms)。"
+              "緑: スタート、黒: データ、紫: ストップ (1.5 ビット)、灰: 解放中または待機中",
+        "zoom": "PTT オンから: MMTTY が問い合わせるまで FSK は解放 (オープン = スペース)、"
+                "待ちの間はマーク、その後は各文字がスタートとストップで区切られる",
+    },
+}
+
+
+def draw(elements, labels, nominal, path, lang="en"):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    if lang == "ja":
+        matplotlib.rcParams["font.family"] = "IPAPGothic"
+    words = WORDS[lang]
 
     t0 = next(e for e in elements if e.kind != "off").ms - 100.0
     fig, (whole, zoom) = plt.subplots(2, 1, figsize=(14, 8), gridspec_kw={"height_ratios": [1, 1.4]})
@@ -110,14 +144,13 @@ def draw(elements, labels, nominal, path):
         ax.step(times, [0.8 * f for f in fsk] + [0.8 * fsk[-1]], where="post", color="tab:blue",
                 lw=1.5)
         ax.set_yticks([0, 0.8, 2.2, 3.0])
-        ax.set_yticklabels(["FSK space (open)", "FSK mark (shorted)", "PTT off (open)",
-                            "PTT on (shorted)"])
+        ax.set_yticklabels(words["levels"])
         ax.set_ylim(-0.5, 3.8)
         ax.grid(axis="x", alpha=0.3)
 
     steps(whole, elements, 1 / 1000.0)
-    whole.set_xlabel("time (s)")
-    whole.set_title("tarvokey.fsk under Wine: what the box received (every report is one element)")
+    whole.set_xlabel(words["seconds"])
+    whole.set_title(words["whole"])
 
     # From PTT on to the end of the third character framed.
     on = next(i for i, e in enumerate(elements) if e.kind != "off")
@@ -145,18 +178,16 @@ def draw(elements, labels, nominal, path):
     lead = [e for e in part if e.kind == "lead"]
     if lead:
         x = (lead[0].ms + lead[-1].ms + lead[-1].hold) / 2 - t0
-        zoom.text(x, 1.35, "FSK released:\nMMTTY has not\nasked yet", ha="center", fontsize=9,
+        zoom.text(x, 1.35, words["released"], ha="center", fontsize=9,
                   color="gray")
     first_start = next((e for e in part if e.kind == "start"), None)
     idle = [e for e in part if e.kind == "idle" and first_start is not None and e.ms < first_start.ms]
     if idle:
         x = (idle[0].ms + first_start.ms) / 2 - t0
-        zoom.text(x, 1.35, "mark: MMTTY's\n250 ms first guard", ha="center", fontsize=9,
+        zoom.text(x, 1.35, words["guard"], ha="center", fontsize=9,
                   color="gray")
-    zoom.set_xlabel("time (ms); numbers: element length in ms at the box "
-                    "(green start, black data, purple stop 1.5 bits, gray released or idle)")
-    zoom.set_title("from PTT on: FSK released until MMTTY asks (open = space), mark through its "
-                   "first guard, then each character framed")
+    zoom.set_xlabel(words["ms"])
+    zoom.set_title(words["zoom"])
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
@@ -168,6 +199,7 @@ def main():
     parser.add_argument("--no-decode", action="store_true",
                         help="leave the decode by minimodem (and its target) to another machine")
     parser.add_argument("--png")
+    parser.add_argument("--png-ja", help="the same picture in Japanese, for the Japanese guide")
     parser.add_argument("--bench", action="store_true", help="check the timing targets")
     args = parser.parse_args()
     if not args.no_decode and not args.wav:
@@ -227,6 +259,9 @@ def main():
     if args.png:
         draw(elements, meta["received_labels"].split(), nominal, args.png)
         print(f"picture:  {args.png}")
+    if args.png_ja:
+        draw(elements, meta["received_labels"].split(), nominal, args.png_ja, "ja")
+        print(f"picture:  {args.png_ja} (in Japanese)")
 
     ok = framed and decoded in (None, sent)
     if args.bench:

@@ -36,7 +36,7 @@ namespace {
 class TestConsole : public Console {
  public:
   std::string out;
-  bool answer = false;
+  std::string answer = "no";  // as the operator types it
   bool realTime = false;
   bool japanese = false;
   bool ownConsole = false;
@@ -48,8 +48,8 @@ class TestConsole : public Console {
   std::vector<StatusEntry> unreadable;
 
   void Print(const std::string& text) override { out += text; }
-  bool Confirm(const std::string& question) override {
-    out += question + (answer ? "yes\n" : "no\n");
+  std::string Ask(const std::string& question) override {
+    out += question + answer + "\n";
     return answer;
   }
   double NowMs() override { return sim::NowMs(); }
@@ -133,7 +133,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
         "  Device detected\n  SetupDiDestroyDeviceInfoList", "  Bytes Written: 9\n",
         "  generation     31 (digits '3' and '1' at positions 13 and 15 of the product)\n",
         "  product        \"TARVOKEY HID 3.1\"\n", "vendor ID 0x0BFE, product ID 0x0E00",
-        "  report length  9 bytes\n", "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
+        "  report length  9 bytes\n", "  device path\n    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#",
         "Box accepted: tarvokey.fsk can key it.\n",
         u8"Next, in MMTTY: Option → Setup MMTTY..., TX tab, PTT & FSK group: choose\ntarvokey"}) {
     EXPECT_THAT(console.out, HasSubstr(part));
@@ -200,7 +200,7 @@ TEST_F(CheckTest, EachVerdictHasItsExitStatusAndLine) {
   EXPECT_THAT(console.out, HasSubstr("Usage: tarvokey-check"));
   EXPECT_THAT(console.out, HasSubstr("       tarvokey-check --status [--json]\n"));
   EXPECT_EQ(Run({"--version"}), kExitAccepted);
-  std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 4, 1"
+  std::string version = TARVOKEY_VERSION_TEXT;  // as the version record spells it: "0, 0, 5, 0"
   for (size_t at; (at = version.find(", ")) != std::string::npos;) version.replace(at, 2, ".");
   EXPECT_EQ(console.out, "tarvokey-check " + version + ", for tarvokey.fsk of the same version\n");
   for (const std::vector<std::string>& bad :
@@ -270,7 +270,9 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
       "\x81\x40"
       "FskPin=3\r\n"  // a full-width space first
       "FskRev\x81\x81"
-      "1\r\n" +  // ＝
+      "1\r\n"  // ＝
+      "FskRev\x81\x40"
+      "=1\r\n" +  // a full-width space to delete: a half-width one there is no better
       std::string(comment + 9));
   for (const std::string& part : {
            ProbeTexts::Said(e.pinLine, {ProbeTexts::Said(e.pin1), "FskPin=7"}),
@@ -283,9 +285,9 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
            note("7", "fskrev = 1", NotTakenNote::WrongCaseSpaced, {"FskRev"}),
            note("8", "FskPim=3", NotTakenNote::Misspelt, {"FskPim", "FskPin"}),
            note("9", u8"FskRev=１ // コメント", NotTakenNote::FullWidth, {u8"１"}),
-           note("10", u8"　FskPin=3", NotTakenNote::FullWidth,
-                {ProbeTexts::Said(e.fullWidthSpace)}),
+           note("10", u8"　FskPin=3", NotTakenNote::FullWidthSpace, {}),
            note("11", u8"FskRev＝1", NotTakenNote::FullWidth, {u8"＝"}),
+           note("12", u8"FskRev　=1", NotTakenNote::FullWidthSpace, {}),
            ProbeTexts::Said(e.willAsk, {ProbeTexts::Said(e.askPolarity)}),
        }) {
     EXPECT_THAT(shown, HasSubstr(part));
@@ -305,8 +307,8 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
   lineProbe.back() = '|';  // for the line's break
   size_t lines = 0;
   for (size_t at = 0; (at = shown.find(lineProbe, at)) != std::string::npos; ++at) ++lines;
-  EXPECT_EQ(lines, 11u) << shown;
-  EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "12|")));
+  EXPECT_EQ(lines, 12u) << shown;
+  EXPECT_THAT(shown, Not(HasSubstr(lineProbe + "13|")));
 
   // Saved by Notepad as UTF-8, with a byte-order mark (one line, two
   // reasons) or without; and as "Unicode", where every other byte is a zero.
@@ -456,6 +458,27 @@ TEST_F(CheckTest, KeyRunSendsRyryWithTheSettingsInForceAndMeasuresEveryElement) 
   EXPECT_EQ(RunCheck({"--key"}, console), kExitBadArgument);
   EXPECT_THAT(console.out, HasSubstr("PTT on and RYRY for 10 s. Key it now? (yes/no) no\n"));
   for (uint8_t line : Lines()) EXPECT_EQ(line, 0x0F);
+
+  // Yes in any case, and as the Japanese IME types it; then at once what it
+  // does and how to stop it. Nothing else is yes.
+  for (const auto& [answer, yes] :
+       std::initializer_list<std::pair<const char*, bool>>{{"Y", true},
+                                                           {u8"ｙ", true},
+                                                           {u8" ＹＥＳ\u3000", true},
+                                                           {u8"ｙｅｓ", true},
+                                                           {"", false},
+                                                           {"yes please", false},
+                                                           {u8"はい", false},
+                                                           {"n", false}}) {
+    Run({});
+    sim::AttachBox();
+    console.answer = answer;
+    EXPECT_EQ(RunCheck({"--key", "1"}, console), yes ? kExitAccepted : kExitBadArgument) << answer;
+    EXPECT_EQ(console.out.find(answer + std::string("\n") + Format(kTextsEnglish.keyingNow, 1)) !=
+                  std::string::npos,
+              yes)
+        << console.out;
+  }
 }
 
 TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
@@ -463,7 +486,7 @@ TEST_F(CheckTest, KeyRunStoppedByCtrlCOrAnUnplugEndsWithTheLinesReleased) {
   Run({});
   sim::AttachBox();
   // Ctrl-C as a data bit of the fourth character is on the line.
-  console.answer = true;
+  console.answer = "yes";
   console.during = [] {
     return sim::NowMs() > 110 + 3 * 165 + 50 && sim::HidReports().back().bytes[2] == 0x0D
                ? Stop::CtrlC
@@ -611,11 +634,22 @@ TEST(CheckTexts, EveryTranslationTakesTheSameArguments) {
   }
 }
 
+namespace {
+
+// A text without its spaces and line breaks: what fitting may not change.
+std::string Unbroken(std::string s) {
+  s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\n'; }),
+          s.end());
+  return s;
+}
+
+}  // namespace
+
 // A line wider than the console is broken by the program, not by the console
 // in the middle of a word: at a space, or where a Japanese phrase ends; at
-// worst where the rules of line breaking allow, or, in a path without a
-// space, where the columns run out. Each row fits, under the line's own
-// indent, and nothing but the breaks is changed.
+// worst where the rules of line breaking allow. Each row fits, under the
+// line's own indent, and nothing but the breaks is changed. A device path is
+// never cut: it gets a row of its own, whole, however long.
 TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
   const StatusTexts& ja = kTextsJapanese.status;
   const std::string lines[] = {
@@ -626,9 +660,6 @@ TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
       "      " + Format(kTextsJapanese.notTaken[2], "FskPin"),
       "  " + Format(kTextsEnglish.status.timingPoorAction, "in the last 60 s", 0.4, 12.4,
                     kTextsEnglish.status.hintBusy),
-      "  device path    \\\\?\\hid#vid_0bfe&pid_0e00#sim&0#{4d1e55b2-f16f-11cf-88cb-"
-      "001111000030}\\" +
-          std::string(40, 'x'),
   };
   for (const std::string& line : lines) {
     const std::string fitted = FitLines(line, kConsoleColumns);
@@ -640,17 +671,46 @@ TEST(CheckTexts, LongLinesBreakWhereAReaderExpects) {
       if (rows[i].empty()) continue;  // after the line's own break
       EXPECT_EQ(rows[i].find_first_not_of(' '), indent == 0 ? 0 : indent + 2) << fitted;
     }
-    const auto text = [](std::string s) {
-      s.erase(std::remove_if(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\n'; }),
-              s.end());
-      return s;
-    };
-    EXPECT_EQ(text(fitted), text(line));
+    EXPECT_EQ(Unbroken(fitted), Unbroken(line));
     ExpectBreaksAllowed(rows, false);
+  }
+  const std::string path =
+      "\\\\?\\hid#vid_0bfe&pid_0e00#sim&0#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  for (const std::string& whole : {path, path + "\\" + std::string(40, 'x')}) {
+    EXPECT_EQ(FitLines(Format(kTextsEnglish.devicePathLine, whole.c_str()), kConsoleColumns),
+              "  device path\n    " + whole + "\n");
   }
   // The lines of the console's own breaks that were seen at 80 columns.
   EXPECT_THAT(FitLines(lines[0], 79), HasSubstr(u8"HID デバイス"));
   EXPECT_EQ(FitLines("short\nlines\n", 79), "short\nlines\n");
+}
+
+// In a console narrower than the tables' paragraphs (60 columns), each text
+// is fitted as the program fits it (TextsForWidth, then FitLines): every row
+// fits, breaks only where a reader expects, and a paragraph broken by hand is
+// broken anew as a whole, in fewer rows than its lines broken again one by
+// one. A number stays with its word, an option with its command.
+TEST(CheckTexts, ParagraphsAreBrokenAnewInANarrowConsole) {
+  constexpr int kColumns = 59;
+  for (const Texts* table : {&kTextsEnglish, &kTextsJapanese}) {
+    const auto* texts = reinterpret_cast<const char* const*>(table);
+    for (size_t i = 0; i < sizeof(Texts) / sizeof(const char*); ++i) {
+      const std::string fitted = FitLines(FitParagraphs(texts[i], kColumns), kColumns);
+      const std::vector<std::string> rows = Rows(fitted);
+      for (const std::string& row : rows) EXPECT_LE(DisplayWidth(row), kColumns) << fitted;
+      EXPECT_EQ(Unbroken(fitted), Unbroken(texts[i]));
+      ExpectBreaksAllowed(rows, false);
+    }
+  }
+  const Texts& ja = kTextsJapanese;
+  for (const char* paragraph : {ja.nextLate, ja.nextNoBox, kTextsEnglish.nextGeneration99}) {
+    EXPECT_LT(Rows(FitParagraphs(paragraph, kColumns)).size(),
+              Rows(FitLines(paragraph, kColumns)).size())
+        << paragraph;
+  }
+  EXPECT_THAT(FitParagraphs(ja.throttlingNotAvailable, kColumns), HasSubstr("Windows 11"));
+  EXPECT_THAT(FitLines(Format(FitParagraphs(ja.willAsk, kColumns).c_str(), ja.askBoth), kColumns),
+              HasSubstr("tarvokey-check --setup"));
 }
 
 // While an instance is open, --status and --watch show it from its section

@@ -12,6 +12,9 @@
   a link to a place in a page (a section) reaches a heading there;
 - no page shows a space between two Japanese characters, nor after 。 or 、
   (Japanese sets none there), outside preformatted text and code;
+- CHANGELOG.txt's first section names the version the zip is named for (its
+  top folder, tarvokey-<version>/), so that a release's changes are listed
+  under its own version;
 - SHA256SUMS covers every other file, with the right sums.
 """
 import base64
@@ -67,6 +70,10 @@ def check(path):
         data = files[name]
         expect(data.startswith(b"\xef\xbb\xbf"), "%s has no byte-order mark" % name)
         expect(b"\n" not in data.replace(b"\r\n", b""), "%s has line ends other than CRLF" % name)
+    version = top[len("tarvokey-"):-1]
+    sections = re.findall(r"^## (.*?)\s*$", files["CHANGELOG.txt"].decode("utf-8-sig"), re.M)
+    expect(sections[:1] == [version], "CHANGELOG.txt begins with the section %s, not %s" % (
+        sections[:1], version))
     for name, page in FIRST_TO_READ.items():
         expect(page in files[name].decode("utf-8-sig"), "%s does not name %s" % (name, page))
     anchors = {name: set(html.unescape(a) for a in re.findall(r'<h[1-6] id="([^"]*)"',
@@ -106,7 +113,7 @@ def check(path):
         # The text a browser shows, without preformatted blocks and code; a
         # block's edge (paragraph, table cell, list item) is no space.
         text = re.sub(r"<pre\b.*?</pre>", "|", page, flags=re.S)
-        text = re.sub(r"<code>.*?</code>", "x", text, flags=re.S)
+        text = re.sub(r"<code\b[^>]*>.*?</code>", "x", text, flags=re.S)
         text = re.sub(r"</?(?:a|del|em|strong)\b[^>]*>", "", text)
         text = html.unescape(re.sub(r"<[^>]*>", "|", text))
         stray = stray_spaces(text)
@@ -121,8 +128,8 @@ def main():
         print("FAIL: " + failure)
     if not failures:
         print("PASS: README.txt, README-ja.txt, LICENSE.txt and CHANGELOG.txt (BOM, CRLF), "
-              "guide.en.html and guide.ja.html with their pictures, links and sections, no stray "
-              "spaces in Japanese, SHA256SUMS complete")
+              "the changes of this version first, guide.en.html and guide.ja.html with their "
+              "pictures, links and sections, no stray spaces in Japanese, SHA256SUMS complete")
     return 1 if failures else 0
 
 

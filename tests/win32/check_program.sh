@@ -3,8 +3,9 @@
 # only and carries its manifest; and where no box is plugged in and no program
 # has the plug-in open (under Wine, or on a Windows runner), its help, a bad
 # argument, the no-box verdict, --status, and --watch ended by Enter, each with
-# its exit status. Redirected with no console (as here), its text is in the
-# ANSI code page: --status --json stays UTF-8.
+# its exit status, and a line of tarvokey.ini it reads as the plug-in does.
+# Redirected with no console (as here), its text is in the ANSI code page:
+# --status --json stays UTF-8.
 #   check_program.sh <tarvokey-check.exe> [<runner: scripts/wine-run>]
 #   check_program.sh --cp932 <tarvokey-check.exe> [<runner>]
 # With --cp932 only the Japanese verdict, in code page 932 as `type` and
@@ -68,6 +69,14 @@ expect 1 "No program has tarvokey.fsk open." --status
 # Code page 1252 has no arrow: it goes as the ASCII that stands for it.
 expect 1 "(Option -> Setup MMTTY..., TX tab)" --status --lang en
 input=$'\n' expect 1 "As the watch ended:" --watch
+# The IME's full-width space (Shift_JIS 81 40) before "=" in tarvokey.ini: the
+# advice is to delete it, for a half-width space there is no better.
+folder=$(mktemp -d)
+printf 'FskRev\x81\x40=1\r\nFskPin=1\r\n' >"$folder/tarvokey.ini"
+pushd "$folder" >/dev/null
+expect 1 "a full-width space, as the Japanese IME types it: delete it"
+popd >/dev/null
+rm -rf "$folder"
 
 [ $fail -eq 0 ] && echo "tarvokey-check.exe: console program, system DLLs only, $manifest, exit statuses as documented, redirected text in the ANSI code page"
 exit $fail

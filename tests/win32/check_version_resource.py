@@ -3,22 +3,36 @@
 
 A reader of its own (PE headers, resource directory, VS_VERSIONINFO tree), so
 the check needs neither Windows nor Wine and sees exactly the bytes we ship.
+The version it wants is the one shell/version.h gives.
+
+    check_version_resource.py <tarvokey.fsk> <shell/version.h>
 """
+import re
 import struct
 import sys
 
 DESCRIPTION = "TARVOKEY専用EXTFSK.DLL"
+
+
+def header_version(path):
+    """The four numbers of the version header, and its text as the record spells it."""
+    text = open(path, encoding="utf-8").read()
+    numbers = tuple(int(re.search(r"#define TARVOKEY_VERSION_%s (\d+)" % part, text).group(1))
+                    for part in ("MAJOR", "MINOR", "BUILD", "REVISION"))
+    return numbers, re.search(r'#define TARVOKEY_VERSION_TEXT "([^"]*)"', text).group(1)
+
+
 WANTED_STRINGS = {
     "Comments": DESCRIPTION,
     "CompanyName": "TARVOKEY",
     "FileDescription": DESCRIPTION,
-    "FileVersion": "0, 0, 4, 1",
+    "FileVersion": None,  # the version, as the header spells it
     "InternalName": "tarvokey.fsk",
     "LegalTrademarks": "TARVOKEY",
     "OriginalFilename": "tarvokey.fsk",
     "PrivateBuild": "",
     "ProductName": "tarvokey.fsk",
-    "ProductVersion": "0, 0, 4, 1",
+    "ProductVersion": None,
     "SpecialBuild": "",
 }
 RT_VERSION = 16
@@ -109,12 +123,15 @@ def parse_node(block, at):
     return key, kind, value, children, end
 
 
-def check(path):
+def check(path, version, version_text):
     failures = []
 
     def expect(condition, message):
         if not condition:
             failures.append(message)
+
+    expect(version_text == ", ".join(map(str, version)),
+           "the header spells %s as %r" % (version, version_text))
 
     with open(path, "rb") as f:
         pe = Pe(f.read())
@@ -133,8 +150,8 @@ def check(path):
      subtype) = struct.unpack_from("<11I", fixed)
     expect(signature == VS_FFI_SIGNATURE, "fixed part signature %#x" % signature)
     for what, ms, ls in (("file", file_ms, file_ls), ("product", product_ms, product_ls)):
-        version = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
-        expect(version == (0, 0, 4, 1), "%s version %s" % (what, version))
+        numbers = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+        expect(numbers == version, "%s version %s" % (what, numbers))
     expect(flags == 0, "file flags %#x" % flags)
     expect(os_ == VOS_NT_WINDOWS32, "file OS %#x" % os_)
     expect(type_ == VFT_DLL, "file type %d" % type_)
@@ -152,6 +169,7 @@ def check(path):
             expect(text == "" or text.endswith("\0"), "%s is not terminated" % key)
             strings[key] = text.rstrip("\0")
     for key, wanted in WANTED_STRINGS.items():
+        wanted = version_text if wanted is None else wanted
         expect(key in strings, "%s missing" % key)
         expect(strings.get(key, wanted) == wanted,
                "%s is %r, wanted %r" % (key, strings.get(key), wanted))
@@ -175,8 +193,10 @@ def report(failures, passed):
 
 
 def main():
-    return report(check(sys.argv[1]), "version record: 0.0.4.1, Japanese/Unicode, %d strings as "
-                  "wanted" % len(WANTED_STRINGS))
+    version, version_text = header_version(sys.argv[2])
+    return report(check(sys.argv[1], version, version_text),
+                  "version record: %s, Japanese/Unicode, %d strings as wanted" % (
+                      ".".join(map(str, version)), len(WANTED_STRINGS)))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,8 @@
 #include "tools/check/check.h"
 
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "settings/settings_file.h"
 #include "shell/fsk_keyer.h"
@@ -26,8 +28,8 @@ class FittedConsole : public Console {
     console_.Print(FitLines(text, console_.Columns()));
   }
   void PrintUtf8(const std::string& text) override { console_.PrintUtf8(text); }
-  bool Confirm(const std::string& question) override {
-    return console_.Confirm(FitLines(question, console_.Columns()));
+  std::string Ask(const std::string& question) override {
+    return console_.Ask(FitLines(question, console_.Columns()));
   }
   double NowMs() override { return console_.NowMs(); }
   double ReportTimeMs() override { return console_.ReportTimeMs(); }
@@ -50,6 +52,33 @@ class FittedConsole : public Console {
 
  private:
   Console& console_;
+};
+
+// The table for a console narrower than its paragraphs broken by hand: each
+// of them broken anew for that width (FitParagraphs), so that none is broken
+// twice. For a wider console, or a file, the table as it is.
+class TextsForWidth {
+ public:
+  TextsForWidth(const Texts& texts, int columns) : texts_(texts) {
+    if (columns >= kConsoleColumns) return;
+    // Every member of the table is a text, as tests/native/probe_texts.h reads it too.
+    static_assert(sizeof(Texts) % sizeof(const char*) == 0, "texts only");
+    constexpr size_t kCount = sizeof(Texts) / sizeof(const char*);
+    auto* entries = reinterpret_cast<const char**>(&texts_);
+    fitted_.reserve(kCount);  // no text moves once its place is given
+    for (size_t i = 0; i < kCount; ++i) {
+      fitted_.push_back(FitParagraphs(entries[i], columns));
+      entries[i] = fitted_.back().c_str();
+    }
+  }
+  TextsForWidth(const TextsForWidth&) = delete;
+  TextsForWidth& operator=(const TextsForWidth&) = delete;
+
+  const Texts& texts() const { return texts_; }
+
+ private:
+  Texts texts_;
+  std::vector<std::string> fitted_;
 };
 
 struct Options {
@@ -260,7 +289,8 @@ int Run(const Options& options, Console& console, const Texts& t) {
 
 int RunCheck(const std::vector<std::string>& args, Console& operatorConsole) {
   FittedConsole console(operatorConsole);
-  const Texts& t = ChooseTexts(args, console);
+  const TextsForWidth texts(ChooseTexts(args, console), console.Columns());
+  const Texts& t = texts.texts();
   Options options;
   const std::string problem = Parse(args, t, &options);
   // The JSON document is the whole of the output.

@@ -42,8 +42,9 @@ class Console {
   // column (see kConsoleColumns; the narrowest console's when the width
   // cannot be had); with the output in a file or a pipe, any.
   virtual int Columns() { return kConsoleColumns; }
-  // Asks a question on the console; true only for an explicit yes.
-  virtual bool Confirm(const std::string& question) = 0;
+  // Asks a question on the console: the line the operator typed, in UTF-8;
+  // empty when the input ends or the operator stops the program.
+  virtual std::string Ask(const std::string& question) = 0;
   // The performance counter in milliseconds; any thread may ask.
   virtual double NowMs() = 0;
   // When the report just written reached the box, asked on the writing thread

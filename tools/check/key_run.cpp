@@ -212,11 +212,13 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
   PrintTimerRequest(console, t);
 
   // The operator's word before the transmitter is keyed.
-  if (!options.confirmed && !console.Confirm(Format(t.keyQuestion, options.seconds))) {
+  if (!options.confirmed && !AnswersYes(console.Ask(Format(t.keyQuestion, options.seconds)))) {
     open.Close();
     console.Print(t.notConfirmed);
     return kExitBadArgument;
   }
+  // The run says nothing until it ends: what it does, and how to stop it, first.
+  console.Print(Format(t.keyingNow, options.seconds));
 
   // The run, then the close, whose release report is the run's last.
   Run run(console, r);

@@ -190,10 +190,11 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
       break;
   }
   // The token with its full-width characters as the ASCII they stand for,
-  // and those characters, each once, as they are (the space by name).
+  // and those characters, each once, as they are; the space apart.
   const std::string text = FromFile(token, false);
   std::string ascii;
   std::string fullWidth;
+  bool fullWidthSpace = false;
   std::vector<uint32_t> seen;
   for (size_t at = 0, length = 0; at < text.size(); at += length) {
     const uint32_t c = CodePointAt(text, at, &length);
@@ -201,17 +202,23 @@ void Heard(void* context, uint32_t line, NotTaken reason, const char* key, std::
       ascii += c < 0x80 ? static_cast<char>(c) : '\x7F';
       continue;
     }
-    if (c != kFullWidthSpace) ascii += static_cast<char>(c - 0xFEE0);
+    if (c == kFullWidthSpace) {
+      fullWidthSpace = true;
+      continue;
+    }
+    ascii += static_cast<char>(c - 0xFEE0);
     if (std::find(seen.begin(), seen.end(), c) != seen.end()) continue;
     seen.push_back(c);
     if (!fullWidth.empty()) fullWidth += t.listSeparator;
-    fullWidth += c == kFullWidthSpace ? t.fullWidthSpace : text.substr(at, length);
+    fullWidth += text.substr(at, length);
   }
   std::string written;
-  if (!fullWidth.empty()) {
-    // Typed with the IME on: the line is not taken until they are ASCII.
+  if (!fullWidth.empty() || fullWidthSpace) {
+    // Typed with the IME on: the line is not taken until the characters are
+    // ASCII and the space is gone (a half-width one there is the next fault).
     if (KeyInAnyCase(ascii) != nullptr || NearKey(ascii, &written) != nullptr) {
-      Add(listening, line, token, NotTakenNote::FullWidth, fullWidth);
+      if (!fullWidth.empty()) Add(listening, line, token, NotTakenNote::FullWidth, fullWidth);
+      if (fullWidthSpace) Add(listening, line, token, NotTakenNote::FullWidthSpace, {});
     }
     return;
   }

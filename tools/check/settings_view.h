@@ -23,6 +23,7 @@ enum class NotTakenNote : uint8_t {
   WrongCase,
   Overlong,
   FullWidth,        // a key written with the IME on: the full-width characters
+  FullWidthSpace,   // and its space (U+3000), which is to go, not to be half-width
   Misspelt,         // a key nearly spelled: as written, the key
   WrongCaseSpaced,  // the key in another case with spaces around "=": the key
   NotABoxKey,       // FskBox with no key after "="

@@ -11,7 +11,7 @@ struct StatusTexts {
 
   // The panel, one instance at a time.
   const char* heading;     // the program (below), version (4 numbers), how long open
-  const char* boxLinked;   // product, generation, VID, PID
+  const char* boxLinked;   // product, generation, USB vendor ID, product ID
   const char* boxRefused;  // product, generation, VID, PID
   const char* boxLost;     // product, generation, VID, PID
   const char* boxNone;

@@ -169,6 +169,18 @@ int DisplayWidth(std::string_view text) {
   return columns;
 }
 
+bool AnswersYes(std::string_view answer) {
+  std::string word;
+  for (size_t at = 0, length = 0; at < answer.size(); at += length) {
+    uint32_t c = CodePointAt(answer, at, &length);
+    if (c >= 0xFF01 && c <= 0xFF5E) c -= 0xFEE0;  // the IME's full-width forms of ASCII
+    if (c == ' ' || c == '\t' || c == 0x3000) continue;
+    if (c >= 0x80) return false;
+    word += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return word == "y" || word == "yes";
+}
+
 LineBreak BreakBetween(uint32_t before, uint32_t after) {
   if (NoStart(after) || NoEnd(before)) return LineBreak::None;
   if (DisplayWidth(before) == 1 && (DisplayWidth(after) == 1 || Hiragana(after))) {
@@ -182,15 +194,42 @@ LineBreak BreakBetween(uint32_t before, uint32_t after) {
 
 namespace {
 
-// One line, broken into rows of at most `columns`.
-void FitLine(std::string_view line, int columns, std::string& out) {
+bool Digit(uint32_t c) { return c >= '0' && c <= '9'; }
+
+size_t IndentOf(std::string_view line) {
+  const size_t indent = line.find_first_not_of(' ');
+  return indent == line.npos ? line.size() : indent;
+}
+
+bool Blank(std::string_view line) { return IndentOf(line) == line.size(); }
+
+// Whether the line is a row of a table: two spaces or more after its text
+// begins ("  --key [seconds]  key the ...").
+bool TableRow(std::string_view line) { return line.find("  ", IndentOf(line)) != line.npos; }
+
+// The column where a table row's second column starts (after its first run of
+// two spaces or more), as the console counts columns.
+int SecondColumn(std::string_view line) {
+  const size_t gap = line.find("  ", IndentOf(line));
+  return DisplayWidth(line.substr(0, line.find_first_not_of(' ', gap)));
+}
+
+// One line, broken into rows of at most `columns`; what follows a break is
+// indented by `hanging` columns, or (below zero) under the line's own text:
+// a table row's under its second column.
+// A word is never cut: one wider than a row (a device path) gets a row of its
+// own and runs past its end, where the console wraps it and a copy of it
+// from the console is still whole.
+void FitLine(std::string_view line, int columns, int hanging, std::string& out) {
   if (DisplayWidth(line) <= columns) {
     out += line;
     return;
   }
-  const size_t indent = line.find_first_not_of(' ');
-  const int hanging = std::min<int>(
-      indent == line.npos ? 0 : static_cast<int>(indent) + (indent > 0 ? 2 : 0), columns / 2);
+  const size_t indent = IndentOf(line);
+  if (hanging < 0) {
+    hanging = TableRow(line) ? SecondColumn(line) : static_cast<int>(indent) + (indent > 0 ? 2 : 0);
+  }
+  hanging = std::min(hanging, columns / 2);
   std::string_view rest = line;
   int lead = 0;  // the hanging indent already on this row
   for (;;) {
@@ -201,6 +240,7 @@ void FitLine(std::string_view line, int columns, std::string& out) {
     } phrase, allowed;
     int width = lead;
     bool text = false;  // past the row's leading spaces
+    bool over = false;  // the row is full, and no cut was found in it yet
     uint32_t before = 0;
     size_t at = 0;
     while (at < rest.size()) {
@@ -212,12 +252,20 @@ void FitLine(std::string_view line, int columns, std::string& out) {
         // Japanese sets a space around a word of Latin letters: after one,
         // the word goes on ("HID デバイス"), or its particle follows.
         size_t next = 0;
-        const bool wordGoesOn = end < rest.size() && DisplayWidth(before) == 1 &&
-                                DisplayWidth(CodePointAt(rest, end, &next)) == 2;
-        if (text) (wordGoesOn ? allowed : phrase) = Cut{at, end, width};
+        const uint32_t after = end < rest.size() ? CodePointAt(rest, end, &next) : 0;
+        const bool wordGoesOn =
+            end < rest.size() && DisplayWidth(before) == 1 && DisplayWidth(after) == 2;
+        // A number stays with the word before it and the unit after it
+        // ("Windows 11", "22 ms"), an option with its command
+        // ("tarvokey-check --setup").
+        const bool keptTogether = Digit(before) || Digit(after) || after == '-';
+        if (text && !keptTogether) (wordGoesOn ? allowed : phrase) = Cut{at, end, width};
         width += static_cast<int>(end - at);
         at = end;
         before = ' ';
+        if (over && (phrase.at != std::string_view::npos || allowed.at != std::string_view::npos)) {
+          break;
+        }
         continue;
       }
       if (text && before != ' ') {
@@ -226,7 +274,10 @@ void FitLine(std::string_view line, int columns, std::string& out) {
         if (kind == LineBreak::Allowed) allowed = Cut{at, at, width};
       }
       const int cell = DisplayWidth(c);
-      if (width + cell > columns && text) break;
+      if (width + cell > columns && text) {
+        if (phrase.at != std::string_view::npos || allowed.at != std::string_view::npos) break;
+        over = true;
+      }
       width += cell;
       text = true;
       before = c;
@@ -236,12 +287,12 @@ void FitLine(std::string_view line, int columns, std::string& out) {
       out += rest;
       return;
     }
-    // A phrase boundary unless it leaves the row less than half full; a
-    // break the rules allow; else where the columns run out.
-    Cut cut = phrase.at != std::string_view::npos && phrase.width >= columns / 2 ? phrase
-              : allowed.at != std::string_view::npos                             ? allowed
-              : phrase.at != std::string_view::npos                              ? phrase
-                                                    : Cut{at, at, width};
+    // A phrase boundary unless it leaves the row less than half full; else
+    // a break the rules allow.
+    const Cut cut = phrase.at != std::string_view::npos &&
+                            (phrase.width >= columns / 2 || allowed.at == std::string_view::npos)
+                        ? phrase
+                        : allowed;
     out += rest.substr(0, cut.at);
     out += '\n';
     out.append(static_cast<size_t>(hanging), ' ');
@@ -254,15 +305,97 @@ void FitLine(std::string_view line, int columns, std::string& out) {
   }
 }
 
+// Whether a word of the line starts at that column, after a space: the second
+// column of a table row.
+bool WordStartsAt(std::string_view line, size_t column) {
+  size_t columns = 0;
+  uint32_t before = 0;
+  for (size_t at = 0, length = 0; at < line.size() && columns <= column; at += length) {
+    const uint32_t c = CodePointAt(line, at, &length);
+    if (columns == column) return before == ' ' && c != ' ';
+    columns += static_cast<size_t>(DisplayWidth(c));
+    before = c;
+  }
+  return false;
+}
+
+uint32_t LastCodePoint(std::string_view text) {
+  size_t at = text.size();
+  while (at > 0 && (static_cast<unsigned char>(text[at - 1]) & 0xC0) == 0x80) --at;
+  size_t length;
+  return at > 0 ? CodePointAt(text, at - 1, &length) : 0;
+}
+
+bool EndsSentence(std::string_view line) {
+  const size_t end = line.find_last_not_of(' ');
+  return end != line.npos && In(LastCodePoint(line.substr(0, end + 1)), U".?!:。？！：");
+}
+
 }  // namespace
 
 std::string FitLines(std::string_view text, int columns) {
   std::string out;
   for (size_t from = 0;;) {
     const size_t end = text.find('\n', from);
-    FitLine(text.substr(from, end == text.npos ? text.npos : end - from), columns, out);
+    FitLine(text.substr(from, end == text.npos ? text.npos : end - from), columns, -1, out);
     if (end == text.npos) return out;
     out += '\n';
     from = end + 1;
   }
+}
+
+std::string FitParagraphs(std::string_view text, int columns) {
+  std::vector<std::string_view> lines;
+  for (size_t from = 0;;) {
+    const size_t end = text.find('\n', from);
+    lines.push_back(text.substr(from, end == text.npos ? text.npos : end - from));
+    if (end == text.npos) break;
+    from = end + 1;
+  }
+  std::string out;
+  for (size_t first = 0; first < lines.size();) {
+    // The paragraph that starts here: the lines that go on at one indent,
+    // that of the first line, two more (unless the first line ends a
+    // sentence), or its second column; a row of a table starts anew.
+    const std::string_view head = lines[first];
+    size_t last = first + 1;
+    size_t goesOnAt = std::string_view::npos;
+    int widest = DisplayWidth(head);
+    for (; !Blank(head) && last < lines.size() && !Blank(lines[last]); ++last) {
+      const size_t indent = IndentOf(lines[last]);
+      const size_t headIndent = IndentOf(head);
+      if (goesOnAt == std::string_view::npos &&
+          (indent == headIndent || (indent == headIndent + 2 && !EndsSentence(head)) ||
+           (indent > headIndent + 2 && WordStartsAt(head, indent)))) {
+        goesOnAt = indent;
+      }
+      if (indent != goesOnAt || TableRow(lines[last])) break;
+      widest = std::max(widest, DisplayWidth(lines[last]));
+    }
+    if (first > 0) out += '\n';
+    if (last - first == 1 || widest <= columns) {
+      for (size_t i = first; i < last; ++i) {
+        if (i > first) out += '\n';
+        FitLine(lines[i], columns, -1, out);
+      }
+    } else {
+      // One line again, each break where the hand put it given back: nothing
+      // between two Japanese characters or after Japanese punctuation, else
+      // a space.
+      std::string joined(head);
+      for (size_t i = first + 1; i < last; ++i) {
+        const std::string_view next = lines[i].substr(IndentOf(lines[i]));
+        const uint32_t before = LastCodePoint(joined);
+        size_t length;
+        if ((DisplayWidth(before) == 1 || DisplayWidth(CodePointAt(next, 0, &length)) == 1) &&
+            !(DisplayWidth(before) == 2 && EndsPhrase(before))) {
+          joined += ' ';
+        }
+        joined += next;
+      }
+      FitLine(joined, columns, static_cast<int>(goesOnAt), out);
+    }
+    first = last;
+  }
+  return out;
 }

@@ -27,6 +27,11 @@ std::string FromAnsi(const std::string& text);
 // code; `error` is the word for it ("error %u").
 std::string ErrorText(uint32_t code, const char* error);
 
+// Whether the operator's answer is yes: y or yes in any case, typed
+// half-width or, with the Japanese IME on, full-width (ｙｅｓ); spaces around
+// it aside.
+bool AnswersYes(std::string_view answer);
+
 // The code point of the UTF-8 character at `at`, and its length in bytes. A
 // byte that starts no well-formed character is taken alone, as U+FFFD, and
 // wellFormed (when asked) is false.
@@ -55,6 +60,15 @@ constexpr int kConsoleColumns = 79;
 
 // Each line wider than `columns` broken where a reader expects it: at a
 // space, after Japanese punctuation or a particle, else between two Japanese
-// characters the rules of line breaking let part, else where the columns run
-// out. What follows a break is indented under the line's own text.
+// characters the rules of line breaking let part; never inside a word, nor
+// between a number and the word before or after it, nor before an option. A
+// word wider than a row (a device path) gets a row of its own, whole. What
+// follows a break is indented under the line's own text.
 std::string FitLines(std::string_view text, int columns = kConsoleColumns);
+
+// The same for a text whose paragraphs are broken by hand (a text of the
+// tables, tools/check/texts.h): a paragraph wider than `columns` is broken
+// anew as a whole, not each of its lines again. A paragraph is the lines that
+// go on at the first one's indent, at two more (a hanging indent, unless the
+// first line ends a sentence), or at its second column (a table of options).
+std::string FitParagraphs(std::string_view text, int columns);

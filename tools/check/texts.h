@@ -44,7 +44,7 @@ struct Texts {
   const char* identifiersLine;    // vendor ID, product ID
   const char* reportLengthLine;   // bytes
   const char* reportTooShort;     // bytes
-  const char* devicePathLine;     // path
+  const char* devicePathLine;     // path, on a line of its own
   const char* otherProduct;       // its product ID, the box's
   const char* noIdentifiers;
   const char* notOpened;          // the error
@@ -91,10 +91,9 @@ struct Texts {
   const char* notTakenHeading;
   const char* notTakenLine;    // line number, the line
   const char* notTakenReason;  // one of the notes below
-  // Each takes the key's name, but FullWidth (the characters, listed) and
-  // Misspelt (as written, the key).
-  const char* notTaken[12];
-  const char* fullWidthSpace;  // U+3000 named, in the list of FullWidth
+  // Each takes the key's name, but FullWidth (the characters, listed),
+  // FullWidthSpace (nothing) and Misspelt (as written, the key).
+  const char* notTaken[13];
   const char* listSeparator;
   // A key given twice: the key, the line it was given on before, what it
   // keys now (a meaning above), the key as written back, what that keys
@@ -110,6 +109,7 @@ struct Texts {
   // ---- --key ------------------------------------------------------------------
   const char* nothingKeyed;  // after the verdict line
   const char* keyQuestion;   // seconds
+  const char* keyingNow;     // seconds
   const char* notConfirmed;
   const char* keyedDone;     // seconds, characters
   const char* keyedStopped;  // how (one of stops), seconds
@@ -130,6 +130,7 @@ struct Texts {
   const char* timingNotMeasured;
   const char* timingHeading;
   const char* timingColumns;
+  const char* timingRows[4];  // start bits, data bits, stop elements, all, in eight columns
   const char* noPeriod;
   const char* tooFewCharacters;
   const char* periodLine;  // mean ms, periods, nominal ms, error in %

@@ -71,7 +71,7 @@ const Texts kTextsEnglish = {
     "  report length  %u bytes\n",
     "  WARNING        a report of %u bytes has no room for the line byte (the third): the box "
     "cannot be keyed\n",
-    "  device path    %s\n",
+    "  device path\n    %s\n",
     "product ID 0x%04X is not the box's 0x%04X (the vendor ID is)",
     "a device named as the box did not give its identifiers",
     "a device named as the box could not be opened (%s)",
@@ -140,12 +140,13 @@ const Texts kTextsEnglish = {
         "plug-in keys as with 0 for FskRev and 1 for FskPin, and does not ask",
         "a byte-order mark before %s (the file was saved as UTF-8 with BOM): save it as "
         "ANSI, or delete the file to be asked again",
-        "%s is in UTF-16 (the file was saved as Unicode): save it as ANSI, or delete the "
-        "file to be asked again",
+        "%s is in UTF-16 (the file was saved as UTF-16 LE, which older Notepads call Unicode): "
+        "save it as ANSI, or delete the file to be asked again",
         "the key is spelled %s, in this case exactly",
         "%s is glued to more than 255 characters with no space: end the value with a space "
         "or a line break",
         "full-width characters (%s), as the Japanese IME types them: write them half-width",
+        "a full-width space, as the Japanese IME types it: delete it",
         "there is no key %s: if it is meant as %s, spell it so",
         "the key is spelled %s, in this case exactly, followed at once by \"=\" and the number, "
         "with no spaces around \"=\"",
@@ -153,7 +154,6 @@ const Texts kTextsEnglish = {
         "--boxes shows them; until then tarvokey.fsk keys no box",
         "a second %s names another box: tarvokey.fsk keys no box until one box is named",
     },
-    "full-width space",
     ", ",
     "%s is given again (first on line %u): tarvokey.fsk keys %s now, writes %s back to the "
     "file, and so keys %s from the next open. Leave one line of it",
@@ -166,6 +166,7 @@ const Texts kTextsEnglish = {
     // ---- --key
     " Nothing was keyed.\n",
     "This keys the transmitter: PTT on and RYRY for %d s. Key it now? (yes/no) ",
+    "Keying for %d s. Ctrl-C stops it at once and releases the lines.\n",
     "Not keyed: the question was not answered yes (--yes skips it).\n",
     "Keyed for %.1f s: PTT on, LTRS and RYRY (%d characters) at 45.45 baud, PTT off.\n",
     "Stopped by %s after %.1f s of keying.\n",
@@ -189,6 +190,7 @@ const Texts kTextsEnglish = {
     "Timing on this PC: not measured.\n",
     "element length at the box, error against nominal (ms):\n",
     "  element    count   median     p99     max\n",
+    {"start", "data", "stop", "all"},
     "character period: not measured, no two characters went back to back\n",
     "Timing on this PC: too few characters to judge.\n",
     "character period: mean %.2f ms over %d back-to-back characters (%u nominal, %+.2f%%)\n",
@@ -210,9 +212,9 @@ const Texts kTextsEnglish = {
         u8"as MMTTY has opened it.\n",
 
         "%s: tarvokey.fsk %u.%u.%u.%u, open for %s\n",
-        "  box       linked: %s, generation %d (VID %04X, PID %04X)\n",
-        "  box       refused: %s, generation %d (VID %04X, PID %04X)\n",
-        "  box       looking: %s, generation %d (VID %04X, PID %04X), lost\n",
+        "  box       linked: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X)\n",
+        "  box       refused: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X)\n",
+        "  box       looking: %s, generation %d (vendor ID 0x%04X, product ID 0x%04X), lost\n",
         "  box       looking: none found yet\n",
         "  reports   written %u, failed %u; discoveries %u, link drops %u\n",
         "  keying    PTT %s, keying %s; characters to the box %u, PTT changes %u\n",
@@ -279,7 +281,8 @@ const Texts kTextsEnglish = {
         "cannot be read from here",
         "to watch it, run tarvokey-check in a Command Prompt opened with \"Run as administrator\"",
 
-        "  box       in use by %s (VID %04X, PID %04X): nothing is written to it\n",
+        "  box       in use by %s (vendor ID 0x%04X, product ID 0x%04X): nothing is written to "
+        "it\n",
         "box in use by %s: give a receive-only MMTTY window its own folder with its port set to "
         "NONE, or close the other program",
         "%s, pid %u, writes to the same box: close one of them, or give the receive-only one its "

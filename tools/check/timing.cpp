@@ -1,5 +1,8 @@
 #include "tools/check/timing.h"
 
+#include <algorithm>
+#include <string>
+
 #include "keying/element_holds.h"
 #include "keying/timer_resolution.h"
 #include "tools/check/text.h"
@@ -12,9 +15,15 @@ bool PrintTiming(Console& console, const Texts& t, const timeline::Figures& figu
   }
   console.Print(t.timingHeading);
   console.Print(t.timingColumns);
-  for (const timeline::ElementErrors& row : figures.rows) {
-    console.Print(Format("  %-8s %7d %8.2f %7.2f %7.2f\n", row.kind, row.count, row.median, row.p99,
-                         row.max));
+  // Measure gives the rows in the order of the table's names (start, data,
+  // stop, all); each name padded to the columns a console gives it.
+  constexpr size_t kNames = sizeof t.timingRows / sizeof t.timingRows[0];
+  for (size_t i = 0; i < figures.rows.size(); ++i) {
+    const timeline::ElementErrors& row = figures.rows[i];
+    const char* name = i < kNames ? t.timingRows[i] : row.kind;
+    const std::string padding(static_cast<size_t>(std::max(0, 8 - DisplayWidth(name))), ' ');
+    console.Print(Format("  %s%s %7d %8.2f %7.2f %7.2f\n", name, padding.c_str(), row.count,
+                         row.median, row.p99, row.max));
   }
   if (figures.periods == 0) {
     console.Print(t.noPeriod);

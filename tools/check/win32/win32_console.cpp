@@ -1,5 +1,6 @@
 #include "tools/check/win32/win32_console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -24,12 +25,12 @@ bool IsConsole(HANDLE handle) {
   return GetConsoleMode(handle, &mode) != FALSE;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8) {
+  if (text.empty()) return {};
   const int units =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+      MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], units);
+  MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
   return wide;
 }
 
@@ -195,20 +196,35 @@ void Win32Console::WriteBytes(const std::string& bytes) {
   std::fflush(stdout);
 }
 
-bool Win32Console::Confirm(const std::string& question) {
+// From a console, the characters typed, whatever its code page: a full-width
+// ｙ typed with the IME comes as itself (ReadConsoleW). Any other input is
+// read in the code page the console reads input in, else the ANSI one.
+// Ctrl-C while reading ends the read as if the input had ended.
+std::string Win32Console::Ask(const std::string& question) {
   Print(question);
-  char answer[64];
-  // Ctrl-C while reading ends the read as if the input had ended.
-  if (std::fgets(answer, sizeof answer, stdin) == nullptr || StopRequest() != Stop::None) {
+  std::string answer;
+  bool read = false;
+  if (inIsConsole_) {
+    wchar_t line[128];
+    DWORD units = 0;
+    read = ReadConsoleW(in_, line, static_cast<DWORD>(sizeof line / sizeof line[0]), &units,
+                        nullptr) &&
+           units > 0;
+    if (read) answer = Narrow(line, units);
+  } else {
+    char line[128];
+    read = std::fgets(line, sizeof line, stdin) != nullptr;
+    if (read) {
+      const std::wstring wide = Wide(line, GetConsoleCP() != 0 ? GetConsoleCP() : GetACP());
+      answer = Narrow(wide.data(), wide.size());
+    }
+  }
+  if (!read || StopRequest() != Stop::None) {
     Print("\n");
-    return false;
+    return {};
   }
-  size_t length = std::strcspn(answer, "\r\n");
-  answer[length] = '\0';
-  for (char* c = answer; *c != '\0'; ++c) {
-    if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c - 'A' + 'a');
-  }
-  return std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0;
+  answer.erase(std::min(answer.find_first_of("\r\n"), answer.size()));
+  return answer;
 }
 
 double Win32Console::NowMs() {

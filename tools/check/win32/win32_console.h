@@ -18,7 +18,7 @@ class Win32Console : public Console {
   void Print(const std::string& text) override;
   void PrintUtf8(const std::string& text) override;
   int Columns() override;
-  bool Confirm(const std::string& question) override;
+  std::string Ask(const std::string& question) override;
   double NowMs() override;
   void Sleep(uint32_t ms) override;
   Stop StopRequest() override;
