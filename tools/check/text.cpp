@@ -257,8 +257,9 @@ void FitLine(std::string_view line, int columns, int hanging, std::string& out) 
             end < rest.size() && DisplayWidth(before) == 1 && DisplayWidth(after) == 2;
         // A number stays with the word before it and the unit after it
         // ("Windows 11", "22 ms"), an option with its command
-        // ("tarvokey-check --setup").
-        const bool keptTogether = Digit(before) || Digit(after) || after == '-';
+        // ("tarvokey-check --setup"), but not with the one before it in a
+        // list ("--setup, --key").
+        const bool keptTogether = Digit(before) || Digit(after) || (after == '-' && before != ',');
         if (text && !keptTogether) (wordGoesOn ? allowed : phrase) = Cut{at, end, width};
         width += static_cast<int>(end - at);
         at = end;

@@ -7,6 +7,7 @@ const Texts kTextsEnglish = {
     "       tarvokey-check --key [seconds] [--yes]\n"
     "       tarvokey-check --watch\n"
     "       tarvokey-check --status [--json]\n"
+    "       tarvokey-check --boxes | --choose N\n"
     "       tarvokey-check --help | --version\n"
     "Any of them may add --lang ja or --lang en.\n"
     "\n"
@@ -31,17 +32,23 @@ const Texts kTextsEnglish = {
     "                   and leaves the plug-in alone\n"
     "  --status         the same, once; with --json as one JSON document\n"
     "                   (the guide names its fields)\n"
+    "  --boxes          list every TARVOKEY box attached: its key, generation,\n"
+    "                   USB port and the program that keys it; nothing is\n"
+    "                   claimed or written\n"
+    "  --choose N       make this folder's tarvokey.ini choose box N of that list\n"
+    "                   (FskBox): MMTTY started from here keys that box only\n"
     "  --lang ja|en     messages in Japanese or English (by default in the\n"
     "                   language of Windows)\n"
     "\n"
     "Exit status: 0 box accepted, 1 no box (or another program keys it), 2 box\n"
     "refused, 3 bad argument (or --key not confirmed). With --watch and --status:\n"
-    "0 when a program has tarvokey.fsk open, 1 when none has.\n",
+    "0 when a program has tarvokey.fsk open, 1 when none has; with --boxes and\n"
+    "--choose: 0 done, 1 no such box (or the file not written).\n",
     "tarvokey-check: %s (see --help).\n",
     "--yes is given twice",
     "--key takes a whole number of seconds from 1 to %d, not \"%s\"",
     "unknown argument \"%s\"",
-    "give one of --setup, --key, --watch, --status, --help and --version",
+    "give one of --setup, --key, --watch, --status, --boxes, --choose, --help and --version",
     "--yes goes with --key only",
     "--json goes with --status only",
     "--lang takes ja or en, not \"%s\"",
@@ -348,7 +355,7 @@ const Texts kTextsEnglish = {
     "     plugged in  %s\n",
     "Windows does not say",
     "     keyed by    %s\n",
-    "     device path %s\n",
+    "     device path\n       %s\n",
     "a program that does not say which (run as administrator, or an older tarvokey.fsk)",
     "no program",
     "This folder's %s: %s.\n",

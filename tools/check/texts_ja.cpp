@@ -11,6 +11,7 @@ const Texts kTextsJapanese = {
     u8"        tarvokey-check --key [秒数] [--yes]\n"
     u8"        tarvokey-check --watch\n"
     u8"        tarvokey-check --status [--json]\n"
+    u8"        tarvokey-check --boxes | --choose N\n"
     u8"        tarvokey-check --help | --version\n"
     u8"--lang ja (日本語表示) か --lang en (英語表示) は、どの使い方にも付けられます。\n"
     u8"\n"
@@ -35,18 +36,27 @@ const Texts kTextsJapanese = {
     u8"                   影響しません\n"
     u8"  --status         --watch と同じ表示を 1 回だけ出します。--json を付けると\n"
     u8"                   1 つの JSON 文書で出します (項目名はガイドにあります)\n"
+    u8"  --boxes          接続中の TARVOKEY をすべて表示します。キー、世代、\n"
+    u8"                   USB ポート、使っているプログラムがわかります。どのボックスも\n"
+    u8"                   使わず、書き込みもしません\n"
+    u8"  --choose N       上の一覧のボックス N を、このフォルダーの tarvokey.ini で\n"
+    u8"                   選びます (FskBox)。ここから起動した MMTTY は、\n"
+    u8"                   そのボックスだけをキーイングします\n"
     u8"  --lang ja|en     メッセージを日本語か英語で表示します (既定は Windows の\n"
     u8"                   表示言語です)\n"
     u8"\n"
     u8"終了コード: 0 ボックスを受け付けた、1 ボックスなし (またはほかのプログラムが\n"
     u8"使用中)、2 ボックスを受け付けない、3 引数の誤り (または --key の確認に yes と\n"
     u8"答えなかった)。--watch と --status では、\n"
-    u8"tarvokey.fsk を開いているプログラムがあれば 0、なければ 1 です。\n",
+    u8"tarvokey.fsk を開いているプログラムがあれば 0、なければ 1 です。\n"
+    u8"--boxes と --choose では、0 完了、1 そのボックスがない (またはファイルに\n"
+    u8"書き込めない) です。\n",
     u8"tarvokey-check: %s (--help をご覧ください)。\n",
     u8"--yes が 2 回指定されています",
     u8"--key の秒数には 1 から %d までの整数を指定してください (\"%s\" は使えません)",
     u8"\"%s\" という引数はありません",
-    u8"--setup、--key、--watch、--status、--help、--version のどれか 1 つを指定してください",
+    u8"--setup、--key、--watch、--status、--boxes、--choose、--help、--version のどれか 1 つを"
+    u8"指定してください",
     u8"--yes は --key と一緒にだけ使えます",
     u8"--json は --status と一緒にだけ使えます",
     u8"--lang には ja か en を指定してください (\"%s\" は使えません)",
@@ -370,11 +380,11 @@ const Texts kTextsJapanese = {
     u8"(下の設定をご覧ください)。\n",
     u8"選んだボックスが接続されていません (FskBox=%s)。",
     u8"キーイングしません: tarvokey.ini の FskBox がボックスを指していません。",
-    u8"次に: このフォルダー用のボックスを、選んだときと同じ USB ポートに接続してください"
+    u8"次に: このフォルダー用のボックスを、選んだときと同じ USB ポートに接続してください "
     u8"(ポートを変えるとキーが変わることがあります)。tarvokey-check --boxes で、"
     u8"接続中のボックスとそのキーがわかります。tarvokey-check --choose N で、"
     u8"そのうちの 1 台をこのフォルダー用に選べます。\n",
-    u8"次に: tarvokey-check --boxes で接続中のボックスを確かめ、tarvokey-check"
+    u8"次に: tarvokey-check --boxes で接続中のボックスを確かめ、tarvokey-check "
     u8"--choose N で、そのうちの 1 台の FskBox をこのフォルダーの tarvokey.ini に"
     u8"書き込んでください。FskBox の行がなければ、Windows が最初に挙げる"
     u8"ボックスをキーイングします。\n",
@@ -389,7 +399,7 @@ const Texts kTextsJapanese = {
     u8"     接続先      %s\n",
     u8"Windows からはわかりません",
     u8"     使用中      %s\n",
-    u8"     パス        %s\n",
+    u8"     デバイスパス\n       %s\n",
     u8"名前のわからないプログラム (管理者として実行中か、古い tarvokey.fsk)",
     u8"なし",
     u8"このフォルダーの %s: %s。\n",
@@ -397,8 +407,8 @@ const Texts kTextsJapanese = {
     u8"接続されていないボックスを選んでいます (FskBox=%s)",
     u8"FskBox がないので、Windows が最初に挙げるボックス (1) をキーイングします",
     u8"FskBox がボックスを指していないので、どのボックスもキーイングしません",
-    u8"次に: 各 MMTTY フォルダーで tarvokey-check --choose N を実行してください"
-    u8"(N はそのフォルダーの無線機につながったボックスの番号)。続けて"
+    u8"次に: 各 MMTTY フォルダーで tarvokey-check --choose N を実行してください "
+    u8"(N はそのフォルダーの無線機につながったボックスの番号)。続けて "
     u8"tarvokey-check --key を実行すると、そのボックスをキーイングするので、"
     u8"どの無線機につながっているかがわかります。\n",
     u8"ボックス %d はありません: 接続されているのは %d 台です (tarvokey-check --boxes で"
