@@ -8,8 +8,9 @@
 //
 // Beside this program: tests.txt, shipped\ and asserting\ (the test programs
 // of each build, the asserting module with its SHA256SUMS), bench\. Records go
-// to records\<step>\. Exit status: 0 every test passed, 1 a test failed, 2 a
-// module was refused or the arguments were wrong.
+// to records\<step>\, and under GitHub Actions to the step's summary. Exit
+// status: 0 every test passed, 1 a test failed, 2 a module was refused or the
+// arguments were wrong.
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -148,7 +149,8 @@ Suite ReadSuite(const std::string& path, const std::string& tree, const std::str
     if (f.size() == 4 && f[0] == "label") {
       suite.labels[f[1]] = {f[2] == "never" ? 0 : std::atoi(f[2].c_str()), f[3]};
     } else if (f.size() >= 7 && f[0] == "test") {
-      Test test{f[1], ""};
+      Test test;
+      test.name = f[1];
       test.timeoutMs = static_cast<DWORD>(std::atoi(f[2].c_str())) * 1000;
       test.serial = f[3] == "serial";
       test.labels = Split(f[4], ',');
@@ -366,6 +368,15 @@ bool Bench(const std::string& here, const std::string& fsk, const std::string& r
   return recorded;
 }
 
+// Under GitHub Actions, the step's summary shows it too.
+void ToStepSummary(const std::string& title, const std::string& text) {
+  const char* path = std::getenv("GITHUB_STEP_SUMMARY");
+  FILE* out = path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+  if (out == nullptr) return;
+  std::fprintf(out, "### %s\n```\n%s```\n", title.c_str(), text.c_str());
+  std::fclose(out);
+}
+
 // What decides how the suite runs here.
 std::string SystemLine() {
   OSVERSIONINFOW version{};
@@ -428,7 +439,10 @@ int main(int argc, char** argv) {
     if (!SumsMatch(modules)) return 2;
     const std::string records = here + "\\records\\" + step;
     if (step == "bench") {
-      if (!Bench(here, modules + "\\tarvokey.fsk", records)) status = 1;
+      const bool recorded = Bench(here, modules + "\\tarvokey.fsk", records);
+      if (!recorded) status = 1;
+      ToStepSummary("Benchmark keying on " + system_line,
+                    recorded ? "Recorded; decoded by minimodem on Debian.\n" : "FAILED\n");
       continue;
     }
     FreshFolder(records);
@@ -440,6 +454,9 @@ int main(int argc, char** argv) {
         ReadSuite(here + "\\tests.txt", here + "\\" + step, modules + "\\tarvokey.fsk");
     if (RunTests(suite, records, jobs, summary) > 0) status = 1;
     std::fclose(summary);
+    ToStepSummary("The Win32 suite on the " +
+                      std::string(step == "asserting" ? "asserting build" : "zip's tarvokey.fsk"),
+                  ReadAll(records + "\\summary.txt"));
   }
   return status;
 }
