@@ -157,17 +157,27 @@ double NumberAfter(const std::string& text, const std::string& label) {
 // A program started as a process of its own, with its output in a pipe.
 class ChildProcess {
  public:
-  // In `folder` when given, else in this program's current folder.
-  ChildProcess(const std::string& program, const std::string& args,
-               const std::string& folder = {}) {
+  // `input`, if any, waiting on its standard input; in `folder` when given,
+  // else in this program's current folder.
+  ChildProcess(const std::string& program, const std::string& args, const std::string& input = "",
+               const std::string& folder = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE write = nullptr;
     REQUIRE(CreatePipe(&read_, &write, &inherit, 0));
     SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+    HANDLE in = nullptr;
+    HANDLE feed = nullptr;
+    if (!input.empty()) {
+      REQUIRE(CreatePipe(&in, &feed, &inherit, 0));
+      SetHandleInformation(feed, HANDLE_FLAG_INHERIT, 0);
+      DWORD written = 0;
+      REQUIRE(WriteFile(feed, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
+      CloseHandle(feed);
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
+    startup.hStdInput = in;
     startup.hStdOutput = write;
     startup.hStdError = write;
     std::string command = "\"" + program + "\" " + args;
@@ -175,6 +185,7 @@ class ChildProcess {
         CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr,
                        folder.empty() ? nullptr : folder.c_str(), &startup, &process_);
     CloseHandle(write);
+    if (in != nullptr) CloseHandle(in);
     REQUIRE(started);
   }
   ~ChildProcess() {
@@ -225,9 +236,23 @@ std::string Beside(const std::string& file, const std::string& program) {
 // tarvokey-check.exe, which the build puts beside the plug-in.
 class CheckProcess : public ChildProcess {
  public:
-  CheckProcess(const Env& env, const std::string& args)
-      : ChildProcess(Beside(env.plugin, "tarvokey-check.exe"), args) {}
+  CheckProcess(const Env& env, const std::string& args, const std::string& input = "")
+      : ChildProcess(Beside(env.plugin, "tarvokey-check.exe"), args, input) {}
 };
+
+// Runs tarvokey-check.exe to its end: whether it gave `status` and said `line`
+// (bytes as its redirected output carries them).
+bool CheckSays(const Env& env, const std::string& args, DWORD status, const std::string& line,
+               const std::string& input = "") {
+  CheckProcess program(env, args, input);
+  DWORD got = 0;
+  const std::string out = program.Output(&got);
+  if (got == status && out.find(line) != std::string::npos) return true;
+  check::Fail(__FILE__, __LINE__,
+              Format("tarvokey-check %s: exit %lu (wanted %lu), did not say \"%s\" but:\n%s",
+                     args.c_str(), got, status, line.c_str(), out.c_str()));
+  return false;
+}
 
 // The first instance of `tarvokey-check --status --json`, as far as read
 // here: the text after "name": up to the next comma or brace.
@@ -265,6 +290,45 @@ double Rank(const std::vector<double>& sorted, double q) {
 }
 
 }  // namespace
+
+// tarvokey-check.exe itself where no box is plugged in and no program has the
+// plug-in open: its help, a bad argument, the no-box verdict, --status, and
+// --watch ended by Enter, each with its exit status. Its output redirected
+// (as a support request takes it) is in the ANSI code page: --status --json
+// stays UTF-8.
+SCENARIO(check_program_without_a_box) {
+  CheckSays(env, "--help", kExitAccepted, "Usage: tarvokey-check [--setup]");
+  CheckSays(env, "--nonsense", kExitBadArgument,
+            "tarvokey-check: unknown argument \"--nonsense\" (see --help).");
+  CheckSays(env, "", kExitNoBox, "No box found: is it plugged in?");
+  CheckSays(env, "--status --json", kExitNoInstance, "[]");
+  CheckSays(env, "--status", kExitNoInstance, "No program has tarvokey.fsk open.");
+  // Code page 1252 has no arrow: it goes as the ASCII that stands for it.
+  if (GetACP() == 1252) {
+    CheckSays(env, "--status --lang en", kExitNoInstance, "(Option -> Setup MMTTY..., TX tab)");
+  }
+  CheckSays(env, "--watch", kExitNoInstance, "As the watch ended:", "\n");
+  // The IME's full-width space (Shift_JIS 81 40) before "=" in tarvokey.ini,
+  // read from the file as the plug-in reads it: the advice is to delete it,
+  // for a half-width space there is no better.
+  CreateDirectoryA("full-width", nullptr);
+  REQUIRE(SetCurrentDirectoryA("full-width"));
+  WriteSettingsFile("FskRev\x81\x40=1\r\nFskPin=1\r\n");
+  CheckSays(env, "", kExitNoBox, "a full-width space, as the Japanese IME types it: delete it");
+  REQUIRE(SetCurrentDirectoryA(".."));
+}
+
+// Its Japanese verdict redirected, in code page 932 as `type` and Notepad
+// read it on a Japanese Windows (Wine takes that code page from LC_ALL).
+SCENARIO(check_program_japanese_in_code_page_932) {
+  REQUIRE(GetACP() == 932);
+  const char* verdict = u8"ボックスが見つかりません: USB に接続されていますか?";
+  wchar_t wide[128] = L"";
+  char ansi[256] = "";
+  REQUIRE(MultiByteToWideChar(CP_UTF8, 0, verdict, -1, wide, 128) > 0);
+  REQUIRE(WideCharToMultiByte(932, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr) > 0);
+  CheckSays(env, "--lang ja", kExitNoBox, ansi);
+}
 
 // No box, a refused box, an accepted box: the exit status and the words of
 // each; the settings file is only read, unless --setup is given.
@@ -648,7 +712,8 @@ SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
   const std::vector<uint8_t> codes = ita2::Encode("CQ CQ DE TARVOKEY");
 
   const std::string folder2 = window("radio1", 0, 40);
-  ChildProcess other(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", folder2);
+  ChildProcess other(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", "",
+                     folder2);
   REQUIRE(Within(10000, [&] {
     return StatusOf(other.pid()).link == static_cast<uint8_t>(status::Link::Linked);
   }));
@@ -703,7 +768,8 @@ SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
   // A third window whose folder names this one's box waits; failed writes
   // here never hand it the radio.
   const std::string folder3 = window("radio2-receive", 1, 200);
-  ChildProcess waiting(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", folder3);
+  ChildProcess waiting(sender, "\"" + WindowsPath(env.plugin) + "\" text.txt keyed.csv 2", "",
+                       folder3);
   REQUIRE(Within(10000, [&] {
     return StatusOf(waiting.pid()).link == static_cast<uint8_t>(status::Link::InUse);
   }));
