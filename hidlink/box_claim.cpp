@@ -24,9 +24,11 @@ bool FskKeyer::ClaimBox(const char* devicePath) {
 }
 
 void FskKeyer::KeepClaim() {
-  if (trialClaim == nullptr) return;  // kept already, or none to be had
-  CloseIfOpen(boxClaim);              // the box linked before: another may take it now
+  if (boxClaim != nullptr && claimedKey == boxKey) return;  // kept already
+  // The box linked before: another program may take it now. One linked
+  // without a claim (none to be had) keeps none.
+  CloseIfOpen(boxClaim);
   boxClaim = trialClaim;
   trialClaim = nullptr;
-  claimedKey = boxKey;
+  claimedKey = boxClaim != nullptr ? boxKey : 0;
 }
