@@ -561,6 +561,18 @@ status::Record StatusOf(DWORD pid) {
   return status::Record{};
 }
 
+// The discoveries begun from event `events` on before the first report after
+// report `reports`, once that report has come.
+size_t DiscoveriesUntilTaken(size_t events, size_t reports) {
+  REQUIRE(box::WaitForReports(reports + 1, 2000));
+  size_t discoveries = 0;
+  for (const box::Event& e : Slice(box::Events(), events)) {
+    if (e.kind == box::EventKind::Write) break;
+    discoveries += e.kind == box::EventKind::Enumerate;
+  }
+  return discoveries;
+}
+
 // Polls until `what` holds; false if it has not within boundMs.
 template <typename What>
 bool Within(DWORD boundMs, What what) {
@@ -640,14 +652,7 @@ SCENARIO(check_two_programs_one_box) {
       CHECK_EQ(exit, 0u);
     }
     // Taken at the first discovery that starts once the holder is gone.
-    const size_t events = box::Events().size();
-    REQUIRE(box::WaitForReports(from + 1, 2000));
-    const std::vector<box::Event> since = Slice(box::Events(), events);
-    size_t discoveries = 0;
-    for (size_t i = 0; i < since.size() && since[i].kind != box::EventKind::Write; ++i) {
-      discoveries += since[i].kind == box::EventKind::Enumerate;
-    }
-    CHECK(discoveries <= 1);
+    CHECK(DiscoveriesUntilTaken(box::Events().size(), from) <= 1);
 
     const Transmission tx = mmtty.Transmit(codes);
     NextReports(2);
@@ -758,13 +763,7 @@ SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
   events = box::Events().size();
   const size_t from = box::ReportCount();
   box::Replug(1);
-  REQUIRE(box::WaitForReports(from + 1, 2000));
-  const std::vector<box::Event> since = Slice(box::Events(), events);
-  size_t discoveries = 0;
-  for (size_t i = 0; i < since.size() && since[i].kind != box::EventKind::Write; ++i) {
-    discoveries += since[i].kind == box::EventKind::Enumerate;
-  }
-  CHECK(discoveries <= 1);
+  CHECK(DiscoveriesUntilTaken(events, from) <= 1);
 
   // A third window whose folder names this one's box waits; failed writes
   // here never hand it the radio.
