@@ -97,7 +97,7 @@ bool FullPathOf(const char* name, bool inProgramFolder, char16_t* out, uint32_t 
   return length > 0 && length < units;
 }
 
-// The part [from, to) of the program's path, cut to fit.
+// The program's file name, or else its folder, cut to fit.
 bool ProgramPathPart(bool name, char16_t* out, uint32_t units) {
   if (units == 0) return false;
   DWORD length = 0;

@@ -135,13 +135,29 @@ std::string WithBoxLine(const std::string& file, const std::string& line) {
   return out + line + "\r\n";
 }
 
-// The whole file, or false when it cannot be read (a missing file reads as
+// tarvokey.ini where the plug-in would read it: in the current folder, or,
+// when that has none, beside this program (MMTTY's folder, where it ships),
+// else a new one in the current folder.
+std::FILE* OpenSettings(SettingsPlace place, const char* mode) {
+  return place == SettingsPlace::ProgramFolder ? plat::OpenInProgramFolder(kSettingsFileName, mode)
+                                               : std::fopen(kSettingsFileName, mode);
+}
+
+std::string SettingsPath(Console& console, SettingsPlace place) {
+  char16_t path[260] = {};
+  if (place == SettingsPlace::ProgramFolder &&
+      plat::FullPathOf(kSettingsFileName, true, path, 260)) {
+    return Printable(Utf8(path));
+  }
+  return Printable(console.FullPath(kSettingsFileName));
+}
+
+// The whole file, or false when it cannot be read (one not there reads as
 // empty).
-bool ReadWhole(const char* name, std::string* text, bool* missing) {
-  errno = 0;
-  std::FILE* file = std::fopen(name, "rb");
-  *missing = file == nullptr && errno == ENOENT;
-  if (file == nullptr) return *missing;
+bool ReadWhole(SettingsPlace place, std::string* text) {
+  if (place == SettingsPlace::None) return true;
+  std::FILE* file = OpenSettings(place, "rb");
+  if (file == nullptr) return false;
   char chunk[4096];
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, got);
@@ -150,8 +166,8 @@ bool ReadWhole(const char* name, std::string* text, bool* missing) {
   return ok;
 }
 
-bool WriteWhole(const char* name, const std::string& text) {
-  std::FILE* file = std::fopen(name, "wb");
+bool WriteWhole(SettingsPlace place, const std::string& text) {
+  std::FILE* file = OpenSettings(place, "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   return std::fclose(file) == 0 && written;
@@ -209,7 +225,9 @@ int PrintBoxes(Console& console, const Texts& t) {
     console.Print(Format(t.boxesKeyedBy, KeyedBy(box, t).c_str()));
     console.Print(Format(t.boxesPath, Printable(FromAnsi(box.path)).c_str()));
   }
-  console.Print(Format(t.boxesThisFolder, Printable(console.FullPath(kSettingsFileName)).c_str(),
+  SettingsPlace place = SettingsPlace::None;
+  ReadSettingsFile(&place);
+  console.Print(Format(t.boxesThisFolder, SettingsPath(console, place).c_str(),
                        FolderChoice(t, boxes).c_str()));
   console.Print(t.boxesNext);
   return 0;
@@ -222,10 +240,12 @@ int ChooseBox(Console& console, const Texts& t, int number) {
     return 1;
   }
   const AttachedBox& box = boxes[static_cast<size_t>(number) - 1];
-  const std::string path = Printable(console.FullPath(kSettingsFileName));
+  SettingsPlace place = SettingsPlace::None;
+  ReadSettingsFile(&place);
+  const std::string path = SettingsPath(console, place);
   std::string file;
-  bool missing = false;
-  if (!ReadWhole(kSettingsFileName, &file, &missing)) {
+  errno = 0;
+  if (!ReadWhole(place, &file)) {
     console.Print(Format(t.chooseNotRead, path.c_str(), std::strerror(errno)));
     return 1;
   }
@@ -237,9 +257,12 @@ int ChooseBox(Console& console, const Texts& t, int number) {
   }
   // A new file holds the plug-in's two lines as unanswered: its questions
   // still come at the first open.
-  if (missing) file = Format(kRevLineFormat, -1) + Format(kPinLineFormat, -1);
+  if (place == SettingsPlace::None) {
+    file = Format(kRevLineFormat, -1) + Format(kPinLineFormat, -1);
+    place = SettingsPlace::CurrentFolder;
+  }
   const std::string line = "FskBox=" + KeyText(box.key);
-  if (!WriteWhole(kSettingsFileName, WithBoxLine(file, line))) {
+  if (!WriteWhole(place, WithBoxLine(file, line))) {
     console.Print(Format(t.chooseNotWritten, path.c_str(), std::strerror(errno)));
     return 1;
   }
