@@ -100,6 +100,10 @@ class SettingsReader {
   void* context_ = nullptr;
 };
 
+// The key ("FskRev", "FskPin", "FskBox") the text's first characters name in
+// any case, or nullptr.
+const char* KeyInAnyCase(std::string_view text);
+
 // The whole text at once.
 SettingsValues ReadSettings(std::string_view text);
 

@@ -171,10 +171,7 @@ void Win32Console::Print(const std::string& text) {
 
 // JSON is UTF-8 whatever the code page.
 void Win32Console::PrintUtf8(const std::string& text) {
-  if (outIsConsole_) {
-    WriteWide(out_, Wide(text));
-    return;
-  }
+  if (outIsConsole_) return Print(text);
   WriteBytes(text);
 }
 
