@@ -290,10 +290,8 @@ void FskKeyer::WriteReport(Teardown mode) {
       status.LinkDropped();
     }
   }
-  // An unplugged box fails the write, whatever the error: Wine's hidclass says
-  // STATUS_DELETE_PENDING (dlls/hidclass.sys/device.c, pdo_write); Windows'
-  // ERROR_DEVICE_NOT_CONNECTED, as the simulated box's, is inferred until a
-  // real box is unplugged while keying.
+  // An unplugged box fails the write: Wine's dlls/hidclass.sys/device.c (pdo_write) says
+  // STATUS_DELETE_PENDING; Windows' ERROR_DEVICE_NOT_CONNECTED is inferred till one is unplugged.
   if (!ok) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);

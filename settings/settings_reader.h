@@ -100,8 +100,7 @@ class SettingsReader {
   void* context_ = nullptr;
 };
 
-// The key ("FskRev", "FskPin", "FskBox") the text's first characters name in
-// any case, or nullptr.
+// The key (FskRev, FskPin, FskBox) the text's first letters name in any case.
 const char* KeyInAnyCase(std::string_view text);
 
 // The whole text at once.

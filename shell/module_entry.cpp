@@ -35,12 +35,11 @@ bool ModuleAttach() {
   return true;
 }
 
-// Detach runs under the loader lock, and no wait there may be unbounded: a
-// FreeLibrary that hangs hangs the host (DllMain must not "synchronize with
-// other threads" nor take a lock held by code that waits for the loader lock,
-// https://learn.microsoft.com/windows/win32/dlls/dynamic-link-library-best-practices),
-// and at process exit nothing is left to wait for. So an instance the host left open is torn down
-// in one of two ways (see CloseAtUnload):
+// Detach runs under the loader lock, where DllMain must not wait for other threads:
+// https://learn.microsoft.com/windows/win32/dlls/dynamic-link-library-best-practices
+// No wait there may be unbounded: a FreeLibrary that hangs hangs the host, and at process
+// exit nothing is left to wait for. So an instance the host left open is torn down in one of
+// two ways (see CloseAtUnload):
 // - FreeLibrary: the other threads live on, and once detach returns the
 //   module's code is gone. A running tick is waited for while it may end soon:
 //   up to kStalledWriteWaitMs inside a report write, which needs no loader

@@ -63,12 +63,12 @@ Lock::Lock() {
   ::InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
 }
 // The system may keep a debug record for a critical section (Wine and older
-// Windows allocate one at initialisation) and, once threads have contended for
-// it, an event: left behind, every load of the module would lose them (Wine's,
-// the load-cycle test measures; Windows', inferred). They are
-// given back only once the unload has closed the tick's trampoline for good, as
-// no code of the module runs after that. Elsewhere the locks stay as they are:
-// a program built on the driver has no trampoline, and at process exit, or with
+// Windows allocate one at initialisation: Wine's the load-cycle test measures,
+// Windows' is inferred) and, once threads have contended for it, an event:
+// left behind, every load of the module would lose them. They are given back
+// only once the unload has closed the tick's trampoline for good, as no code
+// of the module runs after that. Elsewhere the locks stay as they are: a
+// program built on the driver has no trampoline, and at process exit, or with
 // a thread kept inside the module, the trampoline stays.
 Lock::~Lock() {
   if (!win32::TrampolineFreed()) return;
@@ -140,9 +140,8 @@ void SleepMs(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t MonotonicMs() { return ::GetTickCount(); }
 
-// On every Windows since XP the counter is one for the whole system, so the
-// check program's readings compare with the plug-in's ("Acquiring
-// high-resolution time stamps" names XP's exception: cores that disagree).
+// One counter for the whole system ("Acquiring high-resolution time stamps"),
+// so the check program's readings compare with the plug-in's.
 uint64_t PerformanceCounter() {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);

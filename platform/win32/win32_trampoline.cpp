@@ -3,16 +3,14 @@
 // winmm calls a timer callback on its timer thread, and a tick of ours may
 // then wait inside the system: a discovery for the loader lock, a write for a
 // stalling box. If the host unloads the module meanwhile, the loader unmaps
-// its code once our unload notification returns (FreeLibrary,
+// its code once our unload notification returns (FreeLibrary's page:
 // https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-freelibrary),
-// and the tick would return into nothing. Keeping the module mapped cannot be
-// relied on: the pin is documented
-// (https://learn.microsoft.com/en-us/windows/win32/api/libloaderapi/nf-libloaderapi-getmodulehandleexa)
-// but not once an unload has begun, when Windows' loaders refuse it (XP to 7
-// take the module off their lists before the notification; 8 and later refuse
-// a node whose load count has reached zero): inferred, until a Windows run
-// pins in DLL_PROCESS_DETACH and finds the module gone after FreeLibrary. Only
-// Wine honours it (dlls/ntdll/loader.c, LdrAddRefDll).
+// and the tick would return into nothing. A pin cannot keep it mapped: it is
+// documented (GetModuleHandleExA's page) but not once an unload has begun,
+// when Windows' loaders refuse it (XP to 7 take the module off their lists
+// before the notification; 8 and later refuse a node whose load count has
+// reached zero; inferred, until a Windows run pins in DLL_PROCESS_DETACH and
+// finds the module gone), and only Wine honours it (dlls/ntdll/loader.c).
 //
 // So the timer thread never returns into the module from the system. Its
 // callback enters through a trampoline, a page of code of our own that is not
@@ -317,9 +315,8 @@ bool OpenTrampoline() {
   // From the import table now, while the module is mapped; kernel32 stays.
   data->yieldProcessor = reinterpret_cast<const void*>(&::SwitchToThread);
   DWORD previous = 0;
-  // A host that forbids making code (Arbitrary Code Guard, a hardened process:
-  // https://learn.microsoft.com/en-us/windows/desktop/api/winnt/ns-winnt-process_mitigation_dynamic_code_policy)
-  // refuses this: the module then runs without the trampoline.
+  // A host that forbids making code refuses this, and the module runs without the trampoline:
+  // https://learn.microsoft.com/en-us/windows/desktop/api/winnt/ns-winnt-process_mitigation_dynamic_code_policy
   if (!::VirtualProtect(page, kPage, PAGE_EXECUTE_READ, &previous)) {
     const DWORD refused = ::GetLastError();
     ::VirtualFree(page, 0, MEM_RELEASE);
@@ -331,8 +328,8 @@ bool OpenTrampoline() {
   ::FlushInstructionCache(::GetCurrentProcess(), page, kPage);
   callThunk = reinterpret_cast<CallThunkFn>(page + OffsetInCode(tarvokeyCallThunk));
   entryThunk = reinterpret_cast<LPTIMECALLBACK>(page + OffsetInCode(tarvokeyEntryThunk));
-  // Loaded already, as the module imports them; a pin (its page cited at the
-  // top) holds whatever FreeLibrary does, so pinning twice does no harm.
+  // Loaded already, as the module imports them; a pin holds whatever FreeLibrary does:
+  // https://learn.microsoft.com/en-us/windows/win32/api/libloaderapi/nf-libloaderapi-getmodulehandleexa
   for (const wchar_t* dll : {L"hid.dll", L"setupapi.dll", L"winmm.dll"}) {
     HMODULE pinned = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, dll, &pinned);
@@ -415,8 +412,7 @@ bool CloseTrampoline(uint32_t waitMs) {
   // callback begun before a moment no timer of ours was armed, and none was
   // armed since (NoTimerCallbackCanCome; shown at the host's close, as an
   // unload under the loader lock cannot wait for a thread winmm may have to
-  // start: DllMain is not to synchronize with other threads, as
-  // shell/module_entry.cpp cites). The call thunk's other callers are the host's
+  // start: shell/module_entry.cpp). The call thunk's other callers are the host's
   // threads in an open or close, all returned by now but one that keeps the
   // module mapped, and so the page.
   if (!pageOutlivesModule && win32::NoTimerCallbackCanCome()) {

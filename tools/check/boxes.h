@@ -15,8 +15,7 @@
 // USB HID device's path names its own.
 bool NamesTheBox(const std::string& path);
 
-// A string as the HID class returns it (UTF-16LE, `bytes` long), up to its
-// first zero.
+// A string as the HID class returns it (UTF-16LE, `bytes` long) to its zero.
 std::u16string HidString(const uint8_t* utf16le, uint32_t bytes);
 
 struct AttachedBox {

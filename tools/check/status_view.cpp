@@ -59,7 +59,6 @@ double AgeMs(const Record& r, uint64_t counter, double nowMs) {
   return std::max(0.0, nowMs - Ms(r, counter));
 }
 
-// The mean character period of these counts (the record's own, or a span's).
 double PeriodMs(const Record& r, uint64_t sum, uint32_t periods) {
   return periods == 0 ? 0 : Ms(r, sum) / periods;
 }
