@@ -8,9 +8,9 @@
 #include <cstdint>
 
 // The box's identity: its device interface path, which the system gives every
-// program alike and which stays the box's while it stays on its USB port, as
-// 64 bits (FNV-1a over the path with ASCII letters folded to lower case, as
-// the system compares paths). Never 0, which stands for no box.
+// program alike and which stays the box's on its USB port (inferred, as is the
+// case-blind compare: a box listed on two ports in turn would prove them), as
+// 64 bits (FNV-1a, ASCII letters folded to lower case). Never 0: no box.
 uint64_t BoxKey(const char* devicePath);
 
 // The key as it is shown and written (FskBox=, the status, the claim's name):

@@ -18,8 +18,8 @@ ReportObserver reportObserver = nullptr;
 namespace {
 
 constexpr uint32_t kStringBufferBytes = 256;
-// Far beyond any path the system can open (32767 characters); a larger
-// reported size is not believed.
+// Far beyond any path the system can open; a larger reported size is not believed.
+// https://learn.microsoft.com/en-us/windows/win32/fileio/maximum-file-path-limitation: 32,767.
 constexpr uint32_t kMaxDetailSize = 64 * 1024;
 
 // Fetches the detail record of the interface just enumerated into
@@ -253,8 +253,9 @@ void BuildOutputReport(const uint8_t (&leading)[3], uint8_t* report, uint32_t le
 
 void FskKeyer::SendReport(Teardown mode) {
   Trace("***HID Test Report***");
-  // Under the loader lock a discovery could wait on the loader itself. An
-  // FskBox that names no box keys none: no box is looked for.
+  // Under the loader lock a discovery could wait on the loader itself (device
+  // setup may load a DLL: shell/module_entry.cpp). An FskBox that names no box
+  // keys none: no box is looked for.
   if (!deviceOpen && mode == Teardown::Normal && boxChoice.kind != BoxChoiceKind::Malformed) {
     deviceOpen = FindDevice();
   }
@@ -289,6 +290,8 @@ void FskKeyer::WriteReport(Teardown mode) {
       status.LinkDropped();
     }
   }
+  // An unplugged box fails the write: Wine's dlls/hidclass.sys/device.c (pdo_write) says
+  // STATUS_DELETE_PENDING; Windows' ERROR_DEVICE_NOT_CONNECTED is inferred till one is unplugged.
   if (!ok) {
     CloseIfOpen(DeviceHandle);
     CloseIfOpen(ReadHandle);

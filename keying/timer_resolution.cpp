@@ -22,7 +22,8 @@ constexpr plat::PowerThrottlingState kSystemManaged{plat::kPowerThrottlingCurren
 
 // A call this Windows lacks (either, before Windows 8), or a class or flag it
 // does not know (GetProcessInformation's before Windows 11 22H2, the timer
-// resolution flag before Windows 11), which it refuses as a bad parameter, or
+// resolution flag before Windows 11), which it refuses as a bad parameter (the
+// versions are from SetProcessInformation's page; the error is inferred), or
 // Wine as a function it does not implement. Such a system keeps the
 // resolution anyway: nothing is wrong, and the trace says so rather than
 // "procedure not found".

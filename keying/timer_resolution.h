@@ -6,10 +6,11 @@
 #include "status/status_record.h"
 
 // Windows 11 may ignore the timer resolution that a process asked for while
-// its windows are minimised, covered or hidden, and hosts often run that way
-// (behind a logging program). At about 15.6 ms a 22 ms element then lasts
-// 31 ms. So while a clock runs, the process asks Windows to honour it.
-// Called beside timeBeginPeriod and timeEndPeriod, as they are paired.
+// its windows are minimised, covered or hidden
+// (https://learn.microsoft.com/windows/win32/api/timeapi/nf-timeapi-timebeginperiod),
+// and hosts often run that way (behind a logging program). At about 15.6 ms a 22 ms element then
+// lasts 31 ms. So while a clock runs, the process asks Windows to honour it. Called beside
+// timeBeginPeriod and timeEndPeriod, as they are paired.
 void BeginHonouredResolution();
 void EndHonouredResolution();
 

@@ -155,7 +155,8 @@ bool AbandonTick(TeardownSnapshot snapshot, void* context);
 bool CloseTrampoline(uint32_t waitMs);
 
 // Keeps the module's code mapped after the host unloads it, for a thread that
-// is still inside it. Loaders that have begun the unload may refuse; false then.
+// is still inside it. Loaders that have begun the unload may refuse (inferred:
+// see win32_trampoline.cpp); false then.
 bool KeepModuleMapped();
 
 // ---- memory ---------------------------------------------------------------

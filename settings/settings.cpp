@@ -23,12 +23,12 @@ void ApplySettings(FskKeyer& keyer, const SettingsValues& values) {
 bool AsksPolarity(const SettingsValues& values) { return values.rev == -1; }
 bool AsksPin(const SettingsValues& values) { return values.pin == -1; }
 
-namespace {
-
 std::FILE* OpenSettingsFile(SettingsPlace place, const char* mode) {
   return place == SettingsPlace::ProgramFolder ? plat::OpenInProgramFolder(kSettingsFileName, mode)
                                                : std::fopen(kSettingsFileName, mode);
 }
+
+namespace {
 
 // One question. Yes and No set the value and the flag (under keyerLock: the
 // clock reads it); Cancel, and anything else the box may return, leaves both.

@@ -1,6 +1,8 @@
 // The settings file, tarvokey.ini.
 #pragma once
 
+#include <cstdio>
+
 #include "settings/settings_reader.h"
 
 // Opened by bare name: the host's current directory, normally its own folder.
@@ -12,6 +14,9 @@ enum class SettingsPlace {
   CurrentFolder,  // tarvokey.ini by bare name
   ProgramFolder,  // the current folder has none; the host program's folder has one
 };
+
+// The file at a place (the current folder's for None), opened in this mode.
+std::FILE* OpenSettingsFile(SettingsPlace place, const char* mode);
 
 // What the file says; nothing set when no file can be read. The current
 // folder's file is read when there is one at all (even if it cannot be read);

@@ -14,7 +14,8 @@ constexpr size_t kBoxKeyDigits = 16;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The key the first characters name in any case, or nullptr.
+}  // namespace
+
 const char* KeyInAnyCase(std::string_view text) {
   for (const char* key : kKeys) {
     size_t i = 0;
@@ -23,8 +24,6 @@ const char* KeyInAnyCase(std::string_view text) {
   }
   return nullptr;
 }
-
-}  // namespace
 
 bool ParseKeyValue(std::string_view token, std::string_view prefix, int32_t& value) {
   if (!StartsWith(token, prefix)) return false;

@@ -100,6 +100,9 @@ class SettingsReader {
   void* context_ = nullptr;
 };
 
+// The key (FskRev, FskPin, FskBox) the text's first letters name in any case.
+const char* KeyInAnyCase(std::string_view text);
+
 // The whole text at once.
 SettingsValues ReadSettings(std::string_view text);
 

@@ -35,10 +35,11 @@ bool ModuleAttach() {
   return true;
 }
 
-// Detach runs under the loader lock, and no wait there may be unbounded: a
-// FreeLibrary that hangs hangs the host, and at process exit nothing is left
-// to wait for. So an instance the host left open is torn down in one of two
-// ways (see CloseAtUnload):
+// Detach runs under the loader lock, where DllMain must not wait for other threads:
+// https://learn.microsoft.com/windows/win32/dlls/dynamic-link-library-best-practices
+// No wait there may be unbounded: a FreeLibrary that hangs hangs the host, and at process
+// exit nothing is left to wait for. So an instance the host left open is torn down in one of
+// two ways (see CloseAtUnload):
 // - FreeLibrary: the other threads live on, and once detach returns the
 //   module's code is gone. A running tick is waited for while it may end soon:
 //   up to kStalledWriteWaitMs inside a report write, which needs no loader
@@ -50,7 +51,8 @@ bool ModuleAttach() {
 //   the release report goes out only if the box is open. Last, the trampoline is
 //   closed, so that no timer callback enters the module's code any more.
 // - Process exit: the other threads, the timer thread among them, were ended
-//   wherever they were, perhaps holding our locks. Nothing waits, no lock of
+//   wherever they were, perhaps holding our locks (DllMain's page, cited in
+//   shell/win32/dll_main.cpp). Nothing waits, no lock of
 //   ours is taken, and winmm, whose timer thread is gone too, is not called:
 //   the system drops the timer and the resolution request with the process.
 //   The release report is written if the box is open, and the handles closed.

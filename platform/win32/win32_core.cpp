@@ -63,11 +63,12 @@ Lock::Lock() {
   ::InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
 }
 // The system may keep a debug record for a critical section (Wine and older
-// Windows allocate one at initialisation) and, once threads have contended for
-// it, an event: left behind, every load of the module would lose them. They are
-// given back only once the unload has closed the tick's trampoline for good, as
-// no code of the module runs after that. Elsewhere the locks stay as they are:
-// a program built on the driver has no trampoline, and at process exit, or with
+// Windows allocate one at initialisation: Wine's the load-cycle test measures,
+// Windows' is inferred) and, once threads have contended for it, an event:
+// left behind, every load of the module would lose them. They are given back
+// only once the unload has closed the tick's trampoline for good, as no code
+// of the module runs after that. Elsewhere the locks stay as they are: a
+// program built on the driver has no trampoline, and at process exit, or with
 // a thread kept inside the module, the trampoline stays.
 Lock::~Lock() {
   if (!win32::TrampolineFreed()) return;
@@ -90,8 +91,9 @@ uint32_t TimeSetOneShot(uint32_t delayMs, uint32_t resolutionMs, TimerProc proc,
   return id;
 }
 
-// A timer that cannot be killed has fired: its callback is under way, and is
-// seen out with the others. Noted once the kill is over, so that no proof
+// A timer that cannot be killed has fired (winmm takes a fired one-shot off its
+// list: Wine's dlls/winmm/time.c, timeKillEvent): its callback is under way,
+// and is seen out with the others. Noted once the kill is over, so that no proof
 // can begin before it.
 bool TimeKillEvent(uint32_t timerId) {
   const bool killed = ::timeKillEvent(timerId) == TIMERR_NOERROR;
@@ -99,25 +101,24 @@ bool TimeKillEvent(uint32_t timerId) {
   return killed;
 }
 
-// "The multimedia timer runs in its own thread. After the event is activated,
-// it calls the specified callback function or sets or pulses the specified
-// event object" (timeSetEvent): one thread serves every timer, one after
-// another, and sets the event of a TIME_CALLBACK_EVENT_SET timer with no code
-// of ours. winmm takes a due timer off its list (Wine: marks it, or copies it)
-// under the lock by which timeKillEvent takes one away and timeSetEvent adds
-// one, then calls it with that lock free; a kill that comes meanwhile (it may
-// even succeed) does not stop the call (only TIME_KILL_SYNCHRONOUS, which at
-// unload could wait for a tick that waits for the loader lock, keeps an event
-// from occurring after timeKillEvent). So a callback of ours that winmm began
-// is taken before any kill that kept it from firing again, and a one-shot
-// sentinel armed after every timer of ours was killed is taken after it: by the
-// time the sentinel's event is set, the thread has returned to winmm from that
-// callback, whether it was still on its way to the trampoline or about to leave
-// it. Microsoft documents the one thread but not the order; Wine's winmm
-// (dlls/winmm/time.c) works so. The thread may be busy (another program's
-// callback, or a thread of winmm's own still to start), so the wait is bounded;
-// if the event does not come, it stays open for the sentinel, which winmm may
-// still set, and the trampoline's page is kept.
+// "The multimedia timer runs in its own thread" (timeSetEvent,
+// https://learn.microsoft.com/en-us/previous-versions/dd757634(v=vs.85)): one
+// thread serves every timer, one after another, and sets the event of a
+// TIME_CALLBACK_EVENT_SET timer with no code of ours. winmm takes a due timer
+// off its list (Wine: marks it, or copies it) under the lock by which
+// timeKillEvent takes one away and timeSetEvent adds one, then calls it with
+// that lock free; a kill that comes meanwhile (it may even succeed) does not
+// stop the call (only TIME_KILL_SYNCHRONOUS, which at unload could wait for a
+// tick that waits for the loader lock, keeps an event from occurring after
+// timeKillEvent). So a callback of ours that winmm began is taken before any
+// kill that kept it from firing again, and a one-shot sentinel armed after
+// every timer of ours was killed is taken after it: once its event is set, the
+// thread has returned to winmm from that callback. Microsoft documents the one
+// thread but not the order; Wine's winmm works so (dlls/winmm/time.c:
+// TIME_MMSysTimeThread, TIME_MMSysTimeCallback). The thread may be busy
+// (another program's callback, or a thread of winmm's own still to start), so
+// the wait is bounded; if the event does not come, it stays open for the
+// sentinel, which winmm may still set, and the trampoline's page is kept.
 bool SeeTimerCallbacksOut(uint32_t waitMs) {
   uint32_t arms = 0;
   if (!callbacks.NoneArmed(&arms)) return false;
@@ -139,8 +140,8 @@ void SleepMs(uint32_t ms) { ::Sleep(ms); }
 
 uint32_t MonotonicMs() { return ::GetTickCount(); }
 
-// On every Windows since XP the counter is one for the whole system, so the
-// check program's readings compare with the plug-in's.
+// One counter for the whole system ("Acquiring high-resolution time stamps"),
+// so the check program's readings compare with the plug-in's.
 uint64_t PerformanceCounter() {
   LARGE_INTEGER now;
   ::QueryPerformanceCounter(&now);

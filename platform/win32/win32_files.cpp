@@ -10,7 +10,7 @@
 
 namespace {
 
-// The longest path Windows hands out, with its NUL.
+// The longest path Windows hands out, with its NUL (hidlink/device_link.cpp).
 constexpr DWORD kLongestPath = 32768;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
@@ -21,7 +21,8 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");
 // form would bring the C++ exception runtime into the module). MAX_PATH
 // covers nearly every installation; a longer path is asked for again in full.
 // A path that fills the buffer was cut: XP says so by the length alone, later
-// systems also by ERROR_INSUFFICIENT_BUFFER.
+// systems also by ERROR_INSUFFICIENT_BUFFER
+// (https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-getmodulefilenamew).
 wchar_t* ProgramPath(DWORD extra, DWORD* length) {
   for (DWORD size : {static_cast<DWORD>(MAX_PATH), kLongestPath}) {
     auto* path = static_cast<wchar_t*>(plat::AllocateZeroed((size + extra) * sizeof(wchar_t)));

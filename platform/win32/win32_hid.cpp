@@ -20,7 +20,8 @@ static_assert(ERROR_FILE_NOT_FOUND == plat::kErrorFileNotFound, "error value");
 
 // Our records are handed to the system as its own: same sizes, same places.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == plat::kDeviceInterfaceDataSize, "32-bit layout");
-// The detail record's size field holds the packed fixed part, not the allocation.
+// The detail record's size field holds the packed fixed part, not the allocation
+// (https://learn.microsoft.com/en-us/windows/win32/api/setupapi/nf-setupapi-setupdigetdeviceinterfacedetaila).
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == plat::kDeviceInterfaceDetailSize,
               "32-bit layout");
 static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) ==

@@ -16,8 +16,9 @@ static_assert(PROCESS_POWER_THROTTLING_CURRENT_VERSION == plat::kPowerThrottling
 
 using ProcessInformationFn = BOOL(WINAPI*)(HANDLE, PROCESS_INFORMATION_CLASS, LPVOID, DWORD);
 
-// Both functions came with Windows 8. Imported, they would keep the module
-// from loading on XP and 7, so they are looked up when needed.
+// Both came with Windows 8; imported, they would keep the module from loading
+// on XP and 7, so they are looked up when needed:
+// https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-setprocessinformation
 bool CallKernel32(const char* name, PROCESS_POWER_THROTTLING_STATE* state) {
   HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
   // Through void*, as FARPROC's type says nothing of the signature.

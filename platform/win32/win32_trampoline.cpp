@@ -3,11 +3,14 @@
 // winmm calls a timer callback on its timer thread, and a tick of ours may
 // then wait inside the system: a discovery for the loader lock, a write for a
 // stalling box. If the host unloads the module meanwhile, the loader unmaps
-// its code once our unload notification returns, and the tick would return
-// into nothing. Keeping the module mapped cannot be relied on: Windows' own
-// loaders refuse a pin or a reference once the unload has begun (XP to 7 take
-// the module off their lists before the notification; 8 and later refuse a
-// node whose load count has reached zero), and only Wine honours it.
+// its code once our unload notification returns (FreeLibrary's page:
+// https://learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-freelibrary),
+// and the tick would return into nothing. A pin cannot keep it mapped: it is
+// documented (GetModuleHandleExA's page) but not once an unload has begun,
+// when Windows' loaders refuse it (XP to 7 take the module off their lists
+// before the notification; 8 and later refuse a node whose load count has
+// reached zero; inferred, until a Windows run pins in DLL_PROCESS_DETACH and
+// finds the module gone), and only Wine honours it (dlls/ntdll/loader.c).
 //
 // So the timer thread never returns into the module from the system. Its
 // callback enters through a trampoline, a page of code of our own that is not
@@ -58,9 +61,10 @@
 // time-critical priority, the unload at the host's, and on a PC with one
 // processor a spin would keep it from ever finishing the read (until Windows
 // boosts a starved thread, seconds later). SwitchToThread lets any thread
-// ready on this processor run, whatever its priority; Sleep(0) would let only
-// those of the spinner's priority or above. It is reached through the
-// trampoline's data, never through the module.
+// ready on this processor run, whatever its priority
+// (https://learn.microsoft.com/en-us/windows/win32/api/processthreadsapi/nf-processthreadsapi-switchtothread);
+// Sleep(0) would let only those of the spinner's priority or above. It is
+// reached through the trampoline's data, never through the module.
 asm(R"(
     .section .rdata,"dr"
     .balign 16
@@ -311,8 +315,8 @@ bool OpenTrampoline() {
   // From the import table now, while the module is mapped; kernel32 stays.
   data->yieldProcessor = reinterpret_cast<const void*>(&::SwitchToThread);
   DWORD previous = 0;
-  // A host that forbids making code (Arbitrary Code Guard, a hardened
-  // process) refuses this: the module then runs without the trampoline.
+  // A host that forbids making code refuses this, and the module runs without the trampoline:
+  // https://learn.microsoft.com/en-us/windows/desktop/api/winnt/ns-winnt-process_mitigation_dynamic_code_policy
   if (!::VirtualProtect(page, kPage, PAGE_EXECUTE_READ, &previous)) {
     const DWORD refused = ::GetLastError();
     ::VirtualFree(page, 0, MEM_RELEASE);
@@ -324,7 +328,8 @@ bool OpenTrampoline() {
   ::FlushInstructionCache(::GetCurrentProcess(), page, kPage);
   callThunk = reinterpret_cast<CallThunkFn>(page + OffsetInCode(tarvokeyCallThunk));
   entryThunk = reinterpret_cast<LPTIMECALLBACK>(page + OffsetInCode(tarvokeyEntryThunk));
-  // Loaded already, as the module imports them; a pin never counts up twice.
+  // Loaded already, as the module imports them; a pin holds whatever FreeLibrary does:
+  // https://learn.microsoft.com/en-us/windows/win32/api/libloaderapi/nf-libloaderapi-getmodulehandleexa
   for (const wchar_t* dll : {L"hid.dll", L"setupapi.dll", L"winmm.dll"}) {
     HMODULE pinned = nullptr;
     ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, dll, &pinned);
@@ -402,11 +407,12 @@ bool CloseTrampoline(uint32_t waitMs) {
   // thunk and after an abandoned tick's stack switch alike) run in it, and a
   // thread may be preempted between them. Nor does a successful kill keep a
   // callback out: winmm may have begun it, still on its way to the entry
-  // thunk. So a timer thread is known out only once winmm has shown it
-  // returned from every callback begun before a moment no timer of ours was
-  // armed, and none was armed since (NoTimerCallbackCanCome; shown at the
-  // host's close, as an unload under the loader lock cannot wait for a thread
-  // winmm may have to start). The call thunk's other callers are the host's
+  // thunk (Wine's dlls/winmm/time.c, TIME_MMSysTimeCallback). So a timer
+  // thread is known out only once winmm has shown it returned from every
+  // callback begun before a moment no timer of ours was armed, and none was
+  // armed since (NoTimerCallbackCanCome; shown at the host's close, as an
+  // unload under the loader lock cannot wait for a thread winmm may have to
+  // start: shell/module_entry.cpp). The call thunk's other callers are the host's
   // threads in an open or close, all returned by now but one that keeps the
   // module mapped, and so the page.
   if (!pageOutlivesModule && win32::NoTimerCallbackCanCome()) {

@@ -8,7 +8,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     case DLL_PROCESS_ATTACH:
       return ModuleAttach() ? TRUE : FALSE;
     case DLL_PROCESS_DETACH:
-      // A non-null reserved argument means the process is exiting.
+      // A non-null reserved argument means the process is exiting
+      // (https://learn.microsoft.com/en-us/windows/win32/Dlls/dllmain).
       ModuleDetach(reserved != nullptr);
       return TRUE;
     default:  // thread attach and detach

@@ -21,6 +21,14 @@ bool NamesTheBox(const std::string& path) {
          std::string::npos;
 }
 
+std::u16string HidString(const uint8_t* utf16le, uint32_t bytes) {
+  std::u16string text;
+  for (uint32_t at = 0; at + 1 < bytes && (utf16le[at] | utf16le[at + 1]) != 0; at += 2) {
+    text.push_back(static_cast<char16_t>(utf16le[at] | utf16le[at + 1] << 8));
+  }
+  return text;
+}
+
 namespace {
 
 constexpr uint32_t kStringBytes = 256;
@@ -66,17 +74,9 @@ void Examine(AttachedBox& box) {
   plat::HidGetProductString(device, product, sizeof product);
   plat::HidGetManufacturerString(device, manufacturer, sizeof manufacturer);
   plat::CloseHandle(device);
-  for (uint32_t at = 0; at + 1 < kStringBytes && (product[at] | product[at + 1]) != 0; at += 2) {
-    box.product.push_back(static_cast<char16_t>(product[at] | product[at + 1] << 8));
-  }
+  box.product = HidString(product, kStringBytes);
   box.generation = ReadGeneration(product, manufacturer).value;
   box.accepted = AcceptsGeneration(box.generation);
-}
-
-std::string KeyText(uint64_t key) {
-  char text[kBoxKeyTextBytes];
-  BoxKeyText(key, text);
-  return text;
 }
 
 std::string KeyedBy(const AttachedBox& box, const Texts& t) {

@@ -15,6 +15,9 @@
 // USB HID device's path names its own.
 bool NamesTheBox(const std::string& path);
 
+// A string as the HID class returns it (UTF-16LE, `bytes` long) to its zero.
+std::u16string HidString(const uint8_t* utf16le, uint32_t bytes);
+
 struct AttachedBox {
   std::string path;
   uint64_t key = 0;

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "hidlink/box_key.h"
 #include "platform/box_identity.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
@@ -23,14 +22,6 @@ void CaptureLine(const char* line) {
 
 DiscoveryRecord* recording = nullptr;
 
-std::u16string StringOf(const uint8_t* utf16, uint32_t size) {
-  std::u16string text;
-  for (uint32_t at = 0; at + 1 < size && (utf16[at] != 0 || utf16[at + 1] != 0); at += 2) {
-    text.push_back(static_cast<char16_t>(utf16[at] | utf16[at + 1] << 8));
-  }
-  return text;
-}
-
 const DiscoveryWatcher kWatcher = {
     [](const char* path, bool opened, uint32_t openError, uint16_t vendorId, uint16_t productId) {
       recording->devices.push_back(
@@ -42,8 +33,8 @@ const DiscoveryWatcher kWatcher = {
     [](const uint8_t* product, const uint8_t* manufacturer, uint32_t size, Generation generation,
        uint16_t reportLength) {
       recording->matched = true;
-      recording->product = StringOf(product, size);
-      recording->manufacturer = StringOf(manufacturer, size);
+      recording->product = HidString(product, size);
+      recording->manufacturer = HidString(manufacturer, size);
       recording->generation = generation.value;
       recording->generationSource = generation.source;
       recording->reportLength = reportLength;
@@ -125,12 +116,6 @@ std::string RefusalReason(const Texts& t, const DiscoveryRecord& record) {
 
 std::string HolderOf(const Texts& t, const DiscoveryRecord& record) {
   return HolderText(record.holder, record.claimError, t.status);
-}
-
-std::string ChosenKey(const DiscoveryRecord& record) {
-  char key[kBoxKeyTextBytes];
-  BoxKeyText(record.choice.key, key);
-  return key;
 }
 
 }  // namespace
@@ -217,7 +202,7 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
       console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
       return;
     case Verdict::ChosenAbsent:
-      console.Print(Format(t.chosenAbsentDetail, ChosenKey(record).c_str()));
+      console.Print(Format(t.chosenAbsentDetail, KeyText(record.choice.key).c_str()));
       return;
     case Verdict::NoChoice:
       console.Print(t.noChoiceDetail);
@@ -257,7 +242,7 @@ std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
     case Verdict::InUse:
       return Format(t.verdictInUse, HolderOf(t, open.record()).c_str());
     case Verdict::ChosenAbsent:
-      return Format(t.verdictChosenAbsent, ChosenKey(open.record()).c_str());
+      return Format(t.verdictChosenAbsent, KeyText(open.record().choice.key).c_str());
     case Verdict::NoChoice:
       return t.verdictNoChoice;
     case Verdict::NoBox:

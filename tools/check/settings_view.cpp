@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "hidlink/box_key.h"
 #include "platform/platform.h"
 #include "settings/settings_file.h"
+#include "tools/check/status_view.h"
 #include "tools/check/text.h"
 
 namespace {
@@ -18,7 +18,7 @@ static_assert(sizeof(Texts::notTaken) / sizeof(Texts::notTaken[0]) == kNotTakenN
 static_assert(static_cast<int>(NotTaken::Overlong) == static_cast<int>(NotTakenNote::Overlong),
               "the reader's reasons come first");
 
-std::string KeyText(const Texts& t, const char* key, int32_t value) {
+std::string SettingText(const Texts& t, const char* key, int32_t value) {
   return value == -1 ? Format(t.keyNotSet, key) : Format("%s=%d", key, static_cast<int>(value));
 }
 
@@ -120,16 +120,6 @@ const char* NearKey(const std::string& token, std::string* written) {
   for (const char* key : kKeys) {
     const size_t edits = Edits(*written, key);
     if (edits >= 1 && edits <= 2) return key;
-  }
-  return nullptr;
-}
-
-// Whether the token, read as ASCII, names a key in any case.
-const char* KeyInAnyCase(const std::string& ascii) {
-  for (const char* key : kKeys) {
-    size_t i = 0;
-    while (i < 6 && i < ascii.size() && Lower(ascii[i]) == Lower(key[i])) ++i;
-    if (i == 6) return key;
   }
   return nullptr;
 }
@@ -250,7 +240,7 @@ Note RepeatNote(const Texts& t, const SettingsValues& values, const Repeat& repe
                                    : (nextSet ? t.pin3 : t.pin1);
   return Note{repeat.line, repeat.token,
               Format(t.repeated, repeat.key.c_str(), repeat.previous, now,
-                     KeyText(t, repeat.key.c_str(), written).c_str(), next)};
+                     SettingText(t, repeat.key.c_str(), written).c_str(), next)};
 }
 
 // The lines of the file the notes are about, as they are (up to a console
@@ -259,9 +249,7 @@ std::map<uint32_t, std::string> LinesOf(SettingsPlace place, const std::vector<N
   constexpr size_t kKept = 60;
   std::map<uint32_t, std::string> lines;
   for (const Note& note : notes) lines[note.line];
-  std::FILE* file = place == SettingsPlace::ProgramFolder
-                        ? plat::OpenInProgramFolder(kSettingsFileName, "rb")
-                        : std::fopen(kSettingsFileName, "rb");
+  std::FILE* file = OpenSettingsFile(place, "rb");
   if (file == nullptr) return {};
   std::map<uint32_t, bool> cut;
   uint32_t line = 1;
@@ -292,11 +280,9 @@ std::map<uint32_t, std::string> LinesOf(SettingsPlace place, const std::vector<N
 }  // namespace
 
 std::string BoxChoiceLine(const Texts& t, const BoxChoice& choice) {
-  char key[kBoxKeyTextBytes];
-  BoxKeyText(choice.key, key);
   switch (choice.kind) {
     case BoxChoiceKind::Chosen:
-      return Format(t.boxChoiceLine, Format(t.boxChosen, key).c_str());
+      return Format(t.boxChoiceLine, Format(t.boxChosen, KeyText(choice.key).c_str()).c_str());
     case BoxChoiceKind::Malformed:
       return Format(t.boxChoiceLine, t.boxMalformed);
     case BoxChoiceKind::FirstListed:
@@ -324,9 +310,9 @@ void PrintSettings(Console& console, const Texts& t) {
       break;
   }
   console.Print(Format(t.polarityLine, values.reverse ? t.polarityReverse : t.polarityNormal,
-                       KeyText(t, "FskRev", values.rev).c_str()));
-  console.Print(
-      Format(t.pinLine, values.pin3 ? t.pin3 : t.pin1, KeyText(t, "FskPin", values.pin).c_str()));
+                       SettingText(t, "FskRev", values.rev).c_str()));
+  console.Print(Format(t.pinLine, values.pin3 ? t.pin3 : t.pin1,
+                       SettingText(t, "FskPin", values.pin).c_str()));
   console.Print(BoxChoiceLine(t, values.box));
   for (const Repeat& repeat : listening.repeats) {
     listening.notes.push_back(RepeatNote(t, values, repeat));

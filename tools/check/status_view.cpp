@@ -59,9 +59,10 @@ double AgeMs(const Record& r, uint64_t counter, double nowMs) {
   return std::max(0.0, nowMs - Ms(r, counter));
 }
 
-double PeriodMs(const Record& r) {
-  return r.characterPeriods == 0 ? 0 : Ms(r, r.characterPeriodSum) / r.characterPeriods;
+double PeriodMs(const Record& r, uint64_t sum, uint32_t periods) {
+  return periods == 0 ? 0 : Ms(r, sum) / periods;
 }
+double PeriodMs(const Record& r) { return PeriodMs(r, r.characterPeriodSum, r.characterPeriods); }
 
 const char* LinkName(uint8_t link) {
   static const char* const names[] = {"looking", "linked", "refused", "in use",
@@ -72,12 +73,6 @@ const char* LinkName(uint8_t link) {
 const char* ChoiceName(uint8_t choice) {
   static const char* const names[] = {"first listed", "chosen", "malformed"};
   return names[choice];
-}
-
-std::string KeyText(uint64_t key) {
-  char text[kBoxKeyTextBytes];
-  BoxKeyText(key, text);
-  return text;
 }
 
 std::string JsonKey(uint64_t key) { return key == 0 ? "null" : JsonText(KeyText(key)); }
@@ -287,9 +282,7 @@ Judged JudgedFigures(const Record& r, double nowMs, const StatusTexts& texts,
     if (lateness.ticks >= kTicksToJudge) {
       return Judged{Format(texts.recentSpan, Duration(recent.spanMs, texts).c_str()), lateness,
                     recent.characterPeriods,
-                    recent.characterPeriods == 0
-                        ? 0
-                        : Ms(r, recent.characterPeriodSum) / recent.characterPeriods};
+                    PeriodMs(r, recent.characterPeriodSum, recent.characterPeriods)};
     }
   }
   return Judged{texts.sinceOpen, LatenessOf(r), r.characterPeriods, PeriodMs(r)};
@@ -440,6 +433,12 @@ std::string InstancePanel(const Record& r, double nowMs, const std::vector<Statu
 }
 
 }  // namespace
+
+std::string KeyText(uint64_t key) {
+  char text[kBoxKeyTextBytes];
+  BoxKeyText(key, text);
+  return text;
+}
 
 // The holder keeps the claim from its first link to its close, whatever its
 // link does meanwhile; an older plug-in, which names no claim, held it while

@@ -75,6 +75,9 @@ std::string StatusPanel(const std::vector<StatusEntry>& entries, double nowMs,
                         const StatusTexts& texts, const StatusLooks* looks = nullptr,
                         size_t boxesAttached = 1);
 
+// A box's key as FskBox= and the status give it: 16 hex digits.
+std::string KeyText(uint64_t key);
+
 // A program by its name, pid and folder ("": not known), in words; UTF-8.
 std::string ProgramText(const std::string& exe, uint32_t pid, const std::string& folder,
                         const StatusTexts& texts);

@@ -12,6 +12,8 @@ extern "C" {
 
 #include <vector>
 
+#include "tools/check/text.h"
+
 namespace {
 
 // The HID interface's device node is the HID collection; the USB port is a
@@ -26,15 +28,6 @@ namespace {
 // from Windows 2000 on (cfgmgr32.dll forwards to them).
 constexpr int kLevelsUp = 3;
 
-std::string Utf8(const wchar_t* text) {
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return {};
-  std::string out(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], bytes, nullptr, nullptr);
-  out.resize(static_cast<size_t>(bytes) - 1);
-  return out;
-}
-
 std::string LocationAbove(DEVINST node) {
   std::string first;
   for (int level = 0; level < kLevelsUp; ++level) {
@@ -47,7 +40,7 @@ std::string LocationAbove(DEVINST node) {
                                           0) != CR_SUCCESS) {
       continue;
     }
-    const std::string location = Utf8(text);
+    const std::string location = Utf8(reinterpret_cast<const char16_t*>(text));
     if (location.compare(0, 6, "Port_#") == 0) return location;
     if (first.empty()) first = location;
   }

@@ -11,7 +11,8 @@ namespace {
 
 // The bytes of the view that can be read: a section made by another program
 // may be shorter than the record, reserved but not committed, or not
-// readable at all, and reading past what the system mapped would fault.
+// readable at all, and reading past what the system mapped would fault
+// (VirtualQuery: platform/win32/win32_status.cpp cites its page).
 size_t ReadableBytes(const void* view) {
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(view, &region, sizeof region) != sizeof region) return 0;
@@ -34,7 +35,8 @@ bool ReadSection(const PROCESSENTRY32W& process, StatusEntry* entry) {
   if (mapping == nullptr) {
     // The section is there, but made with the default security of a program
     // run as administrator (or by another user of this session), which lets
-    // no ordinary process of ours read it. The program still has the plug-in
+    // no ordinary process of ours read it (win32_status.cpp of the plug-in
+    // cites the default ACLs). The program still has the plug-in
     // open: it is listed, by the name the process list gives it.
     if (GetLastError() != ERROR_ACCESS_DENIED) return false;  // no instance open there
     entry->accessDenied = true;
