@@ -18,9 +18,6 @@ ReportObserver reportObserver = nullptr;
 namespace {
 
 constexpr uint32_t kStringBufferBytes = 256;
-// Far beyond any path the system can open; a larger reported size is not believed.
-// https://learn.microsoft.com/en-us/windows/win32/fileio/maximum-file-path-limitation: 32,767.
-constexpr uint32_t kMaxDetailSize = 64 * 1024;
 
 // Fetches the detail record of the interface just enumerated into
 // keyer.detailData. False, with nothing allocated, when the record cannot be
@@ -29,7 +26,7 @@ bool FetchDetail(FskKeyer& keyer, plat::DeviceInterfaceData& interfaceData) {
   keyer.requiredSize = 0;
   plat::GetInterfaceDetail(keyer.deviceInfoSet, &interfaceData, nullptr, 0, &keyer.requiredSize);
   if (keyer.requiredSize < plat::kDeviceInterfaceDetailSize ||
-      keyer.requiredSize > kMaxDetailSize) {
+      keyer.requiredSize > plat::kMaxInterfaceDetailSize) {
     return false;
   }
   // Zeroed, with one byte more than the system fills, so the path always ends
@@ -94,7 +91,6 @@ bool SizeReportBuffer(FskKeyer& keyer) {
 struct Examined {
   bool matched = false;
   bool inUse = false;
-  bool unclaimed = false;  // no claim could be made, and nobody holds it
   uint8_t product[kStringBufferBytes] = {};
   status::Box seen;
 };
@@ -114,7 +110,6 @@ void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined
     CloseIfOpen(keyer.DeviceHandle);
     return;
   }
-  box.unclaimed = keyer.claimUnavailable;
   ReadCaps(keyer);
   OpenReadSide(keyer);
   uint8_t manufacturer[kStringBufferBytes] = {};
@@ -122,8 +117,9 @@ void ExamineBox(FskKeyer& keyer, const plat::HidAttributes& attributes, Examined
   plat::HidGetManufacturerString(keyer.DeviceHandle, manufacturer, sizeof manufacturer);
   const Generation generation = ReadGeneration(box.product, manufacturer);
   keyer.hwGeneration = generation.value;
-  box.seen = {attributes.VendorID, attributes.ProductID, keyer.hwGeneration, box.product,
-              sizeof box.product,  keyer.boxKey,         keyer.claimError,   box.unclaimed};
+  box.seen = {attributes.VendorID, attributes.ProductID,  keyer.hwGeneration,
+              box.product,         sizeof box.product,    keyer.boxKey,
+              keyer.claimError,    keyer.claimUnavailable};
   if (discoveryWatcher != nullptr) {
     discoveryWatcher->box(box.product, manufacturer, kStringBufferBytes, generation,
                           keyer.hidCaps.OutputReportByteLength);
@@ -220,7 +216,7 @@ void Show(FskKeyer& keyer, const Examined& box, bool result, uint32_t setError) 
     std::snprintf(line, sizeof line, "Chosen box not present: FskBox=%s", key);
     Trace(line);
   }
-  if (result && box.unclaimed) {
+  if (result && keyer.claimUnavailable) {
     Trace("Device keyed without a claim: nobody holds it, and this program may not make one");
     TraceClaimError(keyer.claimError);
   }

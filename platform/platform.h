@@ -241,7 +241,11 @@ Handle OpenInterfaceSet(const Guid* guid, uint32_t flags);
 // end of the list.
 bool NextInterface(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data);
 // SetupDiGetDeviceInterfaceDetailA(set, data, detail, detailSize, requiredSize,
-// no device record); requiredSize may be nullptr.
+// no device record); requiredSize may be nullptr. A required size above
+// kMaxInterfaceDetailSize is not believed: it is far beyond any path the system
+// can open (32,767 characters,
+// https://learn.microsoft.com/en-us/windows/win32/fileio/maximum-file-path-limitation).
+constexpr uint32_t kMaxInterfaceDetailSize = 64 * 1024;
 bool GetInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
                         uint32_t detailSize, uint32_t* requiredSize);
 // SetupDiDestroyDeviceInfoList.

@@ -175,8 +175,8 @@ void Writer::Touch(ptrdiff_t offset, size_t bytes) {
   const size_t from = static_cast<size_t>(offset);
   for (size_t word = from / 4; word < (from + bytes + 3) / 4; ++word) {
     dirty_[word / 32] |= 1u << (word % 32);
+    dirtyMasks_ |= 1u << (word / 32);
   }
-  anyDirty_ = true;
 }
 
 // The sequence goes odd, the words follow, and the sequence goes even again.
@@ -186,10 +186,11 @@ void Writer::Touch(ptrdiff_t offset, size_t bytes) {
 // models no fences, and on x86 either is a plain store.) The reader mirrors
 // this with acquires (status/status_reader.cpp).
 void Writer::Publish() {
-  if (section_ == nullptr || !anyDirty_) return;
+  if (section_ == nullptr || dirtyMasks_ == 0) return;
   section_[kSequenceWord].store(++draft_.sequence, std::memory_order_relaxed);
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&draft_);
-  for (size_t mask = 0; mask < kDirtyMasks; ++mask) {
+  for (uint32_t masks = dirtyMasks_; masks != 0; masks &= masks - 1) {
+    const size_t mask = static_cast<size_t>(__builtin_ctz(masks));
     for (uint32_t bits = dirty_[mask]; bits != 0; bits &= bits - 1) {
       const size_t word = mask * 32 + static_cast<size_t>(__builtin_ctz(bits));
       if (word == kSequenceWord) continue;
@@ -200,7 +201,7 @@ void Writer::Publish() {
     dirty_[mask] = 0;
   }
   section_[kSequenceWord].store(++draft_.sequence, std::memory_order_release);
-  anyDirty_ = false;
+  dirtyMasks_ = 0;
 }
 
 }  // namespace status

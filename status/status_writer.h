@@ -113,10 +113,12 @@ class Writer {
   Record draft_;
   std::atomic<uint32_t>* section_ = nullptr;
   // The changed words, a bit each: a tick changes a handful of words far
-  // apart (its time, a count, a histogram bucket), and only those are stored.
+  // apart (its time, a count, a histogram bucket), and only those are stored;
+  // and the masks that hold any, so that Publish visits only those.
   static constexpr size_t kDirtyMasks = (kRecordWords + 31) / 32;
+  static_assert(kDirtyMasks <= 32, "a bit for each mask");
   uint32_t dirty_[kDirtyMasks] = {};
-  bool anyDirty_ = false;
+  uint32_t dirtyMasks_ = 0;
   // Of the character begun last. Until this record's first character there
   // is none to lose: an element before it (of a character the module's
   // framing began under the last instance) is not this record's to count.

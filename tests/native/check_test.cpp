@@ -348,11 +348,7 @@ TEST_F(CheckTest, SettingsAreReadAsTheModuleReadsThemAndWrittenOnlyWithSetup) {
 TEST_F(CheckTest, BoxesAreListedAndOneIsChosenForThisFolder) {
   const int first = sim::AttachBox();
   const int second = sim::AttachBox();
-  const auto key = [](int slot) {
-    char text[kBoxKeyTextBytes];
-    BoxKeyText(BoxKey(sim::Box()->PathOf(slot).c_str()), text);
-    return std::string(text);
-  };
+  const auto key = [](int slot) { return KeyText(BoxKey(sim::Box()->PathOf(slot).c_str())); };
   char claim[kClaimNameBytes];
   ClaimName(BoxKey(sim::Box()->PathOf(second).c_str()), claim);
   sim::Box()->HoldClaimElsewhere(claim, sim::BoxModel::Holder::Elevated);

@@ -465,10 +465,10 @@ TEST_F(HidLinkTest, TheBoxIsKeyedOnlyUnderItsClaim) {
   EXPECT_TRUE(held().empty());
 }
 
-// How the claim's name shows a holder: a program of this user, one run as
-// administrator (or another user's), an object of another kind under the
-// name; and a host that may not make the name at all (a sandbox), which keys
-// a box nobody holds without a claim, and says so, but never one held.
+// How the claim's name shows a holder (one run as administrator is above): a
+// program of this user, an object of another kind under the name; and a host
+// that may not make the name at all (a sandbox), which keys a box nobody holds
+// without a claim, and says so, but never one held.
 TEST_F(HidLinkTest, ClaimErrorsAreToldApart) {
   sim::SetTraceEnabled(true);
   const int box = sim::AttachBox();
@@ -485,7 +485,6 @@ TEST_F(HidLinkTest, ClaimErrorsAreToldApart) {
     uint32_t error;
   } held[] = {
       {Holder::ThisUser, false, plat::kErrorAlreadyExists},
-      {Holder::Elevated, false, plat::kErrorAccessDenied},
       {Holder::OtherKind, false, plat::kErrorInvalidHandle},
       {Holder::ThisUser, true, plat::kErrorAccessDenied},
       {Holder::OtherKind, true, plat::kErrorInvalidHandle},

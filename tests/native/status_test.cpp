@@ -190,8 +190,6 @@ TEST(StatusRecord, TheReaderBelievesNoSectionItShouldNot) {
        sizeof(Record), Problem::BadText, "settingsFile"},
       {"control byte in the label", [](Record& r) { r.lastFailedCall[0] = '\x1b'; }, sizeof(Record),
        Problem::BadText, "lastFailedCall"},
-      {"unterminated folder", [](Record& r) { std::fill_n(r.hostFolder, 260, u'A'); },
-       sizeof(Record), Problem::BadText, "hostFolder"},
       {"no such link state", [](Record& r) { r.link = 5; }, sizeof(Record), Problem::BadValue,
        "link"},
       {"more characters lost than sent", [](Record& r) { r.charactersLost = 1; }, sizeof(Record),

@@ -680,11 +680,7 @@ SCENARIO(two_radios_two_folders_each_keys_its_own_box) {
   char self[MAX_PATH] = "";
   REQUIRE(GetModuleFileNameA(nullptr, self, MAX_PATH) > 0);
   const std::string sender = Beside(self, "mmtty_send.exe");
-  const auto key = [](int slot) {
-    char text[kBoxKeyTextBytes];
-    BoxKeyText(BoxKey(box::PathOf(slot).c_str()), text);
-    return std::string(text);
-  };
+  const auto key = [](int slot) { return KeyText(BoxKey(box::PathOf(slot).c_str())); };
   const auto chosen = [&](int slot) {
     return "FskRev=0\r\nFskPin=1\r\nFskBox=" + key(slot) + "\r\n";
   };

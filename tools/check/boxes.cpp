@@ -47,7 +47,7 @@ std::vector<std::string> InterfacePaths() {
     if (!plat::NextInterface(set, &hid, index, &data)) break;
     uint32_t size = 0;
     plat::GetInterfaceDetail(set, &data, nullptr, 0, &size);
-    if (size < plat::kDeviceInterfaceDetailSize || size > 64 * 1024) continue;
+    if (size < plat::kDeviceInterfaceDetailSize || size > plat::kMaxInterfaceDetailSize) continue;
     // One byte more than the system fills, so that the path ends in a zero.
     std::vector<char> record(size + 1, '\0');
     auto* detail = reinterpret_cast<plat::DeviceInterfaceDetail*>(record.data());
@@ -85,8 +85,8 @@ std::string KeyedBy(const AttachedBox& box, const Texts& t) {
 }
 
 // What this folder's tarvokey.ini chooses, among the boxes listed.
-std::string FolderChoice(const Texts& t, const std::vector<AttachedBox>& boxes) {
-  const BoxChoice choice = ReadSettingsFile().box;
+std::string FolderChoice(const Texts& t, const std::vector<AttachedBox>& boxes,
+                         const BoxChoice& choice) {
   switch (choice.kind) {
     case BoxChoiceKind::Malformed:
       return t.boxesChooseMalformed;
@@ -177,7 +177,8 @@ bool WriteWhole(SettingsPlace place, const std::string& text) {
 
 std::vector<AttachedBox> ListBoxes(Console& console, bool examined) {
   std::vector<AttachedBox> boxes;
-  const std::vector<StatusEntry> statuses = console.ReadStatuses();
+  const std::vector<StatusEntry> statuses =
+      examined ? console.ReadStatuses() : std::vector<StatusEntry>{};
   for (const std::string& path : InterfacePaths()) {
     if (!NamesTheBox(path)) continue;
     AttachedBox box;
@@ -186,21 +187,14 @@ std::vector<AttachedBox> ListBoxes(Console& console, bool examined) {
     if (examined) {
       Examine(box);
       box.location = console.BoxLocation(path);
+      char claim[kClaimNameBytes];
+      ClaimName(box.key, claim);
+      box.claimed = plat::ClaimHeld(claim);
+      if (box.claimed) box.holder = FindBoxHolder(statuses, box.key, plat::CurrentProcessId());
     }
-    char claim[kClaimNameBytes];
-    ClaimName(box.key, claim);
-    box.claimed = plat::ClaimHeld(claim);
-    if (box.claimed) box.holder = FindBoxHolder(statuses, box.key, plat::CurrentProcessId());
     boxes.push_back(std::move(box));
   }
   return boxes;
-}
-
-bool AnotherBoxFree(const std::vector<AttachedBox>& boxes, uint64_t heldKey) {
-  for (const AttachedBox& box : boxes) {
-    if (box.key != heldKey && !box.claimed) return true;
-  }
-  return false;
 }
 
 int PrintBoxes(Console& console, const Texts& t) {
@@ -226,9 +220,9 @@ int PrintBoxes(Console& console, const Texts& t) {
     console.Print(Format(t.boxesPath, Printable(FromAnsi(box.path)).c_str()));
   }
   SettingsPlace place = SettingsPlace::None;
-  ReadSettingsFile(&place);
+  const BoxChoice choice = ReadSettingsFile(&place).box;
   console.Print(Format(t.boxesThisFolder, SettingsPath(console, place).c_str(),
-                       FolderChoice(t, boxes).c_str()));
+                       FolderChoice(t, boxes, choice).c_str()));
   console.Print(t.boxesNext);
   return 0;
 }

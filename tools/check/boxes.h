@@ -21,8 +21,8 @@ std::u16string HidString(const uint8_t* utf16le, uint32_t bytes);
 struct AttachedBox {
   std::string path;
   uint64_t key = 0;
-  // Read from the box when `examined` was asked for: whether it opened, its
-  // strings and the generation they give.
+  // With `examined`: whether it opened, its strings and the generation they
+  // give, where it is plugged in and who keys it.
   bool opened = false;
   uint32_t openError = 0;
   std::u16string product;
@@ -37,8 +37,9 @@ struct AttachedBox {
 };
 
 // The boxes in the order Windows lists them. `examined`: each is opened and
-// asked for its strings (as the plug-in's discovery asks); else only the
-// list's paths and the claims are read, and nothing is opened.
+// asked for its strings (as the plug-in's discovery asks), and its claim and
+// holder are looked up; else only the list's paths are read (their number and
+// keys), and nothing is opened.
 std::vector<AttachedBox> ListBoxes(Console& console, bool examined);
 
 // --boxes: the list, and what this folder's tarvokey.ini chooses. 0 with a
@@ -46,7 +47,3 @@ std::vector<AttachedBox> ListBoxes(Console& console, bool examined);
 int PrintBoxes(Console& console, const Texts& texts);
 // --choose N: FskBox for box N (from 1) into this folder's tarvokey.ini.
 int ChooseBox(Console& console, const Texts& texts, int number);
-
-// The in-use advice: another box attached that nobody keys makes choosing it
-// (--choose) the likely way, rather than closing the other program.
-bool AnotherBoxFree(const std::vector<AttachedBox>& boxes, uint64_t heldKey);

@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "settings/settings_file.h"
 #include "shell/fsk_keyer.h"
 #include "shell/version.h"
 #include "tools/check/boxes.h"
@@ -189,9 +188,7 @@ int Check(Console& console, const Texts& t, bool setup) {
   PrintTimerRequest(console, t);
   if (setup && open.keyer() != nullptr) {
     console.Print(t.setupAsking);
-    SettingsPlace place = SettingsPlace::None;
-    const SettingsValues settings = ReadSettingsFile(&place);
-    open.keyer()->LoadSettings(settings, place);
+    open.keyer()->LoadSettings(open.settings(), open.settingsPlace());
   }
   open.Close();
   PrintSettings(console, t);

@@ -131,8 +131,8 @@ WatchedOpen::WatchedOpen(Console& console, ReportObserver observer) {
     recording = &record_;
     discoveryWatcher = &kWatcher;
     reportObserver = observer;
-    record_.choice = ReadSettingsFile().box;
-    keyer_ = new (std::nothrow) FskKeyer(record_.choice);
+    settings_ = ReadSettingsFile(&settingsPlace_);
+    keyer_ = new (std::nothrow) FskKeyer(settings_.box);
     // Off again before any tick runs: with a listener every tick would format
     // its lines, and the timing measured would not be the plug-in's.
     plat::SetTraceSink(nullptr);
@@ -165,8 +165,8 @@ void WatchedOpen::Close() {
 Verdict WatchedOpen::verdict() const {
   if (record_.accepted) return Verdict::Accepted;
   if (record_.inUse) return Verdict::InUse;
-  if (record_.choice.kind == BoxChoiceKind::Malformed) return Verdict::NoChoice;
-  if (record_.choice.kind == BoxChoiceKind::Chosen && !record_.matched) {
+  if (settings_.box.kind == BoxChoiceKind::Malformed) return Verdict::NoChoice;
+  if (settings_.box.kind == BoxChoiceKind::Chosen && !record_.matched) {
     return Verdict::ChosenAbsent;
   }
   if (record_.matched || FirstNearMiss(record_) != nullptr) return Verdict::Refused;
@@ -202,7 +202,7 @@ void PrintVerdict(Console& console, const Texts& t, const WatchedOpen& open) {
       console.Print(Format(t.noBoxDetail, tarvokey::kVendorId, tarvokey::kProductId));
       return;
     case Verdict::ChosenAbsent:
-      console.Print(Format(t.chosenAbsentDetail, KeyText(record.choice.key).c_str()));
+      console.Print(Format(t.chosenAbsentDetail, KeyText(open.settings().box.key).c_str()));
       return;
     case Verdict::NoChoice:
       console.Print(t.noChoiceDetail);
@@ -242,7 +242,7 @@ std::string VerdictLine(const Texts& t, const WatchedOpen& open) {
     case Verdict::InUse:
       return Format(t.verdictInUse, HolderOf(t, open.record()).c_str());
     case Verdict::ChosenAbsent:
-      return Format(t.verdictChosenAbsent, KeyText(open.record().choice.key).c_str());
+      return Format(t.verdictChosenAbsent, KeyText(open.settings().box.key).c_str());
     case Verdict::NoChoice:
       return t.verdictNoChoice;
     case Verdict::NoBox:

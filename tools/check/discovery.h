@@ -7,6 +7,7 @@
 
 #include "hidlink/link_watch.h"
 #include "platform/box_identity.h"
+#include "settings/settings_file.h"
 #include "tools/check/console.h"
 #include "tools/check/status_view.h"
 #include "tools/check/texts.h"
@@ -45,8 +46,6 @@ struct DiscoveryRecord {
   // Several boxes are attached: the advice for a box in use is to choose
   // one for this folder rather than to close the other program.
   bool severalBoxes = false;
-  // The box tarvokey.ini chooses, as the open read it.
-  BoxChoice choice;
 };
 
 // ChosenAbsent: the box FskBox chooses is not attached; NoChoice: FskBox
@@ -74,6 +73,10 @@ class WatchedOpen {
   FskKeyer* keyer() const { return keyer_; }
   const std::vector<std::string>& trace() const { return trace_; }
   const DiscoveryRecord& record() const { return record_; }
+  // tarvokey.ini as the open read it, before the instance was built (the box
+  // it chooses is the one the discovery looked for), and where from.
+  const SettingsValues& settings() const { return settings_; }
+  SettingsPlace settingsPlace() const { return settingsPlace_; }
   Verdict verdict() const;
 
   // extfskClose: the release report goes out if the box is there.
@@ -84,6 +87,8 @@ class WatchedOpen {
   bool opened_ = false;
   std::vector<std::string> trace_;
   DiscoveryRecord record_;
+  SettingsValues settings_;
+  SettingsPlace settingsPlace_ = SettingsPlace::None;
 };
 
 // The first report's trace, line by line, and the devices the discovery saw.

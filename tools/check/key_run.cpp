@@ -205,8 +205,8 @@ int RunKey(Console& console, const Texts& t, const KeyOptions& options) {
     return VerdictStatus(open);
   }
 
-  // The settings in force, as the file gives them; no question is asked.
-  const SettingsValues settings = ReadSettingsFile();
+  // The settings in force, as the open read them; no question is asked.
+  const SettingsValues& settings = open.settings();
   ApplySettings(*open.keyer(), settings);
   PrintSettings(console, t);
   PrintTimerRequest(console, t);

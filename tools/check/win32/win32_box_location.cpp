@@ -12,6 +12,8 @@ extern "C" {
 
 #include <vector>
 
+#include "platform/platform.h"
+
 #include "tools/check/text.h"
 
 namespace {
@@ -63,7 +65,7 @@ std::string BoxLocationOf(const std::string& devicePath) {
     // The device node comes with the detail record, asked for at its size.
     SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &size, nullptr);
   }
-  if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) && size < 64 * 1024) {
+  if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) && size <= plat::kMaxInterfaceDetailSize) {
     std::vector<char> record(size);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(record.data());
     detail->cbSize = sizeof *detail;
