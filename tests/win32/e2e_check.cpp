@@ -270,15 +270,19 @@ double JsonFigure(const std::string& json, const std::string& name) {
 }
 
 // Each tick's lateness as the box saw it: how much longer than the clock's
-// hold the element before it stayed on the line. The first tick is timed
-// from the clock's start, which the box does not see.
-std::vector<double> LatenessAtBox(const std::vector<box::Event>& reports) {
+// hold the element before it stayed on the line, and for the first tick, how
+// much longer than a bit it came after the clock was armed (the status times
+// it from there: Wine starts winmm's timer thread for it, which makes it the
+// run's worst often enough).
+std::vector<double> LatenessAtBox(const std::vector<box::Event>& reports, double armedMs) {
   const timeline::Keying keying = ReadKeying(reports);
+  size_t first = 0;
+  while (first < keying.elements.size() && keying.elements[first].ms < armedMs) ++first;
   std::vector<double> late;
-  for (size_t i = 2; i < keying.elements.size(); ++i) {
-    const timeline::Element& before = keying.elements[i - 1];
-    const double hold = before.kind == timeline::Kind::Stop ? kStopMs : kBitMs;
-    late.push_back(std::max(0.0, keying.elements[i].ms - before.ms - hold));
+  for (size_t i = first; i < keying.elements.size(); ++i) {
+    const double since = i == first ? armedMs : keying.elements[i - 1].ms;
+    const bool afterStop = i > first && keying.elements[i - 1].kind == timeline::Kind::Stop;
+    late.push_back(std::max(0.0, keying.elements[i].ms - since - (afterStop ? kStopMs : kBitMs)));
   }
   std::sort(late.begin(), late.end());
   return late;
@@ -448,7 +452,12 @@ SCENARIO(check_status_while_the_host_keys) {
   device.product = u"TARVOKEY HID 3.1 \u5c40";  // 局
   const int slot = box::Plug(device);
   Mmtty mmtty(env.plugin);
+  // Loaded a moment ahead of the open, so that the clock's first arming is seen.
+  const HMODULE early = LoadLibraryA(WindowsPath(env.plugin).c_str());
+  REQUIRE(early != nullptr);
+  RecordArmedHolds();
   CHECK_EQ(mmtty.Open(), 1);
+  FreeLibrary(early);
   const std::string pid = std::to_string(GetCurrentProcessId());
 
   // Read while the characters go out.
@@ -466,10 +475,10 @@ SCENARIO(check_status_while_the_host_keys) {
   CHECK_EQ(keying.characters.size(), tx.put.size());
 
   // And once they are all out, against the box's own timestamps.
-  const std::vector<double> before = LatenessAtBox(box::Reports());
+  const std::vector<double> before = LatenessAtBox(box::Reports(), FirstArmedMs());
   CheckProcess after(env, "--status --json");
   json = after.Output(&status);
-  const std::vector<double> since = LatenessAtBox(box::Reports());
+  const std::vector<double> since = LatenessAtBox(box::Reports(), FirstArmedMs());
   std::printf("%s", json.c_str());
   CHECK_EQ(status, 0u);
   CHECK_EQ(json.substr(0, 1), std::string("["));  // the document is the whole output

@@ -161,6 +161,7 @@ bool SystemsOwn(const OtherThread& thread) {
 
 UINT armedHolds[4096];
 volatile LONG armedCount = 0;
+double firstArmedMs = -1;
 decltype(&timeSetEvent) systemTimeSetEvent = nullptr;
 
 // A timer that sets an event calls no code: it is the close's question to
@@ -169,6 +170,7 @@ MMRESULT WINAPI RecordArmedHold(UINT delay, UINT resolution, LPTIMECALLBACK call
                                 DWORD_PTR user, UINT flags) {
   if ((flags & (TIME_CALLBACK_EVENT_SET | TIME_CALLBACK_EVENT_PULSE)) == 0) {
     const LONG at = InterlockedIncrement(&armedCount) - 1;
+    if (at == 0) firstArmedMs = box::NowMs();
     if (at < static_cast<LONG>(std::size(armedHolds))) armedHolds[at] = delay;
   }
   return systemTimeSetEvent(delay, resolution, callback, user, flags);
@@ -181,6 +183,11 @@ void RecordArmedHolds() {
       iat::Patch(GetModuleHandleA("tarvokey.fsk"), "winmm.dll", "timeSetEvent",
                  reinterpret_cast<void*>(&RecordArmedHold)));
   REQUIRE(systemTimeSetEvent != nullptr);
+}
+
+double FirstArmedMs() {
+  REQUIRE(armedCount > 0);
+  return firstArmedMs;
 }
 
 std::string ArmedHolds() {

@@ -61,6 +61,8 @@ timeline::Keying ReadKeying(const std::vector<box::Event>& reports,
 // letter each: b a bit (22 ms), s a stop element (33 ms), ? anything else.
 void RecordArmedHolds();
 std::string ArmedHolds();
+// The box time at which the first of them was armed: the clock's start.
+double FirstArmedMs();
 
 // Waits until this process has no thread but the caller, and on Windows the
 // system's own (those that started in a system DLL: the loader's thread pool
