@@ -15,6 +15,7 @@
 #include "host/scenario.h"
 #include "keying/bit_clock.h"
 #include "keying/element_holds.h"
+#include "status/status_record.h"
 #include "tools/check/check.h"
 #include "tools/check/status_view.h"
 #include "tools/check/text.h"
@@ -294,6 +295,16 @@ double Rank(const std::vector<double>& sorted, double q) {
   return sorted[std::min(std::max<size_t>(rank, 1), sorted.size()) - 1];
 }
 
+// How closely the status can give a quantile near `ms`: it is placed within
+// its histogram bucket (0.1 ms wide to 1 ms, wider above), and a report's
+// write may wait on a busy machine.
+double QuantileResolutionMs(double ms) {
+  const uint32_t bucket = status::LatenessBucket(static_cast<uint32_t>(ms * 1000));
+  if (bucket == 0 || bucket == status::kLatenessBuckets - 1) return 0.5;
+  const uint32_t width = status::kLatenessUpperUs[bucket] - status::kLatenessUpperUs[bucket - 1];
+  return std::max(0.5, width / 1000.0);
+}
+
 }  // namespace
 
 // tarvokey-check.exe itself where no box is plugged in and no program has the
@@ -496,8 +507,8 @@ SCENARIO(check_status_while_the_host_keys) {
   const double max = JsonFigure(lateness, "max");
   std::printf("lateness: status %.3f/%.3f/%.3f ms, box %.3f/%.3f/%.3f ms over %zu ticks\n", median,
               p99, max, Rank(since, 0.5), Rank(since, 0.99), since.back(), since.size());
-  CHECK_NEAR(median, Rank(since, 0.5), 0.5);
-  CHECK_NEAR(p99, Rank(since, 0.99), 0.5);
+  CHECK_NEAR(median, Rank(since, 0.5), QuantileResolutionMs(Rank(since, 0.5)));
+  CHECK_NEAR(p99, Rank(since, 0.99), QuantileResolutionMs(Rank(since, 0.99)));
   // The ticks between the two looks at the box may hold a later one.
   CHECK(max >= before.back() - 0.5 && max <= since.back() + 0.5);
 
