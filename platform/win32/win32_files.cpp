@@ -10,7 +10,7 @@
 
 namespace {
 
-// The longest path Windows hands out, with its NUL (hidlink/device_link.cpp).
+// The longest path Windows hands out, with its NUL (platform/platform.h cites it).
 constexpr DWORD kLongestPath = 32768;
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 both");

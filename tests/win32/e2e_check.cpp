@@ -276,14 +276,14 @@ double JsonFigure(const std::string& json, const std::string& name) {
 // it from there: Wine starts winmm's timer thread for it, which makes it the
 // run's worst often enough).
 std::vector<double> LatenessAtBox(const std::vector<box::Event>& reports, double armedMs) {
-  const timeline::Keying keying = ReadKeying(reports);
-  size_t first = 0;
-  while (first < keying.elements.size() && keying.elements[first].ms < armedMs) ++first;
   std::vector<double> late;
-  for (size_t i = first; i < keying.elements.size(); ++i) {
-    const double since = i == first ? armedMs : keying.elements[i - 1].ms;
-    const bool afterStop = i > first && keying.elements[i - 1].kind == timeline::Kind::Stop;
-    late.push_back(std::max(0.0, keying.elements[i].ms - since - (afterStop ? kStopMs : kBitMs)));
+  double from = armedMs;
+  double hold = kBitMs;
+  for (const timeline::Element& element : ReadKeying(reports).elements) {
+    if (element.ms < armedMs) continue;  // the open's, before the clock
+    late.push_back(std::max(0.0, element.ms - from - hold));
+    from = element.ms;
+    hold = element.kind == timeline::Kind::Stop ? kStopMs : kBitMs;
   }
   std::sort(late.begin(), late.end());
   return late;

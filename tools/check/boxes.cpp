@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "hidlink/box_key.h"
 #include "hidlink/generation.h"
@@ -138,15 +139,10 @@ std::string WithBoxLine(const std::string& file, const std::string& line) {
 // tarvokey.ini where the plug-in would read it: in the current folder, or,
 // when that has none, beside this program (MMTTY's folder, where it ships),
 // else a new one in the current folder.
-std::FILE* OpenSettings(SettingsPlace place, const char* mode) {
-  return place == SettingsPlace::ProgramFolder ? plat::OpenInProgramFolder(kSettingsFileName, mode)
-                                               : std::fopen(kSettingsFileName, mode);
-}
-
 std::string SettingsPath(Console& console, SettingsPlace place) {
   char16_t path[260] = {};
   if (place == SettingsPlace::ProgramFolder &&
-      plat::FullPathOf(kSettingsFileName, true, path, 260)) {
+      plat::FullPathOf(kSettingsFileName, true, path, std::size(path))) {
     return Printable(Utf8(path));
   }
   return Printable(console.FullPath(kSettingsFileName));
@@ -156,7 +152,7 @@ std::string SettingsPath(Console& console, SettingsPlace place) {
 // empty).
 bool ReadWhole(SettingsPlace place, std::string* text) {
   if (place == SettingsPlace::None) return true;
-  std::FILE* file = OpenSettings(place, "rb");
+  std::FILE* file = OpenSettingsFile(place, "rb");
   if (file == nullptr) return false;
   char chunk[4096];
   size_t got;
@@ -167,7 +163,7 @@ bool ReadWhole(SettingsPlace place, std::string* text) {
 }
 
 bool WriteWhole(SettingsPlace place, const std::string& text) {
-  std::FILE* file = OpenSettings(place, "wb");
+  std::FILE* file = OpenSettingsFile(place, "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   return std::fclose(file) == 0 && written;
